@@ -6,7 +6,7 @@ cd "$(dirname "$0")"
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 PACKAGES=(
-  cmake g++ make pkg-config clang-format
+  cmake g++ make pkg-config clang clang-format libclang-rt-14-dev
   qt6-base-dev qt6-svg-dev qt6-webengine-dev qt6-tools-dev qt6-l10n-tools
   libspdlog-dev libfmt-dev nlohmann-json3-dev libleveldb-dev libsnappy-dev
   libcurl4-openssl-dev libboost-dev libgtest-dev libgmock-dev libbenchmark-dev
