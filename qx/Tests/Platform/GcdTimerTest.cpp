@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 
 #include "ChildProcess.h"
@@ -70,7 +71,10 @@ void EarlierTimerWakesTheThread() {
                 longAt = ++order;
                 return false;
             });
-            _GCD::ScheduleTimer(5 * kMs, [] {
+            const auto scheduled = std::chrono::steady_clock::now();
+            _GCD::ScheduleTimer(5 * kMs, [scheduled] {
+                // Well before the ten-second timer would have ended the wait.
+                CHILD_CHECK(std::chrono::steady_clock::now() - scheduled < std::chrono::seconds(5));
                 shortAt = ++order;
                 return false;
             });
