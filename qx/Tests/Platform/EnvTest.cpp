@@ -7,8 +7,8 @@
 #include <iostream>
 #include <string>
 
-#include "ChildProcess.h"
 #include "Env.h"
+#include "ForkedChild.h"
 #include "Reg.h"
 
 namespace fs = std::filesystem;

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "ChildProcess.h"
 #include "Code_LevelDb.h"
+#include "ForkedChild.h"
 
 namespace fs = std::filesystem;
 
