@@ -510,5 +510,10 @@ int main(int argc, char** argv) {
     });
     QApplication::exec();
     worker.join();
+    {
+        std::lock_guard<std::mutex> lock(_QX::APP::g_Mutex);
+        _QX::APP::g_Application = nullptr;
+    }
+    delete app;
     return result;
 }
