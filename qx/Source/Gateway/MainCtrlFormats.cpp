@@ -24,8 +24,7 @@ bool IsFormatFolder(const std::filesystem::path& base) {
     std::error_code ec;
     const auto status = std::filesystem::status(base, ec);
     if (ec && status.type() != std::filesystem::file_type::not_found) {
-        _LOG::Error(fmt::format("Cannot inspect '{}': {}", _OS::WideToUtf8(base.u16string()),
-                                ec.message()));
+        _LOG::Error(fmt::format("Cannot inspect the format folder: {}", ec.message()));
     }
     return std::filesystem::is_directory(status);
 }
@@ -93,6 +92,7 @@ void RegisterFormat(_OBJ<ISession> session, json item) {
             return;
         const auto displayName = item.at("DisplayName").get<std::string>();
         const auto absPath = item.at("absPath").get<std::string>();
+        // "Type" must be a string, though nothing else reads it.
         item.at("Type").get<std::string>();
         const std::u16string path = _OS::Utf8ToWide(absPath);
 

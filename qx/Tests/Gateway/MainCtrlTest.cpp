@@ -227,6 +227,17 @@ TEST_F(MainCtrlTasks, RegisterSkipsBadItemsAndUnusableFormats) {
     EXPECT_TRUE(session->calls.empty());
 }
 
+TEST_F(MainCtrlTasks, CheckConfigReplyWithoutItemsRegistersNothing) {
+    for (const json& reply : {json{{"_OK", true}}, json{{"Items", "a.btw"}}, json::array()}) {
+        testing::internal::CaptureStdout();
+        MAIN_CTRL::EventProc_onCheckConfig(session, true, reply);
+        EXPECT_NE(testing::internal::GetCapturedStdout().find("All formats are checked"),
+                  std::string::npos);
+    }
+    EXPECT_TRUE(bartender->opened.empty());
+    EXPECT_TRUE(session->calls.empty());
+}
+
 namespace {
 
 struct FormatWalk : testing::Test {
