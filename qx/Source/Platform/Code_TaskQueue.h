@@ -1,0 +1,55 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "ITaskQueue.h"
+#include "Obj.h"
+#include "RefCounted.h"
+
+namespace _GCD {
+
+// Lock order: the queue lock before a slot's mutex, never the other way round. No lock is
+// held while a task runs or is destroyed.
+struct Code_TaskQueue : ITaskQueue {
+    QX_REFCOUNTED
+public:
+    static constexpr uint32_t kMaxWorkers = 64;
+
+    // policy: 0 round-robin, 1 FIFO, anything else the ordinary policy; priority is passed
+    // as it is. A refused scheduling request leaves the worker as it was.
+    static _OBJ<ITaskQueue> Create(uint32_t workers, uint32_t policy, uint32_t priority);
+
+    void Post(std::function<void()> task, uint32_t id) override;
+    void Drain() override;
+    ~Code_TaskQueue() override;
+
+private:
+    struct Slot {
+        bool busy = false;  // handed work or draining the FIFO
+        bool stop = false;
+        std::atomic<bool> exited{false};
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::thread thread;
+    };
+
+    Code_TaskQueue(uint32_t workers, uint32_t policy, uint32_t priority);
+    void Worker(Slot& slot, uint32_t policy, uint32_t priority);
+    void Stop();
+
+    std::array<Slot, kMaxWorkers> m_Slots;
+    std::mutex m_Lock;
+    bool m_Closed = false;
+    uint32_t m_WorkerCount = 0;
+    std::deque<std::pair<uint32_t, std::function<void()>>> m_Fifo;
+};
+
+}  // namespace _GCD

@@ -1,0 +1,265 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "Gcd.h"
+
+namespace {
+
+void QuitInStartTaskSkipsMainLoopAndRunsExitTasksLast() {
+    static std::vector<std::string> order;
+    static std::atomic<bool> release{false};
+    static std::atomic<bool> queuedDone{false};
+    static std::atomic<bool> mainRan{false};
+    _GCD::AtExit([] {
+        CHILD_CHECK(queuedDone);  // workers were joined before the exit tasks
+        order.push_back("before-run");
+    });
+    _GCD::Run(
+        [] {
+            _GCD::AtExit([] {
+                order.push_back("from-start");
+                _GCD::AtExit([] { order.push_back("from-exit-task"); });
+            });
+            _GCD::AtExit({});
+            _GCD::Post([] { mainRan = true; }, 0);
+            _GCD::Post(
+                [] {
+                    CHILD_CHECK(WaitFor([] { return release.load(); }));
+                    queuedDone = true;
+                },
+                1);
+            _GCD::Quit();
+            _GCD::Quit();
+            release = true;
+        },
+        2);
+    CHILD_CHECK(!mainRan);
+    CHILD_CHECK((order == std::vector<std::string>{"before-run", "from-start", "from-exit-task"}));
+}
+
+TEST(GcdTest, QuitInStartTaskSkipsMainLoopAndRunsExitTasksLast) {
+    EXPECT_CHILD_PASSES(QuitInStartTaskSkipsMainLoopAndRunsExitTasksLast);
+}
+
+void PostsAfterQuitAreRefusedButQueuedTasksStillRun() {
+    static std::atomic<bool> go{false};
+    static std::atomic<int> ran{0};
+    static std::atomic<int> refusedRan{0};
+    static std::atomic<uint32_t> idFromExitPhase{1};
+    static std::weak_ptr<int> refusedCapture;
+    _GCD::Run(
+        [] {
+            _GCD::Post([] { CHILD_CHECK(WaitFor([] { return go.load(); })); }, 1);
+            for (int i = 0; i < 100; ++i)
+                _GCD::Post([] { ++ran; }, 1 + i % 3);
+            _GCD::Post([] { idFromExitPhase = _GCD::Post([] { ++refusedRan; }, 2); }, 1);
+            _GCD::Quit();
+            auto capture = std::make_shared<int>(7);
+            refusedCapture = capture;
+            for (int queue = 0; queue <= 3; ++queue) {
+                CHILD_CHECK(_GCD::Post([capture] { ++refusedRan; }, queue) == 0);
+            }
+            CHILD_CHECK(capture.use_count() == 1);  // no copy kept
+            go = true;
+        },
+        3);
+    CHILD_CHECK(ran == 100);
+    CHILD_CHECK(idFromExitPhase == 0);
+    CHILD_CHECK(refusedRan == 0);
+    CHILD_CHECK(refusedCapture.expired());
+}
+
+TEST(GcdTest, PostsAfterQuitAreRefusedButQueuedTasksStillRun) {
+    EXPECT_CHILD_PASSES(PostsAfterQuitAreRefusedButQueuedTasksStillRun);
+}
+
+void IdsAreSharedAcrossQueues() {
+    _GCD::Run(
+        [] {
+            CHILD_CHECK(_GCD::Post([] {}, 1) == 1);
+            CHILD_CHECK(_GCD::Post([] {}, 3) == 2);
+            CHILD_CHECK(_GCD::Post([] {}, 0) == 0);
+            CHILD_CHECK(_GCD::Post([] {}, 2) == 3);
+            CHILD_CHECK(_GCD::Post([] {}, 1) == 4);
+            _GCD::Quit();
+        },
+        1);
+}
+
+TEST(GcdTest, IdsAreSharedAcrossQueues) {
+    EXPECT_CHILD_PASSES(IdsAreSharedAcrossQueues);
+}
+
+// Queue 0 is served only after the start task has returned, on the calling thread, in
+// posting order, including tasks posted while the pass is running.
+void MainQueueRunsAfterStartTaskInOrder() {
+    static std::thread::id mainThread;
+    static std::atomic<bool> startReturning{false};
+    static std::vector<int> order;
+    mainThread = std::this_thread::get_id();
+    _GCD::Run(
+        [] {
+            _GCD::Post(
+                [] {
+                    CHILD_CHECK(startReturning);
+                    CHILD_CHECK(std::this_thread::get_id() == mainThread);
+                    order.push_back(1);
+                    _GCD::Post([] { order.push_back(3); }, 0);
+                },
+                0);
+            _GCD::Post([] { order.push_back(2); }, 0);
+            // From a worker: the main loop is woken by a post from another thread.
+            _GCD::Post(
+                [] {
+                    CHILD_CHECK(WaitFor([] { return startReturning.load(); }));
+                    _GCD::Post(
+                        [] {
+                            order.push_back(4);
+                            _GCD::Quit();
+                        },
+                        0);
+                },
+                2);
+            startReturning = true;
+        },
+        2);
+    CHILD_CHECK(order.size() >= 3);
+    CHILD_CHECK(order[0] == 1 && order[1] == 2);
+    CHILD_CHECK(order.back() == 4);
+}
+
+TEST(GcdTest, MainQueueRunsAfterStartTaskInOrder) {
+    EXPECT_CHILD_PASSES(MainQueueRunsAfterStartTaskInOrder);
+}
+
+// Tasks left in queue 0 after Quit are never run.
+void QuitFromMainLoopLeavesLaterTasksUnrun() {
+    static std::atomic<int> mainRuns{0};
+    _GCD::Run(
+        [] {
+            _GCD::Post(
+                [] {
+                    ++mainRuns;
+                    _GCD::Quit();
+                    _GCD::Post([] { ++mainRuns; }, 0);
+                },
+                0);
+            _GCD::Post([] { ++mainRuns; }, 0);
+        },
+        1);
+    CHILD_CHECK(mainRuns == 1);
+}
+
+TEST(GcdTest, QuitFromMainLoopLeavesLaterTasksUnrun) {
+    EXPECT_CHILD_PASSES(QuitFromMainLoopLeavesLaterTasksUnrun);
+}
+
+void SerialQueueKeepsPostingOrderUnderLoad() {
+    constexpr int kPosters = 4;
+    constexpr int kPerPoster = 5000;
+    static std::vector<std::pair<int, int>> seen;
+    static std::atomic<int> inFlight{0};
+    static std::atomic<bool> overlapped{false};
+    static std::mutex idsLock;
+    static std::set<uint32_t> ids;
+    _GCD::Run(
+        [] {
+            std::vector<std::thread> posters;
+            for (int p = 0; p < kPosters; ++p) {
+                posters.emplace_back([p] {
+                    std::vector<uint32_t> mine;
+                    for (int i = 0; i < kPerPoster; ++i) {
+                        mine.push_back(_GCD::Post(
+                            [p, i] {
+                                if (++inFlight != 1)
+                                    overlapped = true;
+                                seen.emplace_back(p, i);
+                                --inFlight;
+                            },
+                            1));
+                        // Traffic on the pools shares the id counter.
+                        if (i % 10 == 0)
+                            mine.push_back(_GCD::Post([] {}, 2 + i % 2));
+                    }
+                    std::lock_guard<std::mutex> lock(idsLock);
+                    ids.insert(mine.begin(), mine.end());
+                });
+            }
+            for (auto& t : posters)
+                t.join();
+            _GCD::Quit();
+        },
+        4);
+    CHILD_CHECK(!overlapped);
+    CHILD_CHECK(seen.size() == size_t(kPosters) * kPerPoster);
+    std::vector<int> next(kPosters, 0);
+    for (const auto& [p, i] : seen) {
+        CHILD_CHECK(i == next[p]);
+        ++next[p];
+    }
+    const size_t posts = size_t(kPosters) * (kPerPoster + kPerPoster / 10);
+    CHILD_CHECK(ids.size() == posts);
+    CHILD_CHECK(*ids.begin() == 1 && *ids.rbegin() == posts);
+}
+
+TEST(GcdTest, SerialQueueKeepsPostingOrderUnderLoad) {
+    EXPECT_CHILD_PASSES(SerialQueueKeepsPostingOrderUnderLoad);
+}
+
+// Every task waits until all have started: only concurrent workers can finish.
+void PoolsRunTasksConcurrently() {
+    constexpr int kWorkers = 4;
+    static std::atomic<int> arrived[2];
+    static std::atomic<int> finished{0};
+    _GCD::Run(
+        [] {
+            for (int queue = 2; queue <= 3; ++queue) {
+                for (int i = 0; i < kWorkers; ++i) {
+                    _GCD::Post(
+                        [queue] {
+                            ++arrived[queue - 2];
+                            if (WaitFor([queue] { return arrived[queue - 2] == kWorkers; })) {
+                                ++finished;
+                            }
+                        },
+                        queue);
+                }
+            }
+            CHILD_CHECK(WaitFor([] { return finished == 2 * kWorkers; }));
+            _GCD::Quit();
+        },
+        kWorkers);
+}
+
+TEST(GcdTest, PoolsRunTasksConcurrently) {
+    EXPECT_CHILD_PASSES(PoolsRunTasksConcurrently);
+}
+
+void PostToMissingQueueHalts() {
+    _GCD::Run(
+        [] {
+            _GCD::Post([] {}, 4);
+            std::_Exit(3);
+        },
+        1);
+}
+
+void PostBeforeRunHalts() {
+    _GCD::Post([] {}, 1);
+    std::_Exit(3);
+}
+
+TEST(GcdTest, PostToMissingQueueHalts) {
+    EXPECT_EXIT(PostToMissingQueueHalts(), testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(PostBeforeRunHalts(), testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
