@@ -1,0 +1,38 @@
+#pragma once
+
+#include <filesystem>
+#include <mutex>
+
+#include "ILevelDb.h"
+#include "Obj.h"
+#include "RefCounted.h"
+
+namespace leveldb {
+class DB;
+}
+
+namespace _OS {
+
+struct Code_LevelDb : ILevelDb {
+    QX_REFCOUNTED
+
+public:
+    // Opens (creating when missing) the database in folder; empty when it cannot be opened,
+    // for example while another store holds it.
+    static _OBJ<ILevelDb> Create(const std::filesystem::path& folder);
+
+    void Put(const std::string& key, const std::string& value) override;
+    std::optional<std::string> Get(const std::string& key) override;
+    void Delete(const std::string& key) override;
+    void ForEach(std::function<void(const std::string&, const std::string&)> fn) override;
+    ~Code_LevelDb() override;
+
+private:
+    Code_LevelDb() = default;
+    bool Open(const std::filesystem::path& folder);
+
+    std::mutex m_Mutex;
+    leveldb::DB* m_Db = nullptr;
+};
+
+}  // namespace _OS
