@@ -5,6 +5,8 @@
 #include <exception>
 #include <new>
 
+#include "NetStartup.h"
+
 namespace _NET {
 
 namespace {
@@ -26,8 +28,14 @@ Code_Curl::Code_Curl(const std::string& url) : url(url) {}
 
 // libcurl's global state is paired per client: taken here, given back by the destructor.
 _OBJ<ICurl> Code_Curl::Create(const std::string& url) {
+    Startup();
     curl_global_init(CURL_GLOBAL_ALL);
-    return _OBJ<ICurl>(new Code_Curl(url));
+    auto* curl = new (std::nothrow) Code_Curl(url);
+    if (!curl) {
+        curl_global_cleanup();
+        return {};
+    }
+    return _OBJ<ICurl>(curl);
 }
 
 Code_Curl::~Code_Curl() {
