@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QMainWindow>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
@@ -120,5 +121,12 @@ int main(int argc, char** argv) {
     _OS::ENV::SetDisplayName("MES");
     QtMessages::Install();
     _QX::APP::CreateApplication(argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    // The web engine must be down before static objects go away: its threads still run.
+    qInstallMessageHandler(nullptr);
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (qobject_cast<QMainWindow*>(widget))
+            delete widget;
+    delete QCoreApplication::instance();
+    return result;
 }
