@@ -10,6 +10,7 @@
 
 #include "ChildProcess.h"
 #include "Gcd.h"
+#include "Halt.h"
 
 namespace {
 
@@ -257,9 +258,24 @@ void PostBeforeRunHalts() {
     std::_Exit(3);
 }
 
+// A HALT on a worker must not run into the dispatcher's own state at process exit (a
+// queue joining the very thread that exits would abort instead of ending with 0).
+void HaltOnWorkerEndsWithZero() {
+    _GCD::Run(
+        [] {
+            _GCD::Post([] { HALT(); }, 1);
+            CHILD_CHECK(WaitFor([] { return false; }, std::chrono::seconds(30)));
+        },
+        2);
+}
+
 TEST(GcdTest, PostToMissingQueueHalts) {
     EXPECT_EXIT(PostToMissingQueueHalts(), testing::ExitedWithCode(0), "");
     EXPECT_EXIT(PostBeforeRunHalts(), testing::ExitedWithCode(0), "");
+}
+
+TEST(GcdTest, HaltOnWorkerEndsWithZero) {
+    EXPECT_EXIT(HaltOnWorkerEndsWithZero(), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -81,7 +81,8 @@ TEST(ObjTest, HaltPrintsExactlyHaltAndLineEnd) {
     std::string out;
     char buf[64];
     ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, n);
+    while ((n = read(fds[0], buf, sizeof buf)) > 0)
+        out.append(buf, n);
     close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);

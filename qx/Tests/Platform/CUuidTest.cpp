@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CUuid.h"
+
+namespace {
+
+TEST(CUuidTest, ZeroIdentifierText) {
+    EXPECT_EQ(_OS::CUuid(false).ToString(), "00000000-0000-0000-0000-000000000000");
+}
+
+TEST(CUuidTest, BytesPrintInStoredOrderWithoutVersionBits) {
+    _OS::CUuid id(false);
+    for (int i = 0; i < 16; ++i)
+        id.m_Bytes[i] = static_cast<uint8_t>(i);
+    EXPECT_EQ(id.ToString(), "00010203-0405-0607-0809-0a0b0c0d0e0f");
+    for (int i = 0; i < 16; ++i)
+        id.m_Bytes[i] = static_cast<uint8_t>(0xF0 + i);
+    EXPECT_EQ(id.ToString(), "f0f1f2f3-f4f5-f6f7-f8f9-fafbfcfdfeff");
+}
+
+TEST(CUuidTest, RandomTextHasTheFixedShape) {
+    for (int i = 0; i < 200; ++i) {
+        const std::string text = _OS::CUuid(true).ToString();
+        ASSERT_EQ(text.size(), 36u);
+        for (size_t p = 0; p < text.size(); ++p) {
+            if (p == 8 || p == 13 || p == 18 || p == 23) {
+                EXPECT_EQ(text[p], '-');
+            } else {
+                EXPECT_NE(std::string("0123456789abcdef").find(text[p]), std::string::npos);
+            }
+        }
+    }
+}
+
+TEST(CUuidTest, DrawsDifferOnOneThreadAndAcrossThreads) {
+    _OS::CUuid id(true);
+    const std::string first = id.ToString();
+    id.Generate();
+    EXPECT_NE(id.ToString(), first);
+
+    constexpr int kThreads = 8;
+    constexpr int kEach = 500;
+    std::vector<std::vector<std::string>> drawn(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&drawn, t] {
+            for (int i = 0; i < kEach; ++i)
+                drawn[t].push_back(_OS::CUuid(true).ToString());
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+    std::set<std::string> all;
+    for (const auto& list : drawn)
+        all.insert(list.begin(), list.end());
+    EXPECT_EQ(all.size(), size_t(kThreads) * kEach);
+}
+
+// Two fresh runs of this program (not forks, which would share the seeded state) print
+// different first identifiers.
+TEST(CUuidTest, FirstIdentifierDiffersBetweenRuns) {
+    std::set<std::string> firsts;
+    for (int run = 0; run < 2; ++run) {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(fds[1], 1);
+            execl("/proc/self/exe", "CUuidTest", "--print-uuid", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        char buf[64];
+        std::string text;
+        ssize_t n;
+        while ((n = read(fds[0], buf, sizeof buf)) > 0)
+            text.append(buf, n);
+        close(fds[0]);
+        waitpid(pid, nullptr, 0);
+        EXPECT_EQ(text.size(), 36u);
+        firsts.insert(text);
+    }
+    EXPECT_EQ(firsts.size(), 2u);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--print-uuid") == 0) {
+        std::fputs(_OS::CUuid(true).ToString().c_str(), stdout);
+        return 0;
+    }
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

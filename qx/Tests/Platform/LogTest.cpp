@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include <spdlog/sinks/ostream_sink.h>
+#include <spdlog/spdlog.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "CBaseLogger.h"
+#include "ChildProcess.h"
+#include "Gcd.h"
+#include "Log.h"
+
+namespace {
+
+// A logger registered with spdlog that writes "<level>:<text>" lines into a string.
+struct Capture {
+    std::shared_ptr<std::ostringstream> stream = std::make_shared<std::ostringstream>();
+    std::shared_ptr<spdlog::logger> logger;
+
+    explicit Capture(const std::string& name) {
+        auto sink = std::make_shared<spdlog::sinks::ostream_sink_mt>(*stream);
+        logger = std::make_shared<spdlog::logger>(name, sink);
+        logger->set_pattern("%l:%v");
+        spdlog::register_logger(logger);
+    }
+    std::string Text() const { return stream->str(); }
+};
+
+TEST(LogTest, BracesAreLoggedLiterally) {
+    Capture capture("braces");
+    _LOG::Level(_LOG::LEVEL_TRACE);
+    _LOG::Info("a {} b {0} c {:>5} {");
+    _LOG::Error("}{");
+    EXPECT_EQ(capture.Text(), "info:a {} b {0} c {:>5} {\nerror:}{\n");
+}
+
+TEST(LogTest, LevelsOutsideTheRangeTurnLoggingOff) {
+    Capture capture("range");
+    for (int value : {6, 7, -1, 1000}) {
+        _LOG::Level(_LOG::LEVEL_TRACE);
+        _LOG::Level(static_cast<_LOG::LEVEL>(value));
+        EXPECT_EQ(capture.logger->level(), spdlog::level::off);
+        _LOG::Critical("critical");
+        _LOG::Debug("debug");
+    }
+    EXPECT_EQ(capture.Text(), "");
+    _LOG::Level(_LOG::LEVEL_WARN);
+    EXPECT_EQ(capture.logger->level(), spdlog::level::warn);
+    _LOG::Info("info");
+    _LOG::Error("error");
+    EXPECT_EQ(capture.Text(), "error:error\n");
+}
+
+TEST(LogTest, PatternAppliesToEveryRegisteredLogger) {
+    Capture first("first");
+    Capture second("second");
+    _LOG::Level(_LOG::LEVEL_TRACE);
+    _LOG::Pattern("<%n> %^[%l]%$ %v");
+    _LOG::Info("x");
+    EXPECT_EQ(first.Text(), "<first> [info] x\n");
+    EXPECT_EQ(second.Text(), "<second> [info] x\n");
+}
+
+// Racing first log calls wait for the environment to be applied, and it is read only once.
+void EnvironmentLevelIsReadOnceUnderRacingFirstCalls() {
+    setenv("SPDLOG_LEVEL", "error", 1);
+    static Capture capture("race");
+    _LOG::Level(_LOG::LEVEL_TRACE);  // replaced by the environment at the first log call
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&go] {
+            while (!go)
+                std::this_thread::yield();
+            _LOG::Info("early");
+        });
+    }
+    go = true;
+    for (auto& t : threads)
+        t.join();
+    CHILD_CHECK(capture.Text() == "");
+    CHILD_CHECK(capture.logger->level() == spdlog::level::err);
+
+    setenv("SPDLOG_LEVEL", "off", 1);
+    _LOG::Level(_LOG::LEVEL_DEBUG);  // set after the first call: it stays
+    _LOG::Debug("later");
+    CHILD_CHECK(capture.Text() == "debug:later\n");
+}
+
+TEST(LogTest, EnvironmentLevelIsReadOnceUnderRacingFirstCalls) {
+    EXPECT_CHILD_PASSES(EnvironmentLevelIsReadOnceUnderRacingFirstCalls);
+}
+
+// The first log call registers the spdlog shutdown as an exit task: it runs in the
+// dispatcher's exit phase in registration order, and nothing is logged afterwards.
+void ShutdownRunsAsExitTask() {
+    unsetenv("SPDLOG_LEVEL");
+    static Capture capture("exit");
+    static std::atomic<bool> earlierRanWithLogger{false};
+    static std::atomic<bool> laterSawNoLogger{false};
+    _GCD::AtExit([] { earlierRanWithLogger = spdlog::get("exit") != nullptr; });
+    _GCD::Run(
+        [] {
+            _LOG::Level(_LOG::LEVEL_TRACE);
+            _LOG::Info("from start");
+            _GCD::Post([] { _LOG::Info("from queue"); }, 2);
+            _GCD::AtExit([] { laterSawNoLogger = spdlog::get("exit") == nullptr; });
+            _GCD::Quit();
+        },
+        2);
+    CHILD_CHECK(earlierRanWithLogger);
+    CHILD_CHECK(laterSawNoLogger);
+    _LOG::Info("after exit");
+    CHILD_CHECK(capture.Text() == "info:from start\ninfo:from queue\n");
+}
+
+TEST(LogTest, ShutdownRunsAsExitTask) {
+    EXPECT_CHILD_PASSES(ShutdownRunsAsExitTask);
+}
+
+TEST(LogTest, BaseLoggerWithoutLoggerIgnoresEverything) {
+    _LOG::CBaseLogger empty;
+    empty.Trace("t");
+    empty.Log(_LOG::LEVEL_INFO, "i");
+    empty.SetLevel(_LOG::LEVEL_DEBUG);
+    empty.SetPattern("%v");
+    empty.Flush();
+    EXPECT_EQ(empty.m_Logger, nullptr);
+}
+
+TEST(LogTest, BaseLoggerUsesFixedAndMappedLevels) {
+    auto stream = std::make_shared<std::ostringstream>();
+    _LOG::CBaseLogger base;
+    base.m_Logger = std::make_shared<spdlog::logger>(
+        "base", std::make_shared<spdlog::sinks::ostream_sink_mt>(*stream));
+    base.SetPattern("%l:%v");
+    base.SetLevel(_LOG::LEVEL_TRACE);
+    base.Trace("{}");
+    base.Warn("w");
+    base.Log(_LOG::LEVEL_CRITICAL, "c");
+    base.Log(static_cast<_LOG::LEVEL>(9), "never");
+    base.Flush();
+    EXPECT_EQ(stream->str(), "trace:{}\nwarning:w\ncritical:c\n");
+    base.SetLevel(static_cast<_LOG::LEVEL>(6));
+    base.Critical("off");
+    EXPECT_EQ(stream->str(), "trace:{}\nwarning:w\ncritical:c\n");
+}
+
+}  // namespace

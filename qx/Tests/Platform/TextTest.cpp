@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Text.h"
+
+namespace {
+
+TEST(TextTest, EndsWithFoldsOnlyAsciiLetters) {
+    EXPECT_TRUE(_OS::EndsWith("label.BTW", ".btw", true));
+    EXPECT_FALSE(_OS::EndsWith("label.BTW", ".btw", false));
+    EXPECT_TRUE(_OS::EndsWith("label.btw", ".btw", false));
+    // "É" (C3 89) and "é" (C3 A9) differ only in case, but not in an ASCII letter.
+    EXPECT_FALSE(_OS::EndsWith("caf\xC3\x89", "caf\xC3\xA9", true));
+    EXPECT_TRUE(_OS::EndsWith("\xE7\x89\xA9\xE6\x96\x99.Btw", "\xE6\x96\x99.bTW", true));
+    // Folding maps letters only: '@' (0x40) and '`' (0x60) stay apart.
+    EXPECT_FALSE(_OS::EndsWith("a@", "a`", true));
+}
+
+TEST(TextTest, EndsWithEmptyAndLongerSuffix) {
+    EXPECT_TRUE(_OS::EndsWith("", "", false));
+    EXPECT_TRUE(_OS::EndsWith("", "", true));
+    EXPECT_TRUE(_OS::EndsWith("abc", "", true));
+    EXPECT_FALSE(_OS::EndsWith("btw", "xbtw", true));
+    EXPECT_FALSE(_OS::EndsWith("", "a", true));
+    EXPECT_TRUE(_OS::EndsWith("btw", "BTW", true));
+}
+
+TEST(TextTest, WideToUtf8EncodesEveryLength) {
+    EXPECT_EQ(_OS::WideToUtf8(u""), "");
+    EXPECT_EQ(_OS::WideToUtf8(u"A\u00e9\u4e2d"), "A\xC3\xA9\xE4\xB8\xAD");
+    EXPECT_EQ(_OS::WideToUtf8(u"\U0001F600"), "\xF0\x9F\x98\x80");
+    EXPECT_EQ(_OS::WideToUtf8(std::u16string(1, u'\0')), std::string(1, '\0'));
+    EXPECT_EQ(_OS::WideToUtf8(u"\U0010FFFF"), "\xF4\x8F\xBF\xBF");
+}
+
+TEST(TextTest, WideToUtf8RejectsLoneSurrogates) {
+    const std::u16string highAtEnd = {u'a', char16_t(0xD83D)};
+    const std::u16string highThenLetter = {char16_t(0xD83D), u'a'};
+    const std::u16string lowAlone = {char16_t(0xDE00), u'a'};
+    const std::u16string twoHighs = {char16_t(0xD83D), char16_t(0xD83D), char16_t(0xDE00)};
+    for (const auto& bad : {highAtEnd, highThenLetter, lowAlone, twoHighs}) {
+        try {
+            _OS::WideToUtf8(bad);
+            ADD_FAILURE() << "no exception";
+        } catch (const std::range_error& e) {
+            EXPECT_STREQ(e.what(), "bad conversion");
+        }
+    }
+}
+
+TEST(TextTest, Utf8ToWideReplacesEachIllFormedSubpart) {
+    EXPECT_EQ(_OS::Utf8ToWide(""), u"");
+    EXPECT_EQ(_OS::Utf8ToWide("\xC3\x28"), u"\uFFFD(");
+    // Truncated three-byte sequence at the end: one replacement for the whole subpart.
+    EXPECT_EQ(_OS::Utf8ToWide("a\xE4\xB8"), u"a\uFFFD");
+    // Overlong NUL, encoded surrogate and a code point above U+10FFFF: each byte replaced.
+    EXPECT_EQ(_OS::Utf8ToWide("\xC0\x80"), u"\uFFFD\uFFFD");
+    EXPECT_EQ(_OS::Utf8ToWide("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
+    EXPECT_EQ(_OS::Utf8ToWide("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");
+    // Stray continuation byte and bytes that never occur in UTF-8.
+    EXPECT_EQ(_OS::Utf8ToWide("\x80x\xFF\xFE"), u"\uFFFDx\uFFFD\uFFFD");
+    EXPECT_EQ(_OS::Utf8ToWide("\xF0\x9F\x98\x80"), u"\U0001F600");
+    EXPECT_EQ(_OS::Utf8ToWide("\xF0\x9F\x98(").size(), 2u);
+}
+
+TEST(TextTest, ChineseRoundTripsFromSeveralThreads) {
+    const std::string chinese =
+        "Morvash \xE6\x9D\xA1\xE7\xA0\x81\xE6\xA8\xA1\xE7\x89\x88"
+        "\xE6\x9C\x8D\xE5\x8A\xA1 \xE7\x89\xA9\xE6\x96\x99";
+    EXPECT_EQ(_OS::Utf8ToWide(chinese), u"Morvash 条码模版服务 物料");
+    std::vector<std::thread> threads;
+    std::vector<int> ok(8, 0);
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            int good = 0;
+            for (int i = 0; i < 2000; ++i)
+                good += _OS::WideToUtf8(_OS::Utf8ToWide(chinese)) == chinese;
+            ok[t] = good;
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+    for (int good : ok)
+        EXPECT_EQ(good, 2000);
+}
+
+}  // namespace
