@@ -56,7 +56,7 @@ bool Exists(const fs::path& path) {
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
     if (ec && !IsAbsence(ec)) {
-        Fail("_OS::ENV::Initialize() - Error reading " + path.string() + ": " + ec.message());
+        Fail("_OS::ENV::Initialize() - Error reading " + path.u8string() + ": " + ec.message());
     }
     return !ec && status.type() != fs::file_type::not_found;
 }
@@ -83,8 +83,10 @@ void Initialize(const std::string& appName, int, char**) {
         SetHidden(root);
     }
 
+    // The id is UTF-8 like every string of the system; both ids in use are plain ASCII.
+    const fs::path appFolder = fs::u8path(appName);
     for (const char* name : {"etc", "lib", "var", "tmp", "log"}) {
-        const fs::path dir = (root / name / appName).lexically_normal();
+        const fs::path dir = (root / name / appFolder).lexically_normal();
         CreateDir(dir);
         if (std::string(name) == "var")
             g_VarDir = dir;

@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "Env.h"
+#include "ForkedChild.h"
+#include "Reg.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct EnvTest : ::testing::Test {
+    TEST::TEMP_DIR m_Dir;
+    fs::path m_Root = fs::canonical(m_Dir.m_Path);
+    fs::path m_Work = m_Root / "work" / "bin";
+    fs::path m_Data = m_Root / "work" / ".data";
+
+    // Enters the working folder and sets up the environment as the gateway does.
+    std::function<int()> Program(const std::function<int()>& afterInit) const {
+        return [this, afterInit] {
+            if (!TEST::EnterDir(m_Work))
+                return 100;
+            _OS::ENV::Initialize("Bartender", 0, nullptr);
+            return afterInit();
+        };
+    }
+};
+
+TEST_F(EnvTest, LaysOutDataRootBesideWorkingDirectory) {
+    const TEST::CHILD_RESULT result = TEST::RunChild(m_Root, [this] {
+        std::cout << (_OS::ENV::GetVarDir() == fs::current_path()) << "\n";
+        return Program([] {
+            std::cout << _OS::ENV::GetVarDir().string() << "\n"
+                      << _OS::ENV::GetAppName() << "\n"
+                      << _OS::ENV::GetDisplayName() << "\n";
+            _OS::ENV::SetDisplayName("Morvash 条码模版服务");
+            std::cout << _OS::ENV::GetDisplayName() << "\n";
+            _OS::ENV::SetDisplayName("");
+            std::cout << _OS::ENV::GetDisplayName() << "\n"
+                      << static_cast<bool>(_OS::ENV::GetRegDatabase()) << "\n";
+            return 0;
+        })();
+    });
+    ASSERT_EQ(result.m_ExitCode, 0) << result.m_Err;
+    EXPECT_EQ(result.m_Out, "1\n" + (m_Data / "var" / "Bartender").string() +
+                                "\nBartender\nBartender\nMorvash 条码模版服务\nBartender\n1\n");
+    EXPECT_EQ(result.m_Err, "");
+    for (const char* name : {"etc", "lib", "var", "tmp", "log"}) {
+        EXPECT_TRUE(fs::is_directory(m_Data / name / "Bartender")) << name;
+    }
+    EXPECT_TRUE(fs::exists(m_Data / "var" / "Bartender" / ".Registry" / "CURRENT"));
+    std::vector<fs::path> work;
+    for (const auto& entry : fs::directory_iterator(m_Root / "work"))
+        work.push_back(entry.path());
+    std::sort(work.begin(), work.end());
+    EXPECT_EQ(work, (std::vector<fs::path>{m_Data, m_Root / "work" / "bin"}));
+}
+
+TEST_F(EnvTest, DataRootThatIsAPlainFileEndsTheProcess) {
+    fs::create_directories(m_Work);
+    std::ofstream(m_Data) << "not a folder";
+    const TEST::CHILD_RESULT result = TEST::RunChild(m_Root, Program([] { return 1; }));
+    EXPECT_EQ(result.m_ExitCode, 0);
+    EXPECT_EQ(result.m_Err.rfind("_OS::ENV::CreateDir() - Error creating directories: ", 0), 0u)
+        << result.m_Err;
+    EXPECT_EQ(result.m_Err.back(), '\n');
+    EXPECT_EQ(result.m_Out, "");
+}
+
+TEST_F(EnvTest, UnreadableDataRootEndsTheProcess) {
+    fs::create_directories(m_Work);
+    fs::create_symlink(m_Data, m_Data);  // a loop: its status cannot be read
+    const TEST::CHILD_RESULT result = TEST::RunChild(m_Root, Program([] { return 1; }));
+    EXPECT_EQ(result.m_ExitCode, 0);
+    EXPECT_EQ(result.m_Err.rfind("_OS::ENV::Initialize() - Error reading " + m_Data.string(), 0),
+              0u)
+        << result.m_Err;
+    EXPECT_EQ(result.m_Out, "");
+}
+
+TEST_F(EnvTest, SecondCopyRunsOnWithDefaults) {
+    const char* key = "Qt/Win_Main/WindowX";
+    int ready[2];
+    int go[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(go), 0);
+    const TEST::CHILD first =
+        TEST::StartChild(m_Root, Program([&] {
+                             _OS::ENV::REG<int> x(key, 1);
+                             x.Set(480);
+                             char byte = 'r';
+                             if (write(ready[1], &byte, 1) != 1 || read(go[0], &byte, 1) != 1)
+                                 return 2;
+                             return 0;
+                         }));
+    close(ready[1]);
+    close(go[0]);
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1) << TEST::WaitChild(first).m_Err;
+
+    const TEST::CHILD_RESULT second =
+        TEST::RunChild(m_Root, Program([&] {
+                           _OS::ENV::REG<int> x(key, 7);
+                           std::cout << x.Get() << "\n";
+                           x.Set(5);
+                           std::cout << x.Get() << "\n";
+                           _OS::ENV::REG<int> again(key, 9);
+                           std::cout << again.Get() << "\n"
+                                     << static_cast<bool>(_OS::ENV::GetRegDatabase()) << "\n";
+                           return 0;
+                       }));
+    EXPECT_EQ(write(go[1], &byte, 1), 1);
+    close(go[1]);
+    close(ready[0]);
+    EXPECT_EQ(TEST::WaitChild(first).m_ExitCode, 0);
+
+    EXPECT_EQ(second.m_ExitCode, 0) << second.m_Err;
+    EXPECT_EQ(second.m_Out, "Cannot create RegDatabase\n7\n5\n9\n1\n");
+
+    // The first copy's write is kept; the second copy wrote nothing.
+    const TEST::CHILD_RESULT third =
+        TEST::RunChild(m_Root, Program([&] {
+                           std::cout << _OS::ENV::REG<int>(key, 7).Get() << "\n";
+                           return 0;
+                       }));
+    EXPECT_EQ(third.m_ExitCode, 0) << third.m_Err;
+    EXPECT_EQ(third.m_Out, "480\n");
+}
+
+TEST_F(EnvTest, SettingDeclaredBeforeInitializeHalts) {
+    const TEST::CHILD_RESULT result = TEST::RunChild(m_Root, [] {
+        _OS::ENV::REG<int> early("Qt/Panel/Logger/DebugLevel", 2);
+        return 1;
+    });
+    EXPECT_EQ(result.m_ExitCode, 0);
+    EXPECT_EQ(result.m_Out, "Cannot declare _OS::ENV::REG before _OS::ENV::Initialize()\nHALT\n");
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Env.h"
+#include "ForkedChild.h"
+#include "Reg.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kDefault = 99;
+
+// Stored text and the value a setting with default kDefault loads from it.
+const std::vector<std::pair<std::string, int>> kCases = {
+    {"480", 480},        {"-7", -7},           {"true", 1},
+    {"false", 0},        {"12.9", 12},         {"-12.9", -12},
+    {"4294967297", 1},   {" \t480\r\n ", 480}, {"\"480\"", kDefault},
+    {"null", kDefault},  {"[480]", kDefault},  {"", kDefault},
+    {"480x", kDefault},  {"{}", kDefault},     {"480 // note", kDefault},
+    {"1e300", kDefault},
+};
+
+struct RegTest : ::testing::Test {
+    TEST::TEMP_DIR m_Dir;
+
+    TEST::CHILD_RESULT RunProgram(const std::function<void()>& afterInit) {
+        const fs::path work = m_Dir.m_Path / "bin";
+        return TEST::RunChild(m_Dir.m_Path, [&] {
+            if (!TEST::EnterDir(work))
+                return 100;
+            _OS::ENV::Initialize("Mes", 0, nullptr);
+            afterInit();
+            return 0;
+        });
+    }
+};
+
+TEST_F(RegTest, StoredTextsLoadInANewProcess) {
+    const TEST::CHILD_RESULT writer = RunProgram([] {
+        for (size_t i = 0; i < kCases.size(); ++i) {
+            _OS::ENV::GetRegDatabase()->Put("case/" + std::to_string(i), kCases[i].first);
+        }
+    });
+    ASSERT_EQ(writer.m_ExitCode, 0) << writer.m_Err;
+    ASSERT_EQ(writer.m_Out, "");
+
+    const TEST::CHILD_RESULT reader = RunProgram([] {
+        for (size_t i = 0; i <= kCases.size(); ++i) {
+            std::cout << _OS::ENV::REG<int>("case/" + std::to_string(i), kDefault).Get() << "\n";
+        }
+    });
+    ASSERT_EQ(reader.m_ExitCode, 0) << reader.m_Err;
+    std::istringstream lines(reader.m_Out);
+    for (const auto& [text, expected] : kCases) {
+        int loaded = 0;
+        ASSERT_TRUE(lines >> loaded);
+        EXPECT_EQ(loaded, expected) << "stored text: '" << text << "'";
+    }
+    int unwritten = 0;
+    ASSERT_TRUE(lines >> unwritten);
+    EXPECT_EQ(unwritten, kDefault);
+}
+
+TEST_F(RegTest, SetWritesJsonTextAndSettingsAreIndependent) {
+    const TEST::CHILD_RESULT result = RunProgram([] {
+        const _OBJ<_OS::ENV::IRegDatabase> registry = _OS::ENV::GetRegDatabase();
+        _OS::ENV::REG<int> a("Qt/Win_Main/WindowW", 3);
+        a.Set(-1);
+        std::cout << registry->Get("Qt/Win_Main/WindowW").value_or("<none>") << "\n";
+        _OS::ENV::REG<int> b("Qt/Win_Main/WindowW", 100);
+        std::cout << b.Get() << "\n";
+        a.Set(8);
+        std::cout << b.Get() << "\n";
+        b.Load();
+        std::cout << b.Get() << "\n";
+        registry->Put("Qt/Win_Main/WindowW", "junk");
+        a.Set(8);  // unchanged value, written again
+        std::cout << registry->Get("Qt/Win_Main/WindowW").value_or("<none>") << "\n";
+        registry->Put("Qt/Win_Main/WindowW", "junk");
+        b.Load();
+        std::cout << b.Get() << "\n";
+    });
+    ASSERT_EQ(result.m_ExitCode, 0) << result.m_Err;
+    EXPECT_EQ(result.m_Out, "-1\n-1\n-1\n8\n8\n100\n");
+}
+
+TEST(RegValue, ConvertsByKindOfJson) {
+    using nlohmann::json;
+    const auto convert = [](const std::string& text) {
+        return _OS::ENV::RegValueFromJson<int>(json::parse(text));
+    };
+    EXPECT_EQ(convert("2147483647"), 2147483647);
+    EXPECT_EQ(convert("2147483648"), -2147483647 - 1);
+    EXPECT_EQ(convert("18446744073709551615"), -1);
+    EXPECT_EQ(convert("-4294967297"), -1);
+    EXPECT_EQ(convert("-0.5"), 0);
+    EXPECT_EQ(convert("2147483647.9"), 2147483647);
+    EXPECT_EQ(convert("-2147483648.9"), -2147483647 - 1);
+    EXPECT_EQ(convert("2147483648.0"), std::nullopt);
+    EXPECT_EQ(convert("-2147483649.0"), std::nullopt);
+    EXPECT_EQ(convert("\"1\""), std::nullopt);
+}
+
+}  // namespace
