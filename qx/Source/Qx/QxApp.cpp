@@ -25,11 +25,12 @@ namespace {
 // QApplication keeps a reference to its argument count for its whole life.
 int s_Argc = 0;
 
-std::string SystemLanguage() {
-    const QLocale locale = QLocale::system();
-    if (locale.language() != QLocale::Chinese)
+}  // namespace
+
+std::string LanguageForLocale(QLocale::Language language, QLocale::Script script) {
+    if (language != QLocale::Chinese)
         return "en";
-    switch (locale.script()) {
+    switch (script) {
         case QLocale::SimplifiedHanScript:
             return "zh_CN";
         case QLocale::TraditionalHanScript:
@@ -39,8 +40,6 @@ std::string SystemLanguage() {
     }
 }
 
-}  // namespace
-
 QApplication* CreateApplication(int argc, char** argv) {
     std::lock_guard<std::mutex> lock(g_Mutex);
     s_Argc = argc;
@@ -49,7 +48,9 @@ QApplication* CreateApplication(int argc, char** argv) {
 }
 
 void LoadTranslator(const std::string& appId, const std::string& language) {
-    const std::string lang = language.empty() ? SystemLanguage() : language;
+    const QLocale system = QLocale::system();
+    const std::string lang =
+        language.empty() ? LanguageForLocale(system.language(), system.script()) : language;
     if (lang.empty())
         return;
     const QString file = QString::fromStdString(":/i18n/" + appId + "_" + lang);

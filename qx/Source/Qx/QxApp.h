@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLocale>
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -33,8 +34,10 @@ void Run(int argc, char** argv, const std::string& appId, const std::string& lan
 void NotifyConnected(bool connected);
 
 QApplication* CreateApplication(int argc, char** argv);
-// Loads ":/i18n/<appId>_<language>"; an empty language comes from the system locale
-// ("en", "zh_CN", "zh_TW", or none for Chinese in another script).
+// The translation language of a locale: "en" unless Chinese; Chinese gives "zh_CN" in
+// Simplified Han script, "zh_TW" in Traditional Han script, and none (empty) in any other.
+std::string LanguageForLocale(QLocale::Language language, QLocale::Script script);
+// Loads ":/i18n/<appId>_<language>"; an empty language comes from the system locale.
 void LoadTranslator(const std::string& appId, const std::string& language);
 // A tray icon object that is a Qt child of the application object.
 QSystemTrayIcon* CreateTrayIcon();
