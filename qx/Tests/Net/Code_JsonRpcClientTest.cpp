@@ -74,18 +74,36 @@ struct Link {
         return json::parse(Sent(n)).at("_ID").get<std::string>();
     }
 
-    // Frames are handled in order on queue 1: once a notification sent after them has been
-    // dispatched, every earlier frame has been handled.
+    // Frames are handled in order on queue 1, and queue 2 starts its tasks in posting order:
+    // once the handler of a notification sent after them has run, every earlier frame has been
+    // handled and what it posted has started.
     void Sync() {
-        const size_t n = notifications.Size();
+        const size_t n = ++syncs;
         ASSERT_TRUE(peer.SendText(R"({"_DATA":"sync","_MAGIC":"ORACLE","_TYPE":"Print"})"));
-        ASSERT_TRUE(notifications.WaitSize(n + 1));
+        ASSERT_TRUE(peer.WaitFor([&] { return Syncs() >= n; }));
+    }
+
+    size_t Syncs() {
+        size_t n = 0;
+        for (const Notification& e : notifications.Values())
+            n += e.data == "sync";
+        return n;
+    }
+
+    std::vector<Notification> NotificationsBesidesSync() {
+        std::vector<Notification> result;
+        for (Notification& e : notifications.Values()) {
+            if (e.data != "sync")
+                result.push_back(std::move(e));
+        }
+        return result;
     }
 
     CWsTestPeer peer;
     CCollector<Reply> replies;
     CCollector<Notification> notifications;
     CCollector<ConnectionEvent> connections;
+    size_t syncs = 0;
     _OBJ<IJsonRpcClient> client;  // released before the collectors it fills
 };
 
@@ -158,7 +176,7 @@ QX_DISPATCHER_TEST(JsonRpcClient, ReplyIsDeliveredOnceOnQueue2AfterAValidOk) {
     ASSERT_TRUE(link.peer.SendText("{" + idMember + "}"));
     ASSERT_TRUE(link.peer.SendText(R"({"_ID":"unknown","_OK":true})"));
     link.Sync();
-    EXPECT_EQ(link.replies.Size(), 0u);
+    EXPECT_FALSE(link.replies.WaitSize(1, 300ms));
 
     ASSERT_TRUE(link.peer.SendText("{" + idMember + R"(,"_OK":false,"Items":[1]})"));
     ASSERT_TRUE(link.replies.WaitSize(1));
@@ -184,8 +202,9 @@ QX_DISPATCHER_TEST(JsonRpcClient, NotificationsAreDispatchedByTypeOnQueue2) {
     ASSERT_TRUE(link.peer.SendText(R"({"_MAGIC":"ORACLE","_TYPE":5,"_DATA":1})"));
     ASSERT_TRUE(link.peer.SendText("{" + idMember + R"(,"_MAGIC":5,"_OK":true})"));
     link.Sync();
-    const auto received = link.notifications.Values();
-    ASSERT_EQ(received.size(), 2u);
+    EXPECT_FALSE(link.notifications.WaitSize(3, 300ms));
+    const auto received = link.NotificationsBesidesSync();
+    ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0].data, json::parse(R"({"Job":7})"));
     EXPECT_EQ(received[0].client, link.client.get());
     EXPECT_NE(received[0].thread, link.connections.Values()[0].thread);
@@ -212,8 +231,8 @@ QX_DISPATCHER_TEST(JsonRpcClient, MalformedFramesAreDroppedWithoutEffect) {
     ASSERT_TRUE(link.peer.SendText(R"([{"_MAGIC":"ORACLE","_TYPE":"Print","_DATA":1}])"));
     ASSERT_TRUE(link.peer.SendText(""));
     link.Sync();
-    EXPECT_EQ(link.replies.Size(), 0u);
-    EXPECT_EQ(link.notifications.Size(), 1u);  // the sync itself
+    EXPECT_FALSE(link.replies.WaitSize(1, 300ms));
+    EXPECT_TRUE(link.NotificationsBesidesSync().empty());
     EXPECT_TRUE(link.peer.IsConnected());
 
     // A binary frame is read like a text one; blanks around the value are fine.
@@ -310,7 +329,7 @@ QX_DISPATCHER_TEST(JsonRpcClient, ReleaseWhileUpClosesAndLeavesNoThread) {
     const auto before = Clock::now();
     client.reset();
     EXPECT_LT(Clock::now() - before, 2s);
-    EXPECT_EQ(_NET::ThreadCount(), threads);
+    EXPECT_TRUE(_NET::WaitThreadCount(threads));
     const auto frames = peer.Frames();
     ASSERT_FALSE(frames.empty());
     EXPECT_EQ(CWsTestPeer::CloseCode(frames.back()), 1000);
@@ -326,14 +345,13 @@ QX_DISPATCHER_TEST(JsonRpcClient, ReleaseWhileDownReturnsPromptlyAndLeavesNoThre
     const auto before = Clock::now();
     client.reset();
     EXPECT_LT(Clock::now() - before, 500ms);
-    EXPECT_EQ(_NET::ThreadCount(), threads);
+    EXPECT_TRUE(_NET::WaitThreadCount(threads));
 }
 
 QX_DISPATCHER_TEST(JsonRpcClient, QueuedFramesOfAReleasedClientRunNothing) {
     _NET::CGate gate;
     auto link = std::make_unique<Link>();
-    link->client->Connect();
-    ASSERT_TRUE(link->peer.WaitFor([&] { return link->peer.IsConnected(); }));
+    link->Connect();
     _GCD::Post([&gate] { gate.Wait(); }, 1);
     gate.WaitEntered();
     ASSERT_TRUE(link->peer.SendText(R"({"_DATA":1,"_MAGIC":"ORACLE","_TYPE":"Print"})"));
