@@ -201,7 +201,7 @@ TEST_F(EngineTest, PeerCloseIsOneCloseMessageWithItsCodeThenReconnects) {
     const auto close = recorder.Of(CWsMessage::TYPE_CLOSE)[0].message;
     EXPECT_EQ(close.closeCode, 4001);
     EXPECT_EQ(close.str, "bye");
-    EXPECT_EQ(peer.Connections(), 2u);
+    EXPECT_TRUE(peer.WaitFor([&] { return peer.Connections() == 2; }));
 }
 
 TEST_F(EngineTest, DroppedConnectionIsOneErrorThenReconnectsAtOnce) {

@@ -37,6 +37,19 @@ struct ConnectionEvent {
     std::thread::id thread;
 };
 
+// Connect belongs on queue 1, where the socket's events are handled: they then find the new
+// socket stored.
+void ConnectOnQueue1(const _OBJ<IJsonRpcClient>& client) {
+    CCollector<int> done;
+    _GCD::Post(
+        [&] {
+            client->Connect();
+            done.Add(1);
+        },
+        1);
+    ASSERT_TRUE(done.WaitSize(1));
+}
+
 // A client on the peer with its connection handler and one notification type installed.
 struct Link {
     explicit Link(const std::string& type = "Print") {
@@ -50,7 +63,7 @@ struct Link {
     }
 
     void Connect() {
-        client->Connect();
+        ConnectOnQueue1(client);
         ASSERT_TRUE(connections.WaitSize(1));
         ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
     }
@@ -243,7 +256,7 @@ QX_DISPATCHER_TEST(JsonRpcClient, MalformedFramesAreDroppedWithoutEffect) {
 QX_DISPATCHER_TEST(JsonRpcClient, WhileDownNothingIsSentAndCallbacksNeverRun) {
     Link link;
     link.peer.Refuse();
-    link.client->Connect();
+    ConnectOnQueue1(link.client);
     link.client->Call("/p", "Cmd", json::object(), link.Collect());
     link.client->Notify("Print", 1);
     link.client->Close();  // does nothing while down
@@ -321,16 +334,15 @@ QX_DISPATCHER_TEST(JsonRpcClient, TenThousandNotificationsAllReachTheirHandler) 
 }
 
 QX_DISPATCHER_TEST(JsonRpcClient, ReleaseWhileUpClosesAndLeavesNoThread) {
-    CWsTestPeer peer;
+    Link link;
     const size_t threads = _NET::ThreadCount();
-    _OBJ<IJsonRpcClient> client = Code_JsonRpcClient::Create(peer.Url());
-    client->Connect();
-    ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
+    link.Connect();
     const auto before = Clock::now();
-    client.reset();
+    link.client.reset();
     EXPECT_LT(Clock::now() - before, 2s);
     EXPECT_TRUE(_NET::WaitThreadCount(threads));
-    const auto frames = peer.Frames();
+    EXPECT_EQ(link.connections.Size(), 1u);
+    const auto frames = link.peer.Frames();
     ASSERT_FALSE(frames.empty());
     EXPECT_EQ(CWsTestPeer::CloseCode(frames.back()), 1000);
 }
@@ -340,7 +352,7 @@ QX_DISPATCHER_TEST(JsonRpcClient, ReleaseWhileDownReturnsPromptlyAndLeavesNoThre
     peer.Refuse();
     const size_t threads = _NET::ThreadCount();
     _OBJ<IJsonRpcClient> client = Code_JsonRpcClient::Create(peer.Url());
-    client->Connect();
+    ConnectOnQueue1(client);
     EXPECT_FALSE(peer.WaitFor([&] { return peer.Connections() > 0; }, 1200ms));
     const auto before = Clock::now();
     client.reset();

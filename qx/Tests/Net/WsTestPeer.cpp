@@ -111,9 +111,10 @@ struct CWsTestPeer::Impl {
 
     void Accept() {
         acceptor.async_accept([this](beast::error_code ec, tcp::socket socket) {
-            if (ec)
-                return;  // closed by Refuse or the destructor
-            Handshake(std::move(socket));
+            if (!acceptor.is_open())
+                return;  // closed by Refuse
+            if (!ec)
+                Handshake(std::move(socket));
             Accept();
         });
     }
