@@ -372,6 +372,46 @@ TEST_F(EngineTest, SendsFromManyThreadsKeepEachThreadsOrder) {
         EXPECT_EQ(next[t], kEach);
 }
 
+TEST_F(EngineTest, PeerThatNeverAnswersTheCloseIsDroppedAfterTheCloseTimeout) {
+    peer.SetAnswerPings(false);
+    peer.SetAnswerCloses(false);
+    Connect(200ms);
+    const Clock::time_point opened = recorder.Of(CWsMessage::TYPE_OPEN)[0].at;
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_CLOSE, 1));
+    const auto close = recorder.Of(CWsMessage::TYPE_CLOSE)[0];
+    EXPECT_EQ(close.message.closeCode, 1011);
+    EXPECT_EQ(close.message.str, "Ping timeout");
+    EXPECT_GE(close.at - opened, 400ms + CWsEngine::kCloseTimeout);
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 2));
+
+    const auto before = Clock::now();
+    engine.Stop(1000, "Normal closure");
+    const auto stopped = Clock::now() - before;
+    EXPECT_GE(stopped, CWsEngine::kCloseTimeout - 50ms);
+    EXPECT_LT(stopped, CWsEngine::kCloseTimeout + 2s);
+    ASSERT_EQ(recorder.Count(CWsMessage::TYPE_CLOSE), 2u);
+    EXPECT_EQ(recorder.Of(CWsMessage::TYPE_CLOSE)[1].message.closeCode, 1000);
+}
+
+TEST_F(EngineTest, PerMessageDeflateIsOfferedUnlessSwitchedOff) {
+    engine.SetUrl(peer.Url());
+    engine.SetOnMessageCallback(recorder.Callback());
+    engine.Start();
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.Connections() == 1; }));
+    EXPECT_NE(peer.LastExtensions().find("permessage-deflate"), std::string::npos);
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 1));
+    engine.Stop(1000, "Normal closure");
+
+    engine.DisablePerMessageDeflate();
+    engine.Start();
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.Connections() == 2; }));
+    EXPECT_EQ(peer.LastExtensions(), "");
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 2));
+    EXPECT_TRUE(engine.Send("plain"));
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.DataFrames().size() == 1; }));
+    EXPECT_EQ(peer.DataFrames()[0].payload, "plain");
+}
+
 TEST_F(EngineTest, RequestTargetComesFromTheUrl) {
     StartOn("ws://127.0.0.1:" + std::to_string(peer.Port()) + "/mes/link?x=1#frag");
     ASSERT_TRUE(peer.WaitFor([&] { return peer.Connections() == 1; }));
