@@ -75,7 +75,9 @@ struct CWsTestPeer::Impl {
     size_t connections = 0;
     size_t disconnections = 0;
     std::string lastTarget;
+    std::string lastExtensions;
     bool answerPings = true;
+    bool answerCloses = true;
 
     // Engine thread only.
     PeerConnectionPtr current;
@@ -111,9 +113,10 @@ struct CWsTestPeer::Impl {
 
     void Accept() {
         acceptor.async_accept([this](beast::error_code ec, tcp::socket socket) {
-            if (ec)
-                return;  // closed by Refuse or the destructor
-            Handshake(std::move(socket));
+            if (!acceptor.is_open())
+                return;  // closed by Refuse
+            if (!ec)
+                Handshake(std::move(socket));
             Accept();
         });
     }
@@ -130,16 +133,18 @@ struct CWsTestPeer::Impl {
                 ws->async_accept(*request, [this, ws, request](beast::error_code ec) {
                     if (ec)
                         return;
-                    Opened(std::move(ws->next_layer()), std::string(request->target()));
+                    Opened(std::move(ws->next_layer()), std::string(request->target()),
+                           std::string((*request)[beast::http::field::sec_websocket_extensions]));
                 });
             });
     }
 
-    void Opened(tcp::socket socket, const std::string& target) {
+    void Opened(tcp::socket socket, const std::string& target, const std::string& extensions) {
         size_t number = 0;
         Update([&] {
             number = ++connections;
             lastTarget = target;
+            lastExtensions = extensions;
         });
         current = std::make_shared<PeerConnection>(std::move(socket), number);
         all.push_back(current);
@@ -202,14 +207,16 @@ struct CWsTestPeer::Impl {
     }
 
     void Received(const PeerConnectionPtr& c, Frame frame) {
-        bool answer = false;
+        bool pings = false;
+        bool closes = false;
         Update([&] {
-            answer = answerPings;
+            pings = answerPings;
+            closes = answerCloses;
             frames.push_back(frame);
         });
-        if (frame.opcode == OPCODE_PING && answer) {
+        if (frame.opcode == OPCODE_PING && pings) {
             Write(c, EncodeFrame(OPCODE_PONG, true, frame.payload));
-        } else if (frame.opcode == OPCODE_CLOSE) {
+        } else if (frame.opcode == OPCODE_CLOSE && closes) {
             if (!c->closeSent) {
                 c->closeSent = true;
                 Write(c, EncodeFrame(OPCODE_CLOSE, true, frame.payload.substr(0, 2)));
@@ -326,6 +333,11 @@ std::string CWsTestPeer::LastTarget() const {
     return m_Impl->lastTarget;
 }
 
+std::string CWsTestPeer::LastExtensions() const {
+    std::lock_guard<std::mutex> lock(m_Impl->mutex);
+    return m_Impl->lastExtensions;
+}
+
 bool CWsTestPeer::WaitFor(const std::function<bool()>& condition,
                           std::chrono::milliseconds timeout) const {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -382,6 +394,10 @@ bool CWsTestPeer::Drop() {
 
 void CWsTestPeer::SetAnswerPings(bool answer) {
     m_Impl->Update([&] { m_Impl->answerPings = answer; });
+}
+
+void CWsTestPeer::SetAnswerCloses(bool answer) {
+    m_Impl->Update([&] { m_Impl->answerCloses = answer; });
 }
 
 void CWsTestPeer::Refuse() {

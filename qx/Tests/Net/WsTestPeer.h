@@ -14,8 +14,8 @@ namespace _NET {
 //
 // It takes the opening handshake of each client and then speaks the frame layer itself, so it
 // sees every frame exactly as the client wrote it and can send any frame, well-formed or not.
-// It answers pings with pongs (unless told not to) and answers a close frame with a close frame
-// carrying the same code, then ends the TCP connection.
+// It answers pings with pongs and a close frame with a close frame carrying the same code, then
+// ends the TCP connection (unless told not to answer them). It never negotiates an extension.
 //
 // Every operation may be called from any thread. Operations that act on "the connection" use
 // the latest connection whose handshake succeeded and return false when it has ended; they queue
@@ -55,8 +55,10 @@ struct CWsTestPeer {
     size_t Connections() const;
     size_t Disconnections() const;
     bool IsConnected() const;
-    // The request target of the latest handshake, e.g. "/path?x=1".
+    // The request target of the latest handshake, e.g. "/path?x=1", and the extensions that the
+    // client offered in it ("" for none).
     std::string LastTarget() const;
+    std::string LastExtensions() const;
 
     // Calls until it returns true or the timeout passes; checks again after every change of the
     // peer's state. Returns the last result.
@@ -74,6 +76,8 @@ struct CWsTestPeer {
     // Ends the TCP connection without a close frame.
     bool Drop();
     void SetAnswerPings(bool answer);
+    // Not answering close frames leaves the client's close handshake hanging.
+    void SetAnswerCloses(bool answer);
 
     // Stops listening and drops every connection: connection attempts are refused.
     void Refuse();
