@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QMainWindow>
+#include <string>
+
+#include "Reg.h"
+
+class QCloseEvent;
+class QIcon;
+class QMenu;
+class QSystemTrayIcon;
+
+// The gateway's only window, created hidden, and its tray icon, whose colour shows the MES
+// connection: red while down, blue while up.
+struct Code_MainWindow : QMainWindow {
+    // Main thread, once, after the QApplication and _OS::ENV exist.
+    static Code_MainWindow* Create();
+    // Worker threads only: waits until the main thread has shown the state.
+    static void SetConnected(bool up);
+
+    ~Code_MainWindow() override;
+
+    void ShowMessage(std::string text, int kind, int seconds);
+    void CreateTrayMenu();
+    void OpenFormatFolder();
+
+    _OS::ENV::REG<int> windowX;
+    _OS::ENV::REG<int> windowY;
+    _OS::ENV::REG<int> windowW;
+    _OS::ENV::REG<int> windowH;
+    QSystemTrayIcon* trayIcon = nullptr;
+    QMenu* trayMenu = nullptr;
+    QIcon* iconDisconnected = nullptr;
+    QIcon* iconConnected = nullptr;
+    QIcon* iconCurrent = nullptr;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    Code_MainWindow();
+};

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QLocale>
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+
+class QApplication;
+class QSystemTrayIcon;
+class QTranslator;
+class QWidget;
+
+// Runs Qt on the main thread of a program whose other threads belong to _GCD, and gives the
+// workers their ways to reach the operator.
+namespace _QX::APP {
+
+// Guards the four pointers below; held for one read, write, construction or posting only.
+extern std::mutex g_Mutex;
+// Null before CreateApplication and again as soon as ShutdownApp has run: from then on the
+// main thread serves no invocation.
+extern QApplication* g_Application;
+extern QTranslator* g_Translator;
+extern QWidget* g_MainWidget;
+extern QSystemTrayIcon* g_TrayIcon;
+// Set once, just before the event loop starts; never cleared.
+extern std::atomic<bool> g_QtStarted;
+
+// The gateway's whole Qt life on the main thread; returns after the loop ended and
+// ShutdownApp ran. Defined with the gateway's window.
+void Run(int argc, char** argv, const std::string& appId, const std::string& language);
+// Gateway only: shows the connection state in its window; waits for the main thread.
+// Defined with the gateway's window.
+void NotifyConnected(bool connected);
+
+QApplication* CreateApplication(int argc, char** argv);
+// The translation language of a locale: "en" unless Chinese; Chinese gives "zh_CN" in
+// Simplified Han script, "zh_TW" in Traditional Han script, and none (empty) in any other.
+std::string LanguageForLocale(QLocale::Language language, QLocale::Script script);
+// Loads ":/i18n/<appId>_<language>"; an empty language comes from the system locale.
+void LoadTranslator(const std::string& appId, const std::string& language);
+// A tray icon object that is a Qt child of the application object.
+QSystemTrayIcon* CreateTrayIcon();
+QApplication* GetApplication();
+void SetMainWidget(QWidget* widget);
+// Main thread, after the event loop returned: removes the translator, stops serving
+// invocations and hands the application object to a clean-up task on queue 1.
+void ShutdownApp();
+
+// Runs task on the main thread and waits until it has run. Returns false, without running
+// it, when there is no application object or it is shut down before serving the call.
+// On the main thread itself the task runs at once.
+bool InvokeBlocking(const std::function<void()>& task);
+// Worker threads: the "Shutdown" box on the main thread, then the end of the event loop.
+// Returns once the box has been closed.
+void ShutdownWithMessage(const std::string& text);
+// Any thread: a tray balloon on the main thread; never waits. kind 1 information,
+// 2 warning, 3 critical, anything else no icon.
+void ShowTrayMessage(std::string title, std::string text, int kind, int seconds);
+
+}  // namespace _QX::APP

@@ -1,0 +1,134 @@
+#pragma once
+
+#include <spdlog/common.h>
+#include <spdlog/details/log_msg.h>
+#include <spdlog/sinks/base_sink.h>
+#include <QColor>
+#include <QMetaObject>
+#include <QString>
+#include <QStringList>
+#include <QTextBlock>
+#include <QTextCharFormat>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <array>
+#include <utility>
+
+namespace spdlog {
+namespace sinks {
+
+// Writes each line into a QTextEdit, newest line first, with the colour range ("%^" .. "%$")
+// in the level's colour. Logging threads only format and queue; the widget is changed on its
+// own thread.
+template <typename Mutex>
+struct drav_qt_color_sink : public base_sink<Mutex> {
+    drav_qt_color_sink(QTextEdit* textEdit, int lineLimit, bool darkColours, bool utf8)
+        : textEdit_(textEdit), lineLimit_(lineLimit), utf8_(utf8) {
+        if (!textEdit_)
+            throw spdlog_ex("qt_color_text_sink: text_edit is null");
+
+        const QStringList families{QStringLiteral("Consolas"), QStringLiteral("Monaco"),
+                                   QStringLiteral("Lucida Console"), QStringLiteral("Courier New")};
+        defaultFormat_ = textEdit_->currentCharFormat();
+        defaultFormat_.setFontFamilies(families);
+        defaultFormat_.setFontPointSize(12.0);
+
+        QTextCharFormat format;
+        format.setFontFamilies(families);
+        format.setFontPointSize(14.0);
+        const auto set = [&](level::level_enum lvl, const QColor& colour) {
+            format.setForeground(QBrush(colour));
+            levelFormats_[lvl] = format;
+        };
+        set(level::trace, darkColours ? Qt::darkGray : Qt::gray);
+        set(level::debug, darkColours ? Qt::darkCyan : Qt::darkGray);
+        set(level::info, Qt::darkGreen);
+        set(level::warn, darkColours ? QColor(Qt::darkYellow) : QColor(255, 127, 0));
+        set(level::err, Qt::red);
+        format.setBackground(QBrush(Qt::red));
+        set(level::critical, Qt::white);
+    }
+
+    // One line on its way to the GUI thread: a copy that refers to nothing of the sink.
+    struct append_request {
+        int lineLimit;
+        QTextEdit* textEdit;
+        QString payload;
+        QTextCharFormat defaultFormat;
+        QTextCharFormat levelFormat;
+        int colourStart;
+        int colourEnd;
+    };
+
+    static void append_to_widget_(const append_request& request) {
+        QTextDocument* document = request.textEdit->document();
+        QTextCursor cursor(document);
+
+        // The newest lines are on top: the oldest is the block before the empty last block.
+        while (document->blockCount() > request.lineLimit) {
+            const QTextBlock last = document->lastBlock();
+            const QTextBlock oldest = last.previous();
+            if (!oldest.isValid())
+                break;
+            cursor.setPosition(oldest.position());
+            cursor.setPosition(last.position(), QTextCursor::KeepAnchor);
+            cursor.removeSelectedText();
+        }
+
+        cursor.movePosition(QTextCursor::Start);
+        cursor.setCharFormat(request.defaultFormat);
+        if (request.colourEnd <= request.colourStart) {
+            cursor.insertText(request.payload);
+            return;
+        }
+        cursor.insertText(request.payload.left(request.colourStart));
+        cursor.setCharFormat(request.levelFormat);
+        cursor.insertText(
+            request.payload.mid(request.colourStart, request.colourEnd - request.colourStart));
+        cursor.setCharFormat(request.defaultFormat);
+        cursor.insertText(request.payload.mid(request.colourEnd));
+    }
+
+protected:
+    void sink_it_(const details::log_msg& msg) override {
+        memory_buf_t formatted;
+        base_sink<Mutex>::formatter_->format(msg, formatted);
+
+        QString payload;
+        int start = static_cast<int>(msg.color_range_start);
+        int end = static_cast<int>(msg.color_range_end);
+        if (utf8_) {
+            payload = QString::fromUtf8(formatted.data(), static_cast<qsizetype>(formatted.size()));
+            if (msg.color_range_start < msg.color_range_end) {
+                // The range is in bytes; the widget counts characters.
+                start = static_cast<int>(
+                    QString::fromUtf8(formatted.data(), static_cast<qsizetype>(start)).size());
+                end = static_cast<int>(
+                    QString::fromUtf8(formatted.data(), static_cast<qsizetype>(end)).size());
+            }
+        } else {
+            payload =
+                QString::fromLatin1(formatted.data(), static_cast<qsizetype>(formatted.size()));
+        }
+
+        append_request request{
+            lineLimit_, textEdit_, std::move(payload), defaultFormat_, levelFormats_[msg.level],
+            start,      end};
+        QMetaObject::invokeMethod(
+            textEdit_, [request = std::move(request)] { append_to_widget_(request); },
+            Qt::AutoConnection);
+    }
+
+    void flush_() override {}
+
+private:
+    QTextEdit* textEdit_;
+    int lineLimit_;
+    bool utf8_;
+    QTextCharFormat defaultFormat_;
+    std::array<QTextCharFormat, 7> levelFormats_;
+};
+
+}  // namespace sinks
+}  // namespace spdlog

@@ -1,0 +1,140 @@
+#include <spdlog/logger.h>
+#include <QMessageBox>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QTimer>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <thread>
+
+#include "QtTestMain.h"
+#include "drav_qt_color_sink.h"
+
+namespace {
+
+using Sink = spdlog::sinks::drav_qt_color_sink<std::mutex>;
+
+struct Fragment {
+    QString text;
+    QTextCharFormat format;
+};
+
+std::vector<Fragment> Fragments(const QTextBlock& block) {
+    std::vector<Fragment> out;
+    for (auto it = block.begin(); !it.atEnd(); ++it)
+        out.push_back({it.fragment().text(), it.fragment().charFormat()});
+    return out;
+}
+
+struct ColorSinkTest : ::testing::Test {
+    std::shared_ptr<spdlog::logger> MakeLogger(int lineLimit, const std::string& pattern) {
+        auto sink = std::make_shared<Sink>(&edit, lineLimit, false, true);
+        auto logger = std::make_shared<spdlog::logger>("sink-test", sink);
+        logger->set_level(spdlog::level::trace);
+        logger->set_pattern(pattern);
+        return logger;
+    }
+
+    QTextEdit edit;
+};
+
+TEST_F(ColorSinkTest, KeepsTheNewestLinesOnTop) {
+    auto logger = MakeLogger(3, "%v");
+    for (int i = 1; i <= 5; ++i)
+        logger->info("line {}", i);
+
+    const QTextDocument* doc = edit.document();
+    ASSERT_EQ(doc->blockCount(), 4);
+    EXPECT_EQ(doc->findBlockByNumber(0).text(), "line 5");
+    EXPECT_EQ(doc->findBlockByNumber(1).text(), "line 4");
+    EXPECT_EQ(doc->findBlockByNumber(2).text(), "line 3");
+    EXPECT_EQ(doc->findBlockByNumber(3).text(), "");
+}
+
+TEST_F(ColorSinkTest, EmptyColourRangeInsertsTheLineInTheDefaultFormat) {
+    auto logger = MakeLogger(10, "[%l] %v");
+    logger->error("plain");
+
+    const auto parts = Fragments(edit.document()->firstBlock());
+    ASSERT_EQ(parts.size(), 1u);
+    EXPECT_EQ(parts[0].text, "[error] plain");
+    EXPECT_EQ(parts[0].format.fontPointSize(), 12.0);
+    EXPECT_NE(parts[0].format.foreground().color(), QColor(Qt::red));
+}
+
+TEST_F(ColorSinkTest, ColourRangeIsCountedInCharacters) {
+    auto logger = MakeLogger(10, "中文日志 %^[%l]%$ %v 完");
+    logger->info("消息");
+
+    const auto parts = Fragments(edit.document()->firstBlock());
+    ASSERT_EQ(parts.size(), 3u);
+    EXPECT_EQ(parts[0].text, QString::fromUtf8("中文日志 "));
+    EXPECT_EQ(parts[1].text, "[info]");
+    EXPECT_EQ(parts[1].format.foreground().color(), QColor(Qt::darkGreen));
+    EXPECT_EQ(parts[1].format.fontPointSize(), 14.0);
+    EXPECT_EQ(parts[2].text, QString::fromUtf8(" 消息 完"));
+    EXPECT_EQ(parts[2].format.fontPointSize(), 12.0);
+    EXPECT_EQ(parts[0].format.fontFamilies().toStringList(),
+              QStringList({"Consolas", "Monaco", "Lucida Console", "Courier New"}));
+}
+
+TEST_F(ColorSinkTest, LevelColours) {
+    auto logger = MakeLogger(10, "%^[%l]%$ %v");
+    logger->critical("down");
+    logger->warn("careful");
+
+    const auto warn = Fragments(edit.document()->findBlockByNumber(0));
+    ASSERT_EQ(warn.size(), 2u);
+    EXPECT_EQ(warn[0].text, "[warning]");
+    EXPECT_EQ(warn[0].format.foreground().color(), QColor(255, 127, 0));
+    EXPECT_EQ(warn[0].format.background().style(), Qt::NoBrush);
+
+    const auto critical = Fragments(edit.document()->findBlockByNumber(1));
+    ASSERT_EQ(critical.size(), 2u);
+    EXPECT_EQ(critical[0].text, "[critical]");
+    EXPECT_EQ(critical[0].format.foreground().color(), QColor(Qt::white));
+    EXPECT_EQ(critical[0].format.background().color(), QColor(Qt::red));
+    EXPECT_EQ(critical[1].format.background().style(), Qt::NoBrush);
+}
+
+TEST(ColorSinkNullTest, NullWidgetThrows) {
+    try {
+        Sink sink(nullptr, 3, false, true);
+        FAIL() << "no exception";
+    } catch (const spdlog::spdlog_ex& e) {
+        EXPECT_STREQ(e.what(), "qt_color_text_sink: text_edit is null");
+    }
+}
+
+// While the GUI thread sits in a modal box and then does not turn its loop at all, a worker
+// still logs to the end; the lines appear once the GUI thread runs again.
+TEST_F(ColorSinkTest, WorkerNeverWaitsForTheGuiThread) {
+    constexpr int kLines = 2000;
+    auto logger = MakeLogger(kLines + 10, "%v");
+    bool workerFinished = false;
+
+    QTimer::singleShot(0, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        ASSERT_NE(box, nullptr);
+        auto done = std::async(std::launch::async, [&] {
+            for (int i = 0; i < kLines; ++i)
+                logger->info("worker {}", i);
+        });
+        workerFinished = done.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+        box->close();
+    });
+    QMessageBox::information(nullptr, "modal", "open");
+
+    EXPECT_TRUE(workerFinished);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (edit.document()->blockCount() < kLines + 1 &&
+           std::chrono::steady_clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    ASSERT_EQ(edit.document()->blockCount(), kLines + 1);
+    EXPECT_EQ(edit.document()->firstBlock().text(), QString("worker %1").arg(kLines - 1));
+}
+
+}  // namespace
+
+QX_QT_TEST_MAIN

@@ -1,0 +1,79 @@
+#include <spdlog/spdlog.h>
+#include <QTextBlock>
+#include <QTextEdit>
+
+#include "Code_Logger_Qt.h"
+#include "Log.h"
+#include "QtTestMain.h"
+
+namespace {
+
+using _QX::WIDGET::Code_Logger_Qt;
+
+QString Top(const QTextEdit& edit) {
+    return edit.document()->firstBlock().text();
+}
+
+TEST(LoggerQtTest, NullWidgetGivesNoLogger) {
+    EXPECT_FALSE(Code_Logger_Qt::Create("null-widget", 10, nullptr));
+    EXPECT_EQ(spdlog::get("null-widget"), nullptr);
+}
+
+TEST(LoggerQtTest, DuplicateNameKeepsTheFirstLogger) {
+    QTextEdit first;
+    QTextEdit second;
+    _OBJ<_LOG::ILogger> a = Code_Logger_Qt::Create("dup", 10, &first);
+    ASSERT_TRUE(a);
+    EXPECT_FALSE(Code_Logger_Qt::Create("dup", 10, &second));
+
+    _LOG::Pattern("%v");
+    _LOG::Info("after the refused one");
+    EXPECT_EQ(Top(first), "after the refused one");
+    EXPECT_TRUE(second.document()->isEmpty());
+}
+
+TEST(LoggerQtTest, ReleasedNameCanBeTakenAgain) {
+    QTextEdit old;
+    QTextEdit fresh;
+    _OBJ<_LOG::ILogger> a = Code_Logger_Qt::Create("again", 10, &old);
+    ASSERT_TRUE(a);
+    a.reset();
+    EXPECT_EQ(spdlog::get("again"), nullptr);
+
+    _OBJ<_LOG::ILogger> b = Code_Logger_Qt::Create("again", 10, &fresh);
+    ASSERT_TRUE(b);
+    _LOG::Pattern("%v");
+    _LOG::Info("only the new one");
+    EXPECT_EQ(Top(fresh), "only the new one");
+    EXPECT_TRUE(old.document()->isEmpty());
+}
+
+TEST(LoggerQtTest, WriterPiecesMakeOneMessage) {
+    QTextEdit edit;
+    _OBJ<_LOG::ILogger> logger = Code_Logger_Qt::Create("writer", 10, &edit);
+    ASSERT_TRUE(logger);
+    logger->SetPattern("%v");
+    logger->SetLevel(_LOG::LEVEL_TRACE);
+    logger->Log(_LOG::LEVEL_WARN, [](std::ostringstream& out) {
+        out << "two "
+            << "pieces";
+    });
+    EXPECT_EQ(edit.document()->blockCount(), 2);
+    EXPECT_EQ(Top(edit), "two pieces");
+}
+
+TEST(LoggerQtTest, LevelFiltersLines) {
+    QTextEdit edit;
+    _OBJ<_LOG::ILogger> logger = Code_Logger_Qt::Create("level", 10, &edit);
+    ASSERT_TRUE(logger);
+    logger->SetPattern("%v");
+    logger->SetLevel(_LOG::LEVEL_ERROR);
+    logger->Info("hidden");
+    logger->Error("shown");
+    EXPECT_EQ(edit.document()->blockCount(), 2);
+    EXPECT_EQ(Top(edit), "shown");
+}
+
+}  // namespace
+
+QX_QT_TEST_MAIN

@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+#include <spdlog/spdlog.h>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextEdit>
+
+#include "Code_Panel_Logger.h"
+#include "Env.h"
+#include "Log.h"
+
+namespace {
+
+using _QX::PANEL::Code_Panel_Logger;
+using _QX::PANEL::LOGGER_DEF;
+
+QAbstractButton* Button(Code_Panel_Logger& panel, const QString& text) {
+    for (QAbstractButton* button : panel.findChildren<QAbstractButton*>())
+        if (button->text() == text)
+            return button;
+    return nullptr;
+}
+
+std::unique_ptr<Code_Panel_Logger> MakePanel(const std::string& name, const std::string& key,
+                                             int maxLines) {
+    LOGGER_DEF def;
+    def.Name = name;
+    def.LevelKey = key;
+    def.MaxLines = maxLines;
+    auto panel = std::make_unique<Code_Panel_Logger>(def, nullptr);
+    spdlog::get(name)->set_pattern("%v");
+    return panel;
+}
+
+void LogLines(int count) {
+    for (int i = 0; i < count; ++i)
+        _LOG::Error("line " + std::to_string(i));
+}
+
+std::optional<std::string> Stored(const std::string& key) {
+    return _OS::ENV::GetRegDatabase()->Get(key);
+}
+
+TEST(PanelLoggerTest, LineLimitFromMaxLines) {
+    const struct {
+        int maxLines;
+        int kept;
+    } cases[] = {{0, 512}, {-3, 512}, {1, 1}};
+    int n = 0;
+    for (const auto& c : cases) {
+        auto panel = MakePanel("limit" + std::to_string(n++), "Test/Limit", c.maxLines);
+        LogLines(600);
+        EXPECT_EQ(panel->textEdit->document()->blockCount(), c.kept + 1) << c.maxLines;
+        EXPECT_EQ(panel->textEdit->document()->firstBlock().text(), "line 599");
+    }
+}
+
+TEST(PanelLoggerTest, NothingStoredChecksTrace) {
+    auto panel = MakePanel("fresh", "Test/Fresh", 10);
+    EXPECT_TRUE(Button(*panel, "Trace")->isChecked());
+    EXPECT_EQ(spdlog::get("fresh")->level(), spdlog::level::trace);
+    EXPECT_FALSE(Stored("Test/Fresh"));
+}
+
+TEST(PanelLoggerTest, ChosenLevelIsStoredAndApplied) {
+    {
+        auto panel = MakePanel("choice", "", 10);
+        Button(*panel, "Warning")->click();
+        EXPECT_EQ(Stored("Qt/Panel/Logger/DebugLevel"), "3");
+        EXPECT_EQ(spdlog::get("choice")->level(), spdlog::level::warn);
+        EXPECT_EQ(spdlog::default_logger()->level(), spdlog::level::warn);
+    }
+    EXPECT_EQ(spdlog::get("choice"), nullptr);
+
+    spdlog::default_logger()->set_level(spdlog::level::trace);
+    auto restarted = MakePanel("choice", "", 10);
+    EXPECT_TRUE(Button(*restarted, "Warning")->isChecked());
+    EXPECT_FALSE(Button(*restarted, "Trace")->isChecked());
+    EXPECT_EQ(spdlog::default_logger()->level(), spdlog::level::warn);
+    Button(*restarted, "Trace")->click();
+    EXPECT_EQ(Stored("Qt/Panel/Logger/DebugLevel"), "0");
+}
+
+TEST(PanelLoggerTest, ForeignStoredLevelChecksNothingAndTurnsLoggingOff) {
+    _OS::ENV::GetRegDatabase()->Put("Test/Foreign", "9");
+    auto panel = MakePanel("foreign", "Test/Foreign", 10);
+    for (QAbstractButton* button : panel->findChildren<QAbstractButton*>())
+        EXPECT_FALSE(button->isChecked()) << button->text().toStdString();
+    EXPECT_EQ(spdlog::get("foreign")->level(), spdlog::level::off);
+    spdlog::set_level(spdlog::level::trace);
+}
+
+TEST(PanelLoggerTest, BlankAddsASeparatorAboveTheNewestLine) {
+    auto panel = MakePanel("blank", "Test/Blank", 10);
+    QTextDocument* doc = panel->textEdit->document();
+    Button(*panel, "Blank")->click();
+    EXPECT_EQ(doc->blockCount(), 2);
+    EXPECT_EQ(doc->firstBlock().text(), "");
+
+    LogLines(1);
+    ASSERT_EQ(doc->blockCount(), 3);
+    EXPECT_EQ(doc->findBlockByNumber(0).text(), "line 0");
+    EXPECT_EQ(doc->findBlockByNumber(1).text(), "");
+}
+
+TEST(PanelLoggerTest, ClearEmptiesTheView) {
+    auto panel = MakePanel("clear", "Test/Clear", 10);
+    LogLines(3);
+    Button(*panel, "Clear")->click();
+    EXPECT_TRUE(panel->textEdit->document()->isEmpty());
+    _LOG::Error("alone");
+    EXPECT_EQ(panel->textEdit->toPlainText(), "alone\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The registry lives beside the working directory: give it a folder of its own.
+    QTemporaryDir root;
+    QDir(root.path()).mkpath("bin");
+    QDir::setCurrent(root.filePath("bin"));
+    _OS::ENV::Initialize("PanelTest", argc, argv);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,87 @@
+#include <QImage>
+#include <QPainter>
+#include <QSvgRenderer>
+#include <memory>
+
+#include "MakeTintedIcon.h"
+#include "QtTestMain.h"
+#include "QxColor.h"
+
+namespace {
+
+const QSize kSize(48, 48);
+const QString kShape = QStringLiteral(":/Test/shape.svg");
+
+QImage Pixels(const QIcon& icon) {
+    return icon.pixmap(kSize).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+QImage ShapeAlpha() {
+    QImage image(kSize, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    QSvgRenderer(kShape).render(&painter, QRectF(image.rect()));
+    painter.end();
+    return image.convertToFormat(QImage::Format_ARGB32);
+}
+
+TEST(TintedIconTest, ColourWhereTheDrawingIsAndItsAlphaKept) {
+    std::unique_ptr<QIcon> icon(_QX::MakeTintedIcon(kShape, _QX::COLOR::BLUE_500, kSize));
+    const QImage image = Pixels(*icon);
+    const QImage shape = ShapeAlpha();
+    ASSERT_EQ(image.size(), kSize);
+
+    int opaque = 0, partial = 0, clear = 0;
+    for (int y = 0; y < kSize.height(); ++y) {
+        for (int x = 0; x < kSize.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            const int alpha = shape.pixelColor(x, y).alpha();
+            ASSERT_NEAR(pixel.alpha(), alpha, 1) << x << "," << y;
+            if (alpha == 255) {
+                ++opaque;
+                ASSERT_EQ(pixel.name(), "#2196f3") << x << "," << y;
+            } else if (alpha == 0) {
+                ++clear;
+                ASSERT_EQ(pixel.alpha(), 0);
+            } else {
+                ++partial;
+            }
+        }
+    }
+    EXPECT_EQ(opaque, 24 * 48);
+    EXPECT_GT(partial, 0);
+    EXPECT_EQ(clear, 12 * 48);
+    EXPECT_EQ(image.pixelColor(30, 10).alpha(), shape.pixelColor(30, 10).alpha());
+}
+
+TEST(TintedIconTest, SameShapeInTwoIndependentColours) {
+    std::unique_ptr<QIcon> red(_QX::MakeTintedIcon(kShape, _QX::COLOR::RED_500, kSize));
+    std::unique_ptr<QIcon> blue(_QX::MakeTintedIcon(kShape, _QX::COLOR::BLUE_500, kSize));
+    EXPECT_EQ(Pixels(*red).pixelColor(2, 2).name(), "#f44336");
+    EXPECT_EQ(Pixels(*blue).pixelColor(2, 2).name(), "#2196f3");
+    EXPECT_EQ(Pixels(*red).pixelColor(40, 2).alpha(), 0);
+}
+
+TEST(TintedIconTest, MissingResourceGivesATransparentIcon) {
+    std::unique_ptr<QIcon> icon(
+        _QX::MakeTintedIcon(":/Test/missing.svg", _QX::COLOR::RED_500, kSize));
+    const QImage image = Pixels(*icon);
+    ASSERT_EQ(image.size(), kSize);
+    for (int y = 0; y < kSize.height(); ++y)
+        for (int x = 0; x < kSize.width(); ++x)
+            ASSERT_EQ(image.pixelColor(x, y).alpha(), 0);
+}
+
+TEST(PaletteTest, StateColoursAndRampAliases) {
+    EXPECT_EQ(_QX::COLOR::RED_500, _QX::COLOR::RED);
+    EXPECT_EQ(_QX::COLOR::BLUE_500, _QX::COLOR::BLUE);
+    EXPECT_EQ(_QX::COLOR::RED_500, QColor(0xf4, 0x43, 0x36));
+    EXPECT_EQ(_QX::COLOR::BLUE_500, QColor(0x21, 0x96, 0xf3));
+    EXPECT_EQ(_QX::COLOR::GREY_A700, _QX::COLOR::GREY_700);
+    EXPECT_EQ(_QX::COLOR::PURPLE, QColor(0x9c, 0x27, 0xb0));
+    EXPECT_EQ(_QX::COLOR::YELLOW_800, QColor(0xf9, 0xa8, 0x25));
+}
+
+}  // namespace
+
+QX_QT_TEST_MAIN
