@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace PRINT_JOB {
+
+// One print job as the MES sends it in "Print" and as the gateway returns it in "Job".
+struct DEF {
+    std::string Type;
+    std::string PrinterName;
+    std::string FormatName;
+    std::string FormatFilename;
+    double WidthInMm = 0.0;
+    double HeightInMm = 0.0;
+    bool isLandscape = false;
+    int32_t Dpi = 203;
+    nlohmann::json Data;
+};
+
+// Never throws: reading stops at the first missing or mistyped key, and that field and
+// every later one keep their defaults.
+void from_json(const nlohmann::json& j, DEF& job);
+void to_json(nlohmann::json& j, const DEF& job);
+
+}  // namespace PRINT_JOB
