@@ -1,0 +1,38 @@
+#include "CleanupWebEngine.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QThread>
+#include <QWebEngineProfile>
+
+namespace _QX::APP {
+
+void CleanupWebEngine() {
+    qDebug() << "Performing QtWebEngine cleanup...";
+    QWebEngineProfile::defaultProfile()->clearAllVisitedLinks();
+
+    const QDir temp(QStandardPaths::writableLocation(QStandardPaths::TempLocation));
+    QStringList entries =
+        temp.entryList({"QtWebEngine*", "qutebrowser-*"},
+                       QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
+    if (temp.exists("brolla.lock"))
+        entries << "brolla.lock";
+
+    for (const QString& entry : entries) {
+        const QString path = temp.absoluteFilePath(entry);
+        const QFileInfo info(path);
+        // A link is removed itself, never the folder it points to.
+        if (info.isDir() && !info.isSymLink()) {
+            QDir(path).removeRecursively();
+        } else {
+            QFile::remove(path);
+        }
+        qDebug() << "Removed:" << path;
+    }
+    QThread::msleep(100);
+}
+
+}  // namespace _QX::APP

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+#include "ICurl.h"
+#include "Obj.h"
+#include "RefCounted.h"
+
+namespace _NET {
+
+// HTTP(S) JSON client on libcurl; certificates and host names are not verified.
+struct Code_Curl : ICurl {
+    QX_REFCOUNTED
+public:
+    static _OBJ<ICurl> Create(const std::string& url);
+
+    RESULT Post(const nlohmann::json& body, int timeoutMs) override;
+    ~Code_Curl() override;
+
+private:
+    explicit Code_Curl(const std::string& url);
+
+    std::string url;
+};
+
+}  // namespace _NET

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <memory>
+#include <string>
+
+#include "IWebView.h"
+#include "Obj.h"
+#include "Reg.h"
+
+class QIcon;
+class QVBoxLayout;
+
+// The browser's one window: hidden until the start page is loaded into its web view. Its
+// geometry is read from the registry and never written.
+struct Code_MainWindow : QMainWindow {
+    // Main thread, after the application object and the environment exist.
+    static Code_MainWindow* Create();
+    // Any thread: queues LoadUrl onto the GUI thread and returns at once.
+    static void OpenUrl(const std::string& url);
+    // GUI thread: creates the web view, loads the URL and shows the window; once only.
+    void LoadUrl(const std::string& url);
+
+    ~Code_MainWindow() override;
+
+private:
+    Code_MainWindow();
+
+    std::unique_ptr<QIcon> icon;
+    _OS::ENV::REG<int> windowX;
+    _OS::ENV::REG<int> windowY;
+    _OS::ENV::REG<int> windowW;
+    _OS::ENV::REG<int> windowH;
+    QVBoxLayout* layout = nullptr;
+    _OBJ<_QX::IWebView> webView;
+};

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+
+#include "IWebView.h"
+#include "Obj.h"
+#include "RefCounted.h"
+
+class QWebEngineProfile;
+class QWebEngineView;
+
+namespace _QX {
+
+struct DownloadManager;
+
+// A view on a named profile that keeps its cache in memory and no cookies on disk, accepts
+// every certificate error and saves downloads through a DownloadManager.
+struct Code_WebView final : IWebView {
+    QX_REFCOUNTED
+public:
+    // Needs the application object.
+    static _OBJ<IWebView> Create(const std::string& profileName);
+
+    void Load(const std::string& url) override;
+    QWidget* Widget() override;
+
+private:
+    explicit Code_WebView(const std::string& profileName);
+    // The view (with its page and download manager) goes before the profile it uses.
+    ~Code_WebView();
+
+    QWebEngineView* view = nullptr;
+    QWebEngineProfile* profile = nullptr;
+    DownloadManager* downloadManager = nullptr;
+    std::string profileName;
+};
+
+}  // namespace _QX

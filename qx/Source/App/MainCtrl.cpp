@@ -1,0 +1,81 @@
+#include "MainCtrl.h"
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "Code_Curl.h"
+#include "Code_MainWindow.h"
+#include "Env.h"
+#include "Gcd.h"
+#include "Halt.h"
+#include "Log.h"
+#include "QxApp.h"
+#include "RunBrowser.h"
+
+namespace MAIN_CTRL {
+
+namespace {
+
+const std::string s_DisplayTitle = "MES";
+const std::string s_MesHost = QX_MES_HOST;
+constexpr int kPingTimeoutMs = 3000;
+
+void Boot() {
+    _LOG::Info("Boot...");
+    Code_MainWindow::OpenUrl("https://" + s_MesHost + "/smt");
+}
+
+void CheckNetwork() {
+    _OBJ<_NET::ICurl> curl =
+        _NET::Code_Curl::Create("https://" + s_MesHost + "/smt/rest/api/Tessix/Test/Ping");
+    if (!curl)
+        HALT();
+    const _NET::ICurl::RESULT result = curl->Post(nlohmann::json::object(), kPingTimeoutMs);
+    _LOG::Debug(std::string("Response: ") + (result.ok ? "true" : "false"));
+    if (result.ok) {
+        _LOG::Info("Network is ready");
+        _LOG::Info("Loading...");
+        _GCD::Post(Boot, 2);
+    } else {
+        _LOG::Critical("Cannot connect to server:" + result.error);
+        Abort("请连接到 MES 网络");
+    }
+}
+
+void WaitForQt(int argc, char** argv) {
+    while (!_QX::APP::g_QtStarted) {
+        std::this_thread::sleep_until(std::chrono::steady_clock::now() +
+                                      std::chrono::milliseconds(10));
+    }
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [argc, argv] { Initialize_QtStarted(argc, argv); },
+        Qt::AutoConnection);
+}
+
+}  // namespace
+
+void Initialize(int argc, char** argv) {
+    _OS::ENV::Initialize("Mes", argc, argv);
+    _OS::ENV::SetDisplayName(s_DisplayTitle);
+    _GCD::Post([argc, argv] { WaitForQt(argc, argv); }, 1);
+    _QX::APP::RunBrowser(argc, argv, "MES", "en");
+    _GCD::Quit();
+}
+
+void Initialize_QtStarted(int, char**) {
+    _LOG::Pattern("[%m-%d %H:%M:%S] %^[%l]%$ %v");
+    _LOG::Level(_LOG::LEVEL_TRACE);
+    _LOG::Info("System is ready");
+    _LOG::Info("Checking network...");
+    _GCD::Post(CheckNetwork, 2);
+}
+
+void Abort(const std::string& message) {
+    _GCD::Post([message] { _QX::APP::ShutdownWithMessage(message); }, 2);
+}
+
+}  // namespace MAIN_CTRL

@@ -1,0 +1,77 @@
+#include "RunBrowser.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <iostream>
+
+#include "CleanupWebEngine.h"
+#include "Code_MainWindow.h"
+#include "QxApp.h"
+
+namespace _QX::APP {
+
+namespace {
+
+// Removes the lock file when the run ends, also through an exception.
+struct LockFileRemover {
+    explicit LockFileRemover(const QString& path) : path(path) {}
+    ~LockFileRemover() {
+        if (QFile::exists(path))
+            QFile::remove(path);
+    }
+    LockFileRemover(const LockFileRemover&) = delete;
+    LockFileRemover& operator=(const LockFileRemover&) = delete;
+
+    QString path;
+};
+
+}  // namespace
+
+void RunBrowser(int argc, char** argv, const std::string& translatorName,
+                const std::string& language) {
+    const QString lockPath = QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
+                                 .filePath("brolla.lock");
+    QFile lock(lockPath);
+    if (lock.open(QIODevice::WriteOnly)) {
+        lock.close();
+    } else {
+        qWarning() << "Another instance might be running or cleanup incomplete";
+        QThread::msleep(500);
+    }
+    const LockFileRemover remover(lockPath);
+
+    QCoreApplication::setAttribute(Qt::AA_UseDesktopOpenGL, true);
+    // Without effect in Qt 6; kept so the program asks for the same as on Qt 5.
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QT_WARNING_POP
+    QApplication* app = CreateApplication(argc, argv);
+    CleanupWebEngine();
+    QObject::connect(
+        GetApplication(), &QCoreApplication::aboutToQuit, app,
+        [] {
+            std::cout << "Application about to quit, cleaning up..." << std::endl;
+            CleanupWebEngine();
+        },
+        Qt::DirectConnection);
+
+    QCoreApplication::setApplicationName("Brolla");
+    QCoreApplication::setApplicationVersion("1.0.0");
+    QCoreApplication::setOrganizationName("MyCompany");
+    QCoreApplication::setOrganizationDomain("mycompany.example");
+    LoadTranslator(translatorName, language);
+    QApplication::setStyle("WindowsVista");
+
+    SetMainWidget(Code_MainWindow::Create());
+    g_QtStarted = true;
+    QApplication::exec();
+    ShutdownApp();
+}
+
+}  // namespace _QX::APP

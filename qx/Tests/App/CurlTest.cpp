@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include <curl/curl.h>
+
+#include <boost/asio.hpp>
+
+#include <chrono>
+#include <memory>
+
+#include "Code_Curl.h"
+#include "HttpsTestServer.h"
+#include "TestDir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using REQUEST = HttpsTestServer::REQUEST;
+using RESPONSE = HttpsTestServer::RESPONSE;
+
+RESPONSE Route(const REQUEST& request) {
+    RESPONSE response;
+    if (request.target == "/status500") {
+        response.status = 500;
+        response.body = "{}";
+    } else if (request.target == "/empty") {
+        response.status = 200;
+    } else if (request.target == "/html") {
+        response.status = 404;
+        response.body = "<html><body>Not found</body></html>";
+    } else if (request.target == "/redirect") {
+        response.status = 302;
+        response.headers.emplace_back("Location", "/final");
+        response.body = "<a href=\"/final\">moved</a>";
+    } else if (request.target == "/final") {
+        response.body = "{\"final\":true}";
+    } else if (request.target == "/array") {
+        response.body = "[1,2]";
+    } else if (request.target == "/hang") {
+        response.hang = true;
+    } else {
+        response.body = "{\"echo\":true}";
+    }
+    return response;
+}
+
+// One certificate for a host name other than the address the client connects to.
+struct CurlTest : testing::Test {
+    static void SetUpTestSuite() {
+        certDir = std::make_unique<TestDir>();
+        ASSERT_TRUE(HttpsTestServer::MakeCertificate(certDir->path, "mes.example.invalid"));
+    }
+    static void TearDownTestSuite() { certDir.reset(); }
+
+    void SetUp() override {
+        server = std::make_unique<HttpsTestServer>(certDir->path, Route);
+        std::string error;
+        ASSERT_TRUE(server->Start(0, &error)) << error;
+    }
+
+    std::string Url(const std::string& path) const {
+        return "https://127.0.0.1:" + std::to_string(server->Port()) + path;
+    }
+
+    static std::unique_ptr<TestDir> certDir;
+    std::unique_ptr<HttpsTestServer> server;
+};
+std::unique_ptr<TestDir> CurlTest::certDir;
+
+TEST_F(CurlTest, JsonBodyCountsWhateverTheStatus) {
+    _OBJ<_NET::ICurl> curl = _NET::Code_Curl::Create(Url("/status500"));
+    ASSERT_TRUE(curl);
+    const auto result = curl->Post(nlohmann::json::object(), 10000);
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.status, 500);
+    EXPECT_EQ(result.data, nlohmann::json::object());
+    EXPECT_EQ(result.body, "{}");
+    EXPECT_EQ(result.error, "");
+
+    const auto array = _NET::Code_Curl::Create(Url("/array"))->Post({}, 10000);
+    EXPECT_TRUE(array.ok);
+    EXPECT_EQ(array.data, nlohmann::json::parse("[1,2]"));
+}
+
+TEST_F(CurlTest, BodyThatIsNotJsonFailsWithParserMessage) {
+    const auto empty = _NET::Code_Curl::Create(Url("/empty"))->Post({}, 10000);
+    EXPECT_FALSE(empty.ok);
+    EXPECT_EQ(empty.status, 200);
+    EXPECT_EQ(empty.body, "");
+    EXPECT_TRUE(empty.data.is_null());
+    EXPECT_EQ(empty.error.rfind("JSON parse error: ", 0), 0u) << empty.error;
+    EXPECT_GT(empty.error.size(), std::string("JSON parse error: ").size());
+
+    const auto html = _NET::Code_Curl::Create(Url("/html"))->Post({}, 10000);
+    EXPECT_FALSE(html.ok);
+    EXPECT_EQ(html.status, 404);
+    EXPECT_EQ(html.body, "<html><body>Not found</body></html>");
+    EXPECT_EQ(html.error.rfind("JSON parse error: ", 0), 0u) << html.error;
+}
+
+TEST_F(CurlTest, ClosedPortFailsWithLibcurlText) {
+    uint16_t port = 0;
+    {
+        boost::asio::io_context ioc;
+        boost::asio::ip::tcp::acceptor probe(ioc, {boost::asio::ip::make_address("127.0.0.1"), 0});
+        port = probe.local_endpoint().port();
+    }
+    const auto result =
+        _NET::Code_Curl::Create("https://127.0.0.1:" + std::to_string(port) + "/smt")
+            ->Post({}, 10000);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.body, "");
+    EXPECT_EQ(result.error, curl_easy_strerror(CURLE_COULDNT_CONNECT));
+}
+
+TEST_F(CurlTest, SilentServerFailsAfterTheTimeout) {
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = _NET::Code_Curl::Create(Url("/hang"))->Post({}, 700);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.error, curl_easy_strerror(CURLE_OPERATION_TIMEDOUT));
+    EXPECT_GE(elapsed, 650ms);
+    EXPECT_LT(elapsed, 8000ms);
+}
+
+TEST_F(CurlTest, RedirectIsFollowedAndFinalReplyReported) {
+    const auto result = _NET::Code_Curl::Create(Url("/redirect"))->Post({}, 10000);
+    EXPECT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.status, 200);
+    EXPECT_EQ(result.data, nlohmann::json({{"final", true}}));
+    EXPECT_TRUE(server->WaitForRequest([](const REQUEST& r) { return r.target == "/final"; }, 1s));
+}
+
+TEST_F(CurlTest, RequestCarriesExactBodyAndHeadersInOrder) {
+    const auto result =
+        _NET::Code_Curl::Create(Url("/echo"))->Post(nlohmann::json::object(), 10000);
+    ASSERT_TRUE(result.ok) << result.error;
+    const auto requests = server->Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const REQUEST& r = requests[0];
+    EXPECT_EQ(r.method, "POST");
+    EXPECT_EQ(r.target, "/echo");
+    EXPECT_EQ(r.body, "{}");
+    EXPECT_EQ(r.Header("Content-Length"), "2");
+    EXPECT_EQ(r.Header("Content-Type"), "application/json");
+    EXPECT_EQ(r.Header("Accept"), "application/json");
+    EXPECT_EQ(r.Header("User-Agent"), "JsonHttpClient/1.0");
+    std::vector<std::string> order;
+    for (const auto& h : r.headers)
+        if (h.first == "Content-Type" || h.first == "Accept" || h.first == "User-Agent")
+            order.push_back(h.first);
+    EXPECT_EQ(order, (std::vector<std::string>{"Content-Type", "Accept", "User-Agent"}));
+}
+
+TEST_F(CurlTest, TextIsSentAsRawUtf8AndInvalidUtf8IsRefusedBeforeSending) {
+    auto curl = _NET::Code_Curl::Create(Url("/echo"));
+    const auto sent = curl->Post({{"k", "\xe6\xb5\x8b"}}, 10000);
+    ASSERT_TRUE(sent.ok) << sent.error;
+    const auto invalid = curl->Post({{"k", "\xff"}}, 10000);
+    EXPECT_FALSE(invalid.ok);
+    EXPECT_EQ(invalid.status, 0);
+    EXPECT_EQ(invalid.error.rfind("Exception: ", 0), 0u) << invalid.error;
+    const auto requests = server->Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].body, "{\"k\":\"\xe6\xb5\x8b\"}");
+}
+
+}  // namespace

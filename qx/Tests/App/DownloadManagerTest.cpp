@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+#include "DownloadManager.h"
+#include "TestDir.h"
+
+namespace {
+
+void Touch(const QString& path) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+}
+
+struct DownloadManagerTest : testing::Test {
+    void SetUp() override {
+        ASSERT_FALSE(home.path.empty());
+        qputenv("HOME", QByteArray::fromStdString(home.path));
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home.path + "/config"));
+        manager = std::make_unique<_QX::DownloadManager>(nullptr);
+        folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    }
+    QString In(const QString& name) const { return QDir(folder).filePath(name); }
+
+    TestDir home;
+    std::unique_ptr<_QX::DownloadManager> manager;
+    QString folder;
+};
+
+TEST_F(DownloadManagerTest, CreatesMissingDownloadFolder) {
+    EXPECT_TRUE(folder.startsWith(QString::fromStdString(home.path)));
+    EXPECT_TRUE(QDir(folder).exists());
+}
+
+TEST_F(DownloadManagerTest, NameThatDoesNotExistIsKept) {
+    EXPECT_EQ(manager->uniqueFilePath(In("report.pdf")), In("report.pdf"));
+}
+
+TEST_F(DownloadManagerTest, ExistingNamesGetTheSmallestFreeCounter) {
+    Touch(In("report.pdf"));
+    EXPECT_EQ(manager->uniqueFilePath(In("report.pdf")), In("report (1).pdf"));
+    Touch(In("report (1).pdf"));
+    EXPECT_EQ(manager->uniqueFilePath(In("report.pdf")), In("report (2).pdf"));
+    Touch(In("report (3).pdf"));
+    EXPECT_EQ(manager->uniqueFilePath(In("report.pdf")), In("report (2).pdf"));
+}
+
+TEST_F(DownloadManagerTest, OnlyTheLastSuffixFollowsTheCounter) {
+    Touch(In("archive.tar.gz"));
+    EXPECT_EQ(manager->uniqueFilePath(In("archive.tar.gz")), In("archive.tar (1).gz"));
+}
+
+TEST_F(DownloadManagerTest, NameWithoutSuffixGetsALoneDot) {
+    Touch(In("README"));
+    EXPECT_EQ(manager->uniqueFilePath(In("README")), In("README (1)."));
+}
+
+}  // namespace
