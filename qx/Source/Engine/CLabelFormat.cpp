@@ -1,0 +1,144 @@
+#include "CLabelFormat.h"
+
+#include <QFile>
+#include <QPainter>
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+namespace _ENGINE {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr double MM_PER_INCH = 25.4;
+
+double Number(const json& object, const char* key, double fallback) {
+    auto it = object.find(key);
+    if (it == object.end())
+        return fallback;
+    if (!it->is_number())
+        throw std::invalid_argument(key);
+    return it->get<double>();
+}
+
+QString Text(const json& object, const char* key) {
+    auto it = object.find(key);
+    if (it == object.end())
+        return {};
+    return QString::fromStdString(it->get<std::string>());
+}
+
+int Alignment(const QString& align) {
+    if (align.isEmpty() || align == QLatin1String("left"))
+        return Qt::AlignLeft;
+    if (align == QLatin1String("center"))
+        return Qt::AlignHCenter;
+    if (align == QLatin1String("right"))
+        return Qt::AlignRight;
+    throw std::invalid_argument("Align");
+}
+
+CLabelFormat::TEXT ParseText(const json& object) {
+    if (!object.is_object())
+        throw std::invalid_argument("Objects");
+    CLabelFormat::TEXT text;
+    text.X = Number(object, "X", 0);
+    text.Y = Number(object, "Y", 0);
+    text.Width = Number(object, "Width", 0);
+    text.Height = Number(object, "Height", 0);
+    text.FontMm = Number(object, "FontSize", 3);
+    text.Bold = object.value("Bold", false);
+    text.Align = Alignment(Text(object, "Align"));
+    text.Font = Text(object, "Font");
+    text.Text = Text(object, "Text");
+    if (text.Width <= 0 || text.Height <= 0 || text.FontMm <= 0)
+        throw std::invalid_argument("Objects");
+    return text;
+}
+
+// Replaces each "{Name}" of a known substring by its value; other text stays as written.
+QString Fill(const QString& text, const std::map<QString, QString>& values) {
+    QString out;
+    qsizetype pos = 0;
+    while (pos < text.size()) {
+        const qsizetype open = text.indexOf(QLatin1Char('{'), pos);
+        const qsizetype close = open < 0 ? -1 : text.indexOf(QLatin1Char('}'), open + 1);
+        if (close < 0)
+            break;
+        out += text.mid(pos, open - pos);
+        auto it = values.find(text.mid(open + 1, close - open - 1));
+        out += it != values.end() ? it->second : text.mid(open, close - open + 1);
+        pos = close + 1;
+    }
+    return out + text.mid(pos);
+}
+
+}  // namespace
+
+std::optional<CLabelFormat> CLabelFormat::Load(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    try {
+        const json root = json::parse(bytes.constData(), bytes.constData() + bytes.size());
+        if (!root.is_object())
+            return std::nullopt;
+        CLabelFormat format;
+        format.WidthMm = Number(root, "Width", 0);
+        format.HeightMm = Number(root, "Height", 0);
+        format.Orientation = root.value("Orientation", 0);
+        if (!(format.WidthMm > 0) || !(format.HeightMm > 0))
+            return std::nullopt;
+        auto subStrings = root.find("SubStrings");
+        if (subStrings != root.end()) {
+            if (!subStrings->is_object())
+                return std::nullopt;
+            for (auto it = subStrings->begin(); it != subStrings->end(); ++it)
+                format.SubStrings[QString::fromStdString(it.key())] =
+                    QString::fromStdString(it->get<std::string>());
+        }
+        auto objects = root.find("Objects");
+        if (objects != root.end()) {
+            if (!objects->is_array())
+                return std::nullopt;
+            for (const json& object : *objects)
+                format.Texts.push_back(ParseText(object));
+        }
+        return format;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+QImage CLabelFormat::Render(int dpi, const std::map<QString, QString>& values) const {
+    if (dpi <= 0)
+        return {};
+    const double scale = dpi / MM_PER_INCH;  // pixels per millimetre
+    const double width = std::round(WidthMm * scale);
+    const double height = std::round(HeightMm * scale);
+    if (width < 1 || height < 1 || width * height > MAX_PIXELS)
+        return {};
+
+    QImage image(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB32);
+    const int dotsPerMeter = static_cast<int>(std::lround(scale * 1000));
+    image.setDotsPerMeterX(dotsPerMeter);
+    image.setDotsPerMeterY(dotsPerMeter);
+    image.fill(Qt::white);
+
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    painter.setPen(Qt::black);
+    for (const TEXT& text : Texts) {
+        QFont font = text.Font.isEmpty() ? QFont() : QFont(text.Font);
+        font.setPixelSize(std::max(1, static_cast<int>(std::lround(text.FontMm * scale))));
+        font.setBold(text.Bold);
+        painter.setFont(font);
+        const QRectF box(text.X * scale, text.Y * scale, text.Width * scale, text.Height * scale);
+        painter.drawText(box, text.Align | Qt::AlignVCenter, Fill(text.Text, values));
+    }
+    return image;
+}
+
+}  // namespace _ENGINE

@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "CAxObject.h"
+
+namespace {
+
+using _QX::CAxObject;
+
+const QString SAMPLES = QString::fromUtf8(QX_ENGINE_SAMPLES);
+
+QImage ClipboardImage() {
+    return QGuiApplication::clipboard()->image();
+}
+
+// The stand-in engine, loaded as a plug-in from its build folder like the gateway loads it.
+struct EngineTest : testing::Test {
+    void SetUp() override {
+        ASSERT_TRUE(m_Application->setControl(QStringLiteral("BarTender.Application")));
+        m_Formats = m_Application->querySubObject("Formats");
+        ASSERT_NE(m_Formats, nullptr);
+    }
+
+    CAxObject* Open(const QString& path) {
+        return m_Formats->querySubObject("Open(QString,bool,char *)", path, false, QString());
+    }
+
+    QImage Export(CAxObject* format, int dpi) {
+        QGuiApplication::clipboard()->clear();
+        format->dynamicCall("ExportToClipboard(int,int)", 0, dpi);
+        return ClipboardImage();
+    }
+
+    std::unique_ptr<CAxObject> m_Application = std::make_unique<CAxObject>();
+    CAxObject* m_Formats = nullptr;
+};
+
+TEST_F(EngineTest, SamplesReportTheirPageSetupInMillimetres) {
+    struct {
+        const char* File;
+        double Width, Height;
+        int Orientation;
+    } samples[] = {{"Label_100x50.btw", 100, 50, 0},
+                   {"Shipping_150x100_Landscape.btw", 150, 100, 1},
+                   {"物料标签_60x40.btw", 60, 40, 0}};
+    for (const auto& sample : samples) {
+        SCOPED_TRACE(sample.File);
+        CAxObject* format = Open(SAMPLES + "/" + QString::fromUtf8(sample.File));
+        ASSERT_NE(format, nullptr);
+        CAxObject* page = format->querySubObject("PageSetup");
+        ASSERT_NE(page, nullptr);
+        EXPECT_EQ(page->dynamicCall("PaperWidth(QVariant) ", 3).toDouble(), sample.Width);
+        EXPECT_EQ(page->dynamicCall("PaperHeight(QVariant) ", 3).toDouble(), sample.Height);
+        EXPECT_EQ(page->dynamicCall("Orientation").toInt(), sample.Orientation);
+        EXPECT_FALSE(page->dynamicCall("PaperWidth(QVariant) ", 1).isValid());
+        EXPECT_FALSE(page->dynamicCall("PaperWidth(QVariant)", 3).isValid());
+    }
+}
+
+TEST_F(EngineTest, MissingOrInvalidFilesDoNotOpen) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const char* invalid[] = {
+        "not json",
+        "[1, 2]",
+        R"({"Height": 50})",
+        R"({"Width": 0, "Height": 50})",
+        R"({"Width": "100", "Height": 50})",
+        R"({"Width": 100, "Height": 50, "SubStrings": {"A": 1}})",
+        R"({"Width": 100, "Height": 50, "Objects": [{"Width": 10, "Height": 0}]})",
+        R"({"Width": 100, "Height": 50, "Objects": [{"Width": 10, "Height": 5, "Align": "up"}]})",
+    };
+    int n = 0;
+    for (const char* text : invalid) {
+        SCOPED_TRACE(text);
+        QFile file(dir.filePath(QString::number(++n) + ".btw"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        file.close();
+        EXPECT_EQ(Open(file.fileName()), nullptr);
+    }
+    EXPECT_EQ(Open(dir.filePath("missing.btw")), nullptr);
+    EXPECT_EQ(m_Formats->querySubObject("Open(QString,bool,char *)", 5, false, QString()), nullptr);
+}
+
+TEST_F(EngineTest, ExportRendersThePaperSizeAtTheResolution) {
+    CAxObject* format = Open(SAMPLES + "/Label_100x50.btw");
+    ASSERT_NE(format, nullptr);
+    const QImage at300 = Export(format, 300);
+    EXPECT_EQ(at300.size(), QSize(1181, 591));
+    EXPECT_EQ(at300.pixelColor(0, 0), QColor(Qt::white));
+    EXPECT_EQ(Export(format, 203).size(), QSize(799, 400));
+    CAxObject* chinese = Open(SAMPLES + "/物料标签_60x40.btw");
+    ASSERT_NE(chinese, nullptr);
+    EXPECT_EQ(Export(chinese, 600).size(), QSize(1417, 945));
+}
+
+TEST_F(EngineTest, UnfitResolutionFailsAndLeavesTheClipboardAlone) {
+    CAxObject* format = Open(SAMPLES + "/Label_100x50.btw");
+    ASSERT_NE(format, nullptr);
+    QImage marker(3, 3, QImage::Format_RGB32);
+    marker.fill(Qt::red);
+    for (int dpi : {0, -300, 100000, 2147483647}) {
+        SCOPED_TRACE(dpi);
+        QGuiApplication::clipboard()->setImage(marker);
+        EXPECT_FALSE(format->dynamicCall("ExportToClipboard(int,int)", 0, dpi).toBool());
+        EXPECT_EQ(ClipboardImage().size(), QSize(3, 3));
+    }
+}
+
+TEST_F(EngineTest, SubstringValuesShowInTheLabel) {
+    CAxObject* format = Open(SAMPLES + "/Label_100x50.btw");
+    ASSERT_NE(format, nullptr);
+    const QImage defaults = Export(format, 200);
+    format->dynamicCall("SetNamedSubStringValue(char *,char *)", "NoSuchName", "X-1");
+    EXPECT_EQ(Export(format, 200), defaults);
+
+    format->dynamicCall("SetNamedSubStringValue(char *,char *)", "PartNo", "ZZ-9876");
+    const QImage changed = Export(format, 200);
+    EXPECT_EQ(changed.size(), defaults.size());
+    EXPECT_NE(changed, defaults);
+
+    format->dynamicCall("SetNamedSubStringValue(char *,char *)", "PartNo", "A-0000");
+    EXPECT_EQ(Export(format, 200), defaults);
+}
+
+TEST_F(EngineTest, FormatsAreIndependentAndCloseEndsAFormat) {
+    CAxObject* first = Open(SAMPLES + "/Label_100x50.btw");
+    CAxObject* second = Open(SAMPLES + "/Label_100x50.btw");
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    const QImage defaults = Export(second, 150);
+    first->dynamicCall("SetNamedSubStringValue(char *,char *)", "Lot", "L-42");
+    EXPECT_EQ(Export(second, 150), defaults);
+    EXPECT_TRUE(first->dynamicCall("Activate").toBool());
+
+    EXPECT_TRUE(first->dynamicCall("Close(int)", 1).toBool());
+    EXPECT_FALSE(first->dynamicCall("Activate").isValid());
+    EXPECT_EQ(first->querySubObject("PageSetup"), nullptr);
+    EXPECT_TRUE(Export(first, 150).isNull());
+    EXPECT_FALSE(Export(second, 150).isNull());
+}
+
+TEST_F(EngineTest, QuitEndsEveryObjectOfTheEngine) {
+    CAxObject* format = Open(SAMPLES + "/Label_100x50.btw");
+    ASSERT_NE(format, nullptr);
+    CAxObject* page = format->querySubObject("PageSetup");
+    ASSERT_NE(page, nullptr);
+    EXPECT_TRUE(m_Application->dynamicCall("Quit(int)", 1).toBool());
+    EXPECT_FALSE(page->dynamicCall("Orientation").isValid());
+    EXPECT_FALSE(format->dynamicCall("Activate").isValid());
+    EXPECT_EQ(Open(SAMPLES + "/Label_100x50.btw"), nullptr);
+    EXPECT_EQ(m_Application->querySubObject("Formats"), nullptr);
+
+    CAxObject fresh;
+    ASSERT_TRUE(fresh.setControl(QStringLiteral("bartender.application")));
+    EXPECT_NE(fresh.querySubObject("Formats"), nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QX_AUTOMATION_PATH", QX_ENGINE_DIR);
+    QGuiApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

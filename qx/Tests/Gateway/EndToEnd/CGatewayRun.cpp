@@ -1,0 +1,137 @@
+#include "CGatewayRun.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+std::string ReadAll(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+}  // namespace
+
+CGatewayRun::CGatewayRun() {
+    std::string pattern = (fs::temp_directory_path() / "quenlor-e2e-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+        ADD_FAILURE() << "mkdtemp failed";
+    m_Root = fs::canonical(pattern);
+    m_Work = m_Root / "work";
+    fs::create_directories(m_Work);
+}
+
+CGatewayRun::~CGatewayRun() {
+    m_Gateway.Stop();
+    m_Simulator.Stop();
+    if (testing::Test::HasFailure()) {
+        std::cout << "kept for inspection: " << m_Root << std::endl;
+        return;
+    }
+    std::error_code ignored;
+    fs::remove_all(m_Root, ignored);
+}
+
+fs::path CGatewayRun::FormatFolder() const {
+    return m_Root / ".data" / "var" / "Bartender";
+}
+
+std::string CGatewayRun::AbsPath(const std::string& relPath) const {
+    return (FormatFolder() / fs::u8path(relPath)).u8string();
+}
+
+void CGatewayRun::PlaceSample(const std::string& sample, const std::string& relPath) {
+    const fs::path target = FormatFolder() / fs::u8path(relPath);
+    fs::create_directories(target.parent_path());
+    fs::copy_file(fs::u8path(std::string(QX_E2E_SAMPLES) + "/" + sample), target,
+                  fs::copy_options::overwrite_existing);
+}
+
+bool CGatewayRun::StartSimulator(const std::vector<std::string>& args) {
+    ++m_SimulatorRuns;
+    const std::string run = std::to_string(m_SimulatorRuns);
+    CChildProcess::SPEC spec;
+    spec.exe = QX_E2E_SIMULATOR;
+    spec.args = {"--listen",    "127.0.0.1",
+                 "--port",      "5212",
+                 "--frame-log", (m_Root / ("frames-" + run + ".log")).string(),
+                 "--png-dir",   (m_Root / "png").string()};
+    spec.args.insert(spec.args.end(), args.begin(), args.end());
+    spec.output = (m_Root / ("simulator-" + run + ".txt")).string();
+    if (!m_Simulator.Start(spec))
+        return false;
+    return WaitUntil([&] { return SimulatorLog().find("info listening") != std::string::npos; });
+}
+
+bool CGatewayRun::StartGateway(const std::vector<std::string>& env) {
+    CChildProcess::SPEC spec;
+    spec.exe = QX_E2E_QUENLOR;
+    spec.cwd = m_Work.string();
+    spec.env = env;
+    spec.output = (m_Root / "gateway.txt").string();
+    return m_Gateway.Start(spec);
+}
+
+std::string CGatewayRun::GatewayOutput() const {
+    return ReadAll(m_Root / "gateway.txt");
+}
+
+size_t CGatewayRun::CountInOutput(const std::string& text) const {
+    const std::string output = GatewayOutput();
+    size_t count = 0;
+    for (size_t at = output.find(text); at != std::string::npos; at = output.find(text, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+bool CGatewayRun::WaitForOutput(const std::string& text, size_t count) const {
+    return WaitUntil([&] { return CountInOutput(text) >= count; });
+}
+
+size_t CGatewayRun::CountOutputLines(const std::string& text) const {
+    size_t count = 0;
+    for (const auto& line : Lines(GatewayOutput()))
+        count += line == text;
+    return count;
+}
+
+bool CGatewayRun::WaitForOutputLines(const std::string& text, size_t count) const {
+    return WaitUntil([&] { return CountOutputLines(text) >= count; });
+}
+
+std::string CGatewayRun::SimulatorLog() const {
+    return ReadAll(m_Root / ("frames-" + std::to_string(m_SimulatorRuns) + ".log"));
+}
+
+std::vector<json> CGatewayRun::Calls(const std::string& command) const {
+    std::vector<json> calls;
+    for (const auto& line : Lines(SimulatorLog())) {
+        if (line.rfind("recv ", 0) != 0)
+            continue;
+        const json frame = json::parse(line.substr(5), nullptr, false);
+        if (frame.is_object() && frame.value("_CMD", "") == command)
+            calls.push_back(frame);
+    }
+    return calls;
+}
+
+bool CGatewayRun::WaitForCalls(const std::string& command, size_t count) const {
+    return WaitUntil([&] { return Calls(command).size() >= count; });
+}

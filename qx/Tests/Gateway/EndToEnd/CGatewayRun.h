@@ -1,0 +1,50 @@
+#pragma once
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "CChildProcess.h"
+
+// One end-to-end run: a temporary working directory with the data root beside it, the MES
+// simulator on 127.0.0.1:5212 and the real Quenlor process.
+struct CGatewayRun {
+    CGatewayRun();
+    ~CGatewayRun();
+
+    // Copies a sample format file to a path relative to the format folder.
+    void PlaceSample(const std::string& sample, const std::string& relPath);
+    std::filesystem::path FormatFolder() const;
+    std::string AbsPath(const std::string& relPath) const;
+
+    // Each start writes a frame log of its own; the latest one is read.
+    bool StartSimulator(const std::vector<std::string>& args = {});
+    bool StartGateway(const std::vector<std::string>& env = {});
+    void Simulator(const std::string& command) { m_Simulator.WriteLine(command); }
+    void SendJob(const nlohmann::json& job) { Simulator("print " + job.dump()); }
+    CChildProcess& Gateway() { return m_Gateway; }
+    CChildProcess& SimulatorProcess() { return m_Simulator; }
+
+    // Standard output and error of the gateway so far.
+    std::string GatewayOutput() const;
+    size_t CountInOutput(const std::string& text) const;
+    bool WaitForOutput(const std::string& text, size_t count = 1) const;
+    // The lines of the gateway's output that are exactly text.
+    size_t CountOutputLines(const std::string& text) const;
+    bool WaitForOutputLines(const std::string& text, size_t count) const;
+
+    // Calls received by the latest simulator, with their "_CMD".
+    std::vector<nlohmann::json> Calls(const std::string& command) const;
+    bool WaitForCalls(const std::string& command, size_t count) const;
+    std::string SimulatorLog() const;
+
+    const std::filesystem::path& Root() const { return m_Root; }
+
+private:
+    std::filesystem::path m_Root;
+    std::filesystem::path m_Work;
+    CChildProcess m_Simulator;
+    CChildProcess m_Gateway;
+    int m_SimulatorRuns = 0;
+};

@@ -1,0 +1,237 @@
+// The real Quenlor against the MES simulator on 127.0.0.1:5212, with the stand-in engine and
+// its sample formats.
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QImage>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+#include "CGatewayRun.h"
+#include "CVirtualDisplay.h"
+
+using nlohmann::json;
+
+namespace {
+
+const char kLabel[] = "Label_100x50.btw";
+const char kShipping[] = "Shipping_150x100_Landscape.btw";
+const char kMaterial[] = "物料标签_60x40.btw";
+
+json Job(const std::string& formatFilename, int dpi, json data) {
+    return {{"Type", "Label"},        {"PrinterName", "Zebra-01"},
+            {"FormatName", "sample"}, {"FormatFilename", formatFilename},
+            {"WidthInMm", 100},       {"HeightInMm", 50},
+            {"isLandscape", false},   {"Dpi", dpi},
+            {"Data", std::move(data)}};
+}
+
+QImage DecodePng(const json& print) {
+    const auto base64 = QByteArray::fromStdString(print.at("base64PngData").get<std::string>());
+    return QImage::fromData(QByteArray::fromBase64(base64), "PNG");
+}
+
+int Pixels(double mm, int dpi) {
+    return static_cast<int>(std::lround(mm / 25.4 * dpi));
+}
+
+// Formats at several depths and letter cases, next to names that only look like formats.
+void PlaceFormats(CGatewayRun& run) {
+    run.PlaceSample(kLabel, "Label.btw");
+    run.PlaceSample(kShipping, "sub/SHIPPING.BTW");
+    run.PlaceSample(kMaterial, "sub/deep/物料.Btw");
+    run.PlaceSample(kLabel, "Label.btw.bak");
+    run.PlaceSample(kLabel, "sub/Label.btwx");
+    run.PlaceSample(kLabel, "sub/deep/.btw");
+}
+
+// Starts both programs and waits until the three formats are registered.
+void StartRegistered(CGatewayRun& run, const std::vector<std::string>& simulatorArgs = {}) {
+    PlaceFormats(run);
+    ASSERT_TRUE(run.StartSimulator(simulatorArgs));
+    ASSERT_TRUE(run.StartGateway());
+    ASSERT_TRUE(run.WaitForCalls("Register", 3)) << run.GatewayOutput();
+}
+
+}  // namespace
+
+TEST(GatewayEndToEnd, ReportsRegistersAndPrints) {
+    CGatewayRun run;
+    StartRegistered(run);
+
+    const auto init = run.Calls("_INITIALIZE");
+    ASSERT_EQ(init.size(), 1u);
+    EXPECT_EQ(init[0].at("_TYPE"), "Bartender");
+    EXPECT_EQ(init[0].at("_PATH"), "/");
+
+    const auto check = run.Calls("CheckConfig");
+    ASSERT_EQ(check.size(), 1u);
+    std::set<std::string> reported;
+    for (const auto& item : check[0].at("Items")) {
+        EXPECT_EQ(item.size(), 2u);
+        const std::string relPath = item.at("relPath");
+        reported.insert(relPath);
+        EXPECT_EQ(item.at("absPath"), run.AbsPath(relPath));
+    }
+    EXPECT_EQ(reported,
+              (std::set<std::string>{"Label.btw", "sub/SHIPPING.BTW", "sub/deep/物料.Btw"}));
+    EXPECT_TRUE(
+        std::filesystem::is_directory(run.FormatFolder() / std::filesystem::u8path("物料")));
+
+    struct PAPER {
+        double width, height;
+        bool landscape;
+    };
+    const std::map<std::string, PAPER> papers = {{"Label.btw", {100, 50, false}},
+                                                 {"sub/SHIPPING.BTW", {150, 100, true}},
+                                                 {"sub/deep/物料.Btw", {60, 40, false}}};
+    std::set<std::string> registered;
+    for (const auto& reg : run.Calls("Register")) {
+        const std::string name = reg.at("DisplayName");
+        registered.insert(name);
+        ASSERT_EQ(papers.count(name), 1u) << reg;
+        EXPECT_EQ(reg.at("absPath"), run.AbsPath(name));
+        EXPECT_EQ(reg.at("Type"), "Bartender");
+        EXPECT_TRUE(reg.at("FormatId").is_number()) << "the MES's own key is kept";
+        EXPECT_TRUE(reg.at("WidthInMm").is_number_float());
+        EXPECT_DOUBLE_EQ(reg.at("WidthInMm").get<double>(), papers.at(name).width);
+        EXPECT_DOUBLE_EQ(reg.at("HeightInMm").get<double>(), papers.at(name).height);
+        EXPECT_EQ(reg.at("isLandscape"), papers.at(name).landscape);
+    }
+    EXPECT_EQ(registered.size(), 3u);
+    EXPECT_TRUE(run.WaitForOutput("Loaded 'sub/deep/物料.Btw'"));
+
+    const json label = Job(run.AbsPath("Label.btw"), 203, {{"PartNo", "P-1"}, {"Lot", "L-9"}});
+    json shipping = Job(run.AbsPath("sub/SHIPPING.BTW"), 300, {{"Customer", "ACME"}});
+    shipping["PrinterName"] = "";
+    run.SendJob(label);
+    ASSERT_TRUE(run.WaitForCalls("Print", 1)) << run.GatewayOutput();
+    run.SendJob(shipping);
+    ASSERT_TRUE(run.WaitForCalls("Print", 2)) << run.GatewayOutput();
+
+    const auto prints = run.Calls("Print");
+    EXPECT_EQ(prints[0].at("Job"), label);
+    EXPECT_EQ(prints[0].at("PrinterName"), "Zebra-01");
+    EXPECT_EQ(prints[1].at("Job"), shipping);
+    EXPECT_EQ(prints[1].at("PrinterName"), "");
+    const QImage first = DecodePng(prints[0]);
+    EXPECT_EQ(first.width(), Pixels(100, 203));
+    EXPECT_EQ(first.height(), Pixels(50, 203));
+    const QImage second = DecodePng(prints[1]);
+    EXPECT_EQ(second.width(), Pixels(150, 300));
+    EXPECT_EQ(second.height(), Pixels(100, 300));
+    EXPECT_EQ(run.CountOutputLines(label.at("FormatFilename")), 1u);
+    EXPECT_EQ(run.CountOutputLines(shipping.at("FormatFilename")), 1u);
+    EXPECT_EQ(run.CountInOutput("'sample' Image is generated"), 2u);
+}
+
+TEST(GatewayEndToEnd, DropsJobsForUnregisteredFormatsAndNonStringData) {
+    CGatewayRun run;
+    StartRegistered(run);
+
+    // Each dropped job still writes its line; a later good job proves nothing came after it.
+    const std::string unregistered = run.AbsPath("Label.btw.bak");
+    run.SendJob(Job(unregistered, 203, {{"PartNo", "X"}}));
+    ASSERT_TRUE(run.WaitForOutputLines(unregistered, 1));
+    const std::string label = run.AbsPath("Label.btw");
+    run.SendJob(Job(label, 203, {{"Lot", "L-1"}, {"PartNo", 5}}));
+    ASSERT_TRUE(run.WaitForOutputLines(label, 1));
+    run.SendJob(Job(label, 203, {{"PartNo", "P-2"}}));
+    ASSERT_TRUE(run.WaitForCalls("Print", 1));
+    ASSERT_TRUE(run.WaitForOutputLines(label, 2));
+
+    const auto prints = run.Calls("Print");
+    ASSERT_EQ(prints.size(), 1u);
+    EXPECT_EQ(prints[0].at("Job").at("Data"), json({{"PartNo", "P-2"}}));
+}
+
+TEST(GatewayEndToEnd, ReconnectsAndRegistersAgain) {
+    CGatewayRun run;
+    StartRegistered(run);
+    const std::string label = run.AbsPath("Label.btw");
+
+    // A dropped link is noticed, the formats are closed, and the gateway comes back by itself.
+    run.Simulator("drop");
+    ASSERT_TRUE(run.WaitForOutput("MES is Disconnected"));
+    ASSERT_TRUE(run.WaitForCalls("Register", 6)) << run.GatewayOutput();
+    EXPECT_EQ(run.Calls("_INITIALIZE").size(), 2u);
+    EXPECT_EQ(run.Calls("CheckConfig").size(), 2u);
+
+    // The simulator goes away and comes back answering nothing until told: a job that arrives
+    // before the formats are registered again is dropped.
+    run.Simulator("quit");
+    ASSERT_TRUE(run.SimulatorProcess().Wait(std::chrono::seconds(20)).has_value());
+    ASSERT_TRUE(run.WaitForOutput("MES is Disconnected", 2));
+    ASSERT_TRUE(run.StartSimulator({"--hold"}));
+    ASSERT_TRUE(run.WaitForCalls("_INITIALIZE", 1));
+    run.SendJob(Job(label, 203, {{"PartNo", "early"}}));
+    ASSERT_TRUE(run.WaitForOutputLines(label, 1));
+
+    run.Simulator("release");
+    ASSERT_TRUE(run.WaitForCalls("Register", 3)) << run.GatewayOutput();
+    run.SendJob(Job(label, 203, {{"PartNo", "late"}}));
+    ASSERT_TRUE(run.WaitForCalls("Print", 1)) << run.GatewayOutput();
+    const auto prints = run.Calls("Print");
+    ASSERT_EQ(prints.size(), 1u);
+    EXPECT_EQ(prints[0].at("Job").at("Data").at("PartNo"), "late");
+}
+
+TEST(GatewayEndToEnd, MissingFormatFolderSendsNoCheckConfig) {
+    CGatewayRun run;
+    // The format folder's place is taken by a plain file.
+    std::filesystem::create_directories(run.FormatFolder().parent_path());
+    std::ofstream(run.FormatFolder()) << "not a folder";
+    ASSERT_TRUE(run.StartSimulator());
+    ASSERT_TRUE(run.StartGateway());
+    ASSERT_TRUE(run.WaitForOutput("MES is Connected")) << run.GatewayOutput();
+    EXPECT_EQ(run.CountInOutput("Cannot find Bartender directory"), 1u);
+    EXPECT_LT(run.GatewayOutput().find("Cannot find Bartender directory"),
+              run.GatewayOutput().find("MES is Connected"));
+    EXPECT_EQ(run.Calls("_INITIALIZE").size(), 1u);
+    EXPECT_TRUE(run.Calls("CheckConfig").empty());
+}
+
+// The fatal boxes need a real window for the operator's key press: the gateway runs on an
+// Xvfb display of the test's own.
+struct GatewayShutdownBox : testing::Test {
+    void SetUp() override {
+        if (!display.Start((run.Root() / "xvfb.txt").string()))
+            GTEST_SKIP() << "no Xvfb";
+    }
+    std::vector<std::string> DisplayEnv() const {
+        return {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display.Name()};
+    }
+
+    // The gateway goes before the display it runs on.
+    CVirtualDisplay display;
+    CGatewayRun run;
+};
+
+TEST_F(GatewayShutdownBox, RefusedCheckConfig) {
+    PlaceFormats(run);
+    ASSERT_TRUE(run.StartSimulator({"--refuse-checkconfig"}));
+    ASSERT_TRUE(run.StartGateway(DisplayEnv()));
+    ASSERT_TRUE(run.WaitForCalls("CheckConfig", 1)) << run.GatewayOutput();
+    ASSERT_TRUE(display.PressReturnIn("Shutdown", run.Root().string())) << run.GatewayOutput();
+    EXPECT_EQ(run.Gateway().Wait(std::chrono::seconds(20)), 0) << run.GatewayOutput();
+    EXPECT_EQ(run.CountInOutput("All formats are checked"), 0u);
+    EXPECT_TRUE(run.Calls("Register").empty());
+}
+
+TEST_F(GatewayShutdownBox, MissingEngine) {
+    PlaceFormats(run);
+    const auto empty = run.Root() / "no-engine";
+    std::filesystem::create_directories(empty);
+    ASSERT_TRUE(run.StartSimulator());
+    auto env = DisplayEnv();
+    env.push_back("QX_AUTOMATION_PATH=" + empty.string());
+    ASSERT_TRUE(run.StartGateway(env));
+    ASSERT_TRUE(run.WaitForOutput("Failed to connect to Bartender Engine")) << run.GatewayOutput();
+    ASSERT_TRUE(display.PressReturnIn("Shutdown", run.Root().string())) << run.GatewayOutput();
+    EXPECT_EQ(run.Gateway().Wait(std::chrono::seconds(20)), 0) << run.GatewayOutput();
+    EXPECT_EQ(run.CountInOutput("System is ready"), 0u);
+    EXPECT_EQ(run.SimulatorLog().find("gateway connected"), std::string::npos);
+}

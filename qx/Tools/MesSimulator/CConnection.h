@@ -1,0 +1,40 @@
+#pragma once
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/websocket.hpp>
+#include <deque>
+#include <memory>
+#include <string>
+
+namespace MES_SIM {
+
+struct CMesSimulator;
+
+// One gateway's WebSocket connection. Every member runs on the simulator's io thread.
+struct CConnection : std::enable_shared_from_this<CConnection> {
+    CConnection(boost::asio::ip::tcp::socket socket, CMesSimulator& owner, int id);
+
+    void Start();
+    void Send(std::string text);
+    // Closing handshake with 1000.
+    void Close();
+    // Drops the TCP connection without a closing handshake.
+    void Drop();
+    int Id() const { return m_Id; }
+
+private:
+    void Read();
+    void Write();
+    void Finish(const std::string& reason);
+
+    boost::beast::websocket::stream<boost::beast::tcp_stream> m_Ws;
+    boost::beast::flat_buffer m_Buffer;
+    std::deque<std::string> m_Outgoing;
+    CMesSimulator& m_Owner;
+    const int m_Id;
+    bool m_Open = false;
+    bool m_Finished = false;
+};
+
+}  // namespace MES_SIM

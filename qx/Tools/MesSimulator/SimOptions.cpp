@@ -1,0 +1,93 @@
+#include "SimOptions.h"
+
+#include <exception>
+
+namespace MES_SIM {
+
+std::string Usage() {
+    return "Usage: MesSimulator [options]\n"
+           "  --listen ADDRESS        address to listen on (127.0.0.1)\n"
+           "  --port PORT             port to listen on (5212)\n"
+           "  --refuse-initialize     answer \"_INITIALIZE\" with _OK false\n"
+           "  --refuse-checkconfig    answer \"CheckConfig\" with _OK false\n"
+           "  --hold                  leave calls unanswered until the \"release\" command\n"
+           "  --job FILE              print job (JSON object or array) sent once its format\n"
+           "                          is registered; FormatFilename may be a reported relPath\n"
+           "  --frame-log FILE        write every frame received and sent to FILE\n"
+           "  --png-dir DIR           save each received label image as DIR/label-N.png\n"
+           "  --exit-after-prints N   stop after N label images\n"
+           "Commands on standard input, one per line:\n"
+           "  print JSON  send a print job   send TEXT  send a raw text frame\n"
+           "  drop        drop the connection without a close frame\n"
+           "  hold        stop answering calls   release  answer the held calls\n"
+           "  quit        stop\n";
+}
+
+namespace {
+
+bool ParsePort(const std::string& text, uint16_t& port) {
+    try {
+        size_t used = 0;
+        const int value = std::stoi(text, &used);
+        if (used != text.size() || value < 0 || value > 65535)
+            return false;
+        port = static_cast<uint16_t>(value);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool ParseCount(const std::string& text, int& count) {
+    try {
+        size_t used = 0;
+        count = std::stoi(text, &used);
+        return used == text.size() && count >= 0;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+bool ParseOptions(int argc, char** argv, OPTIONS& options, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        const auto value = [&]() -> std::string { return argv[++i]; };
+        if (arg == "--refuse-initialize") {
+            options.refuseInitialize = true;
+        } else if (arg == "--refuse-checkconfig") {
+            options.refuseCheckConfig = true;
+        } else if (arg == "--hold") {
+            options.hold = true;
+        } else if (!hasValue) {
+            error = "unknown option or missing value: " + arg;
+            return false;
+        } else if (arg == "--listen") {
+            options.address = value();
+        } else if (arg == "--port") {
+            if (!ParsePort(value(), options.port)) {
+                error = "bad port: " + std::string(argv[i]);
+                return false;
+            }
+        } else if (arg == "--job") {
+            options.jobFiles.push_back(value());
+        } else if (arg == "--frame-log") {
+            options.frameLog = value();
+        } else if (arg == "--png-dir") {
+            options.pngDir = value();
+        } else if (arg == "--exit-after-prints") {
+            if (!ParseCount(value(), options.exitAfterPrints)) {
+                error = "bad count: " + std::string(argv[i]);
+                return false;
+            }
+        } else {
+            error = "unknown option: " + arg;
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace MES_SIM
