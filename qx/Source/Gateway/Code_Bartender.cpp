@@ -1,0 +1,205 @@
+#include "Code_Bartender.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <algorithm>
+#include <stdexcept>
+
+#include "Log.h"
+#include "Ole.h"
+#include "QxApp.h"
+#include "Text.h"
+
+namespace {
+
+const int UNIT_MILLIMETRES = 3;
+
+std::u16string SlashForm(std::u16string path) {
+    std::replace(path.begin(), path.end(), u'\\', u'/');
+    return path;
+}
+
+// The map key of a path: its slash form in UTF-8, nothing else normalised. A path that is not
+// valid UTF-16 has no key.
+std::optional<std::string> PathKey(const std::u16string& slashPath) {
+    try {
+        return _OS::WideToUtf8(slashPath);
+    } catch (const std::range_error&) {
+        return std::nullopt;
+    }
+}
+
+// The text up to its first NUL byte, as the engine's C strings see it.
+QVariant EngineText(const std::string& text) {
+    return QString::fromUtf8(text.c_str());
+}
+
+}  // namespace
+
+_OBJ<IBartender> Code_Bartender::Create() {
+    auto* bartender = new Code_Bartender();
+    bool connected = true;
+    const bool ran = _QX::APP::InvokeBlocking([bartender, &connected] {
+        if (!bartender->Connect())
+            connected = false;
+    });
+    if (!ran || !connected) {
+        delete bartender;
+        return {};
+    }
+    return _OBJ<IBartender>(bartender);
+}
+
+bool Code_Bartender::Connect() {
+    _OS::OleInitialize(nullptr);
+    application = new _QX::AxObject();
+    application->setControl(QStringLiteral("BarTender.Application"));
+    if (application->isNull() || application->control().isEmpty()) {
+        _LOG::Critical("Failed to connect to Bartender Engine");
+        return false;
+    }
+    formats = application->querySubObject("Formats");
+    return formats && !formats->isNull();
+}
+
+bool Code_Bartender::Open(std::u16string path) {
+    const std::u16string slashPath = SlashForm(std::move(path));
+    const std::optional<std::string> key = PathKey(slashPath);
+    if (!key)
+        return false;
+    const QString enginePath = QString::fromStdU16String(slashPath);
+    bool opened = true;
+    const bool ran = _QX::APP::InvokeBlocking([this, key = *key, enginePath, &opened] {
+        auto it = openFormats.find(key);
+        if (it != openFormats.end()) {
+            current = it->second;
+            return;
+        }
+        current =
+            formats->querySubObject("Open(QString,bool,char *)", enginePath, false, QString(""));
+        if (!current || current->isNull()) {
+            delete current;
+            current = nullptr;
+            opened = false;
+            return;
+        }
+        openFormats.emplace(key, current);
+    });
+    return ran && opened;
+}
+
+void Code_Bartender::Close(std::u16string path) {
+    const std::optional<std::string> key = PathKey(SlashForm(std::move(path)));
+    if (!key)
+        return;
+    _QX::APP::InvokeBlocking([this, key = *key] {
+        auto it = openFormats.find(key);
+        if (it == openFormats.end())
+            return;
+        _QX::AxObject* format = it->second;
+        openFormats.erase(it);
+        format->dynamicCall("Close(int)", 1);
+        if (current == format)
+            current = nullptr;
+        delete format;
+    });
+}
+
+void Code_Bartender::CloseAll() {
+    _QX::APP::InvokeBlocking([this] {
+        for (auto& [key, format] : openFormats) {
+            format->dynamicCall("Close(int)", 1);
+            delete format;
+        }
+        current = nullptr;
+        openFormats.clear();
+    });
+}
+
+bool Code_Bartender::Activate(std::u16string path) {
+    const std::optional<std::string> key = PathKey(SlashForm(std::move(path)));
+    bool activated = true;
+    const bool ran = _QX::APP::InvokeBlocking([this, key, &activated] {
+        auto it = key ? openFormats.find(*key) : openFormats.end();
+        if (it == openFormats.end()) {
+            current = nullptr;
+            activated = false;
+            return;
+        }
+        current = it->second;
+        current->dynamicCall("Activate");
+    });
+    return ran && activated;
+}
+
+std::optional<IBartender::PAGE_SETUP> Code_Bartender::GetPageSetup() {
+    bool read = true;
+    PAGE_SETUP record;
+    const bool ran = _QX::APP::InvokeBlocking([this, &read, &record] {
+        _QX::AxObject* page = current ? current->querySubObject("PageSetup") : nullptr;
+        if (!page) {
+            read = false;
+            return;
+        }
+        const QVariant width = page->dynamicCall("PaperWidth(QVariant) ", UNIT_MILLIMETRES);
+        const QVariant height = page->dynamicCall("PaperHeight(QVariant) ", UNIT_MILLIMETRES);
+        const QVariant orientation = page->dynamicCall("Orientation");
+        delete page;
+        record.WidthInMm = width.toDouble();
+        record.HeightInMm = height.toDouble();
+        record.Orientation = orientation.toInt() & 1;
+    });
+    if (!ran || !read)
+        return std::nullopt;
+    return record;
+}
+
+void Code_Bartender::SetNamedSubStringValue(std::string name, std::string value) {
+    const QVariant engineName = EngineText(name);
+    const QVariant engineValue = EngineText(value);
+    _QX::APP::InvokeBlocking([this, engineName, engineValue] {
+        if (current)
+            current->dynamicCall("SetNamedSubStringValue(char *,char *)", engineName, engineValue);
+    });
+}
+
+bool Code_Bartender::ExportImage(QImage& image, int32_t resolution) {
+    bool exported = true;
+    const bool ran = _QX::APP::InvokeBlocking([this, resolution, &image, &exported] {
+        if (!current) {
+            exported = false;
+            return;
+        }
+        // A failed export must not hand back whatever image was on the clipboard before.
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        clipboard->clear();
+        current->dynamicCall("ExportToClipboard(int,int)", 0, resolution);
+        image = clipboard->image(QClipboard::Clipboard);
+        if (image.isNull())
+            exported = false;
+    });
+    return ran && exported;
+}
+
+// Without a main thread to serve it (no application object, or its loop has ended) the
+// clean-up runs on the destroying thread.
+Code_Bartender::~Code_Bartender() {
+    if (!_QX::APP::InvokeBlocking([this] { CleanUp(); }))
+        CleanUp();
+}
+
+void Code_Bartender::CleanUp() {
+    for (auto& [key, format] : openFormats) {
+        format->dynamicCall("Close(int)", 1);
+        delete format;
+    }
+    openFormats.clear();
+    current = nullptr;
+    delete formats;
+    formats = nullptr;
+    if (application) {
+        application->dynamicCall("Quit(int)", 1);
+        delete application;
+        application = nullptr;
+    }
+}

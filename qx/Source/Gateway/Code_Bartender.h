@@ -1,0 +1,40 @@
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "AxObject.h"
+#include "IBartender.h"
+#include "Obj.h"
+#include "RefCounted.h"
+
+// Drives the engine "BarTender.Application" through automation. Every engine call runs on the
+// Qt main thread while the calling thread waits, so the wrapper needs no lock; it must not be
+// used by two callers at once for a sequence such as activate, fill, export.
+struct Code_Bartender : IBartender {
+    QX_REFCOUNTED
+public:
+    // Empty when the engine cannot be reached.
+    static _OBJ<IBartender> Create();
+
+    bool Open(std::u16string path) override;
+    void Close(std::u16string path) override;
+    void CloseAll() override;
+    bool Activate(std::u16string path) override;
+    std::optional<PAGE_SETUP> GetPageSetup() override;
+    void SetNamedSubStringValue(std::string name, std::string value) override;
+    bool ExportImage(QImage& image, int32_t resolution) override;
+    ~Code_Bartender() override;
+
+private:
+    Code_Bartender() = default;
+
+    // Main thread only.
+    bool Connect();
+    void CleanUp();
+
+    _QX::AxObject* application = nullptr;
+    _QX::AxObject* formats = nullptr;
+    _QX::AxObject* current = nullptr;
+    std::map<std::string, _QX::AxObject*> openFormats;  // by path key; owns the objects
+};
