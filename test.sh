@@ -10,7 +10,7 @@ PACKAGES=(
   qt6-base-dev qt6-svg-dev qt6-webengine-dev qt6-tools-dev qt6-l10n-tools
   libspdlog-dev libfmt-dev nlohmann-json3-dev libleveldb-dev libsnappy-dev
   libcurl4-openssl-dev libboost-dev libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth xdotool openssl
+  xvfb xauth xdotool openssl libssl-dev libx11-dev fonts-wqy-microhei
 )
 if [ "${QX_SKIP_INSTALL:-0}" != "1" ]; then
   $SUDO apt-get update -qq

@@ -186,19 +186,6 @@ TEST_F(FakeEngineTest, ActivateOfUnknownOrClosedPathLeavesNoFormatCurrent) {
     }
 }
 
-TEST_F(FakeEngineTest, ActivateCallsTheEngineOnlyForAnOpenFormat) {
-    ASSERT_TRUE(m_Bartender->Open(u"C:/A.btw"));
-    ASSERT_TRUE(m_Bartender->Open(u"C:/B.btw"));
-    g_Fake.Calls.clear();
-    EXPECT_TRUE(m_Bartender->Activate(u"C:/A.btw"));
-    m_Bartender->SetNamedSubStringValue("Part", "P-1");
-    ASSERT_EQ(g_Fake.Calls.size(), 2u);
-    EXPECT_EQ(g_Fake.Calls[0].Object, "C:/A.btw");
-    EXPECT_EQ(g_Fake.Calls[0].Member, QByteArray("Activate"));
-    EXPECT_TRUE(g_Fake.Calls[0].Args.isEmpty());
-    EXPECT_EQ(g_Fake.Calls[1].Object, "C:/A.btw");
-}
-
 TEST_F(FakeEngineTest, CloseAndCloseAllCloseInKeyOrderAndClearTheCurrentFormat) {
     for (const char16_t* path : {u"C:/b.btw", u"C:/c.btw", u"C:/a.btw"})
         ASSERT_TRUE(m_Bartender->Open(path));
@@ -510,5 +497,10 @@ int main(int argc, char** argv) {
     });
     QApplication::exec();
     worker.join();
+    {
+        std::lock_guard<std::mutex> lock(_QX::APP::g_Mutex);
+        _QX::APP::g_Application = nullptr;
+    }
+    delete app;
     return result;
 }

@@ -1,0 +1,79 @@
+#include "Code_Session.h"
+
+#include <functional>
+#include <utility>
+
+#include "Code_JsonRpcClient.h"
+#include "Messages.h"
+
+_OBJ<ISession> Code_Session::Create(const std::string& url,
+                                    const ConnectionCallback& onConnection) {
+    auto* session = new Code_Session();
+    session->m_Client = _NET::Code_JsonRpcClient::Create(url);
+    if (!session->m_Client) {
+        delete session;
+        return {};
+    }
+    session->m_OnConnection = onConnection;
+
+    using namespace std::placeholders;
+    session->m_Client->SetConnectionHandler(
+        std::bind(&Code_Session::EventProc_onConnection, session, _1, _2));
+    session->m_Client->RegisterHandler(
+        MESSAGES::PRINT, std::bind(&Code_Session::EventProc_onPrint, session, _1, _2));
+    session->m_Client->Connect();
+    return _OBJ<ISession>(session);
+}
+
+void Code_Session::Call(const std::string& path, const std::string& method,
+                        const nlohmann::json& params, const ReplyCallback& onReply) {
+    if (!m_Connected.load())
+        return;
+    m_Client->Call(path, method, params, onReply);
+}
+
+void Code_Session::SetOnPrint(const PrintCallback& onPrint) {
+    m_OnPrint = onPrint;
+}
+
+void Code_Session::Disconnect() {
+    if (!m_Connected.load())
+        return;
+    m_Stopping.store(true);
+    m_Client->Close();
+}
+
+bool Code_Session::IsConnected() {
+    return m_Connected.load();
+}
+
+void Code_Session::EventProc_onConnection(_OBJ<_NET::IJsonRpcClient> client, bool up) {
+    m_Connected.store(up);
+    if (up) {
+        client->Call(MESSAGES::PATH, MESSAGES::INITIALIZE, MESSAGES::InitializeParams(),
+                     [this](bool ok, nlohmann::json reply) {
+                         EventProc_onInitialize(ok, std::move(reply));
+                     });
+    } else if (!m_Stopping.load()) {
+        m_OnConnection(_OBJ<ISession>(this), false);
+    }
+}
+
+void Code_Session::EventProc_onInitialize(bool ok, nlohmann::json) {
+    if (ok) {
+        m_OnConnection(_OBJ<ISession>(this), true);
+    } else {
+        Disconnect();
+    }
+}
+
+void Code_Session::EventProc_onPrint(_OBJ<_NET::IJsonRpcClient>, nlohmann::json data) {
+    if (!m_OnPrint)
+        return;
+    try {
+        const PRINT_JOB::DEF job = data.get<PRINT_JOB::DEF>();
+        m_OnPrint(_OBJ<ISession>(this), job);
+    } catch (...) {
+        // A job that fails here is dropped; the session goes on with the next one.
+    }
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "CWsMessage.h"
+
+namespace _NET {
+
+// WebSocket client on its own thread that keeps one connection up: it connects at Start,
+// reconnects after every failed attempt and every loss until Stop, pings the peer and gives up a
+// connection whose peer stops answering. Every event reaches the message callback on the
+// engine's thread, one at a time and in the order in which it happened.
+//
+// Configure before Start; a Start takes a copy of the configuration. Send and SendBinary may be
+// called from any thread. Neither Stop nor the destructor may be called from the callback.
+struct CWsEngine {
+    using Callback = std::function<void(const CWsMessage&)>;
+
+    // Incoming messages larger than this end the connection as a protocol error (close 1009).
+    static constexpr size_t kMaxMessageSize = 8 * 1024 * 1024;
+    // A connection attempt (resolve, TCP connect and opening handshake) that takes longer fails.
+    static constexpr std::chrono::milliseconds kConnectTimeout{10000};
+    // A close handshake that the peer has not completed by then ends by dropping the connection.
+    static constexpr std::chrono::milliseconds kCloseTimeout{3000};
+
+    CWsEngine();
+    ~CWsEngine();  // Stop(1000, "Normal closure")
+    CWsEngine(const CWsEngine&) = delete;
+    CWsEngine& operator=(const CWsEngine&) = delete;
+
+    void SetUrl(const std::string& url);
+    void DisablePerMessageDeflate();
+    void SetOnMessageCallback(const Callback& callback);
+    // Zero turns pinging off.
+    void SetPingInterval(std::chrono::milliseconds interval);
+    void SetMinWaitBetweenReconnectionRetries(std::chrono::milliseconds wait);
+    void SetMaxWaitBetweenReconnectionRetries(std::chrono::milliseconds wait);
+
+    // Starts the thread, which connects at once. Does nothing while the thread runs.
+    void Start();
+    // Closes a live connection with the code and reason (its Close message is delivered before
+    // Stop returns), abandons a pending attempt, and joins the thread. Nothing reconnects.
+    void Stop(uint16_t code, const std::string& reason);
+
+    // Queue one text or binary message on the live connection; false, and nothing queued, while
+    // there is none. Messages go out whole, in the order of the calls.
+    bool Send(const std::string& text);
+    bool SendBinary(const std::string& data);
+
+    // The wait after a failed attempt of a round, n attempts of the round having failed before it:
+    // 100 * 2^n ms held between the two limits.
+    static std::chrono::milliseconds RetryWait(uint32_t failedBefore, std::chrono::milliseconds min,
+                                               std::chrono::milliseconds max);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_Impl;
+};
+
+}  // namespace _NET

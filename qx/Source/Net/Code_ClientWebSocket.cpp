@@ -1,0 +1,113 @@
+#include "Code_ClientWebSocket.h"
+
+#include "Gcd.h"
+#include "NetStartup.h"
+
+namespace _NET {
+
+namespace {
+
+constexpr std::chrono::seconds kPingInterval{7};
+constexpr std::chrono::milliseconds kMaxRetryWait{10000};
+constexpr std::chrono::milliseconds kMinRetryWait{1000};
+constexpr int32_t kEventQueue = 1;
+
+}  // namespace
+
+_OBJ<IWebSocket> Code_ClientWebSocket::Create(const std::string& url,
+                                              ConnectionCallback onConnection,
+                                              MessageCallback onMessage) {
+    Startup();
+    auto* socket = new Code_ClientWebSocket(std::move(onConnection), std::move(onMessage));
+    {
+        std::lock_guard<std::mutex> lock(socket->m_Mutex);
+        socket->m_Url = url;
+        CWsEngine& engine = socket->m_Socket;
+        engine.SetUrl(socket->m_Url);
+        engine.DisablePerMessageDeflate();
+        engine.SetOnMessageCallback(
+            std::bind(&Code_ClientWebSocket::Proc_Callback, socket, std::placeholders::_1));
+        engine.SetPingInterval(kPingInterval);
+        engine.SetMaxWaitBetweenReconnectionRetries(kMaxRetryWait);
+        engine.SetMinWaitBetweenReconnectionRetries(kMinRetryWait);
+        engine.Start();
+    }
+    return _OBJ<IWebSocket>(socket);
+}
+
+Code_ClientWebSocket::Code_ClientWebSocket(ConnectionCallback onConnection,
+                                           MessageCallback onMessage)
+    : m_OnConnection(std::move(onConnection)),
+      m_OnMessage(std::move(onMessage)),
+      m_Anchor(std::make_shared<CAnchor<Code_ClientWebSocket>>(this)) {
+    m_Socket.DisablePerMessageDeflate();
+}
+
+Code_ClientWebSocket::~Code_ClientWebSocket() {
+    // Tasks still queued find the anchor empty; the engine's thread is joined before any member
+    // goes, also when no connection is up and it is still retrying.
+    m_Anchor->Detach();
+    m_Socket.Stop(1000, "Normal closure");
+}
+
+bool Code_ClientWebSocket::IsConnected() {
+    std::lock_guard<std::mutex> lock(m_Mutex);
+    return m_Connected;
+}
+
+void Code_ClientWebSocket::Send(const std::string& data, OPCODE opcode) {
+    if (opcode == OPCODE_BINARY) {
+        m_Socket.SendBinary(data);
+    } else {
+        m_Socket.Send(data);
+    }
+}
+
+void Code_ClientWebSocket::Close() {
+    if (m_Connected)
+        m_Socket.Stop(1000, "Normal closure");
+}
+
+void Code_ClientWebSocket::Proc_Callback(const CWsMessage& message) {
+    switch (message.type) {
+        case CWsMessage::TYPE_MESSAGE: {
+            if (!m_OnMessage)
+                return;
+            const OPCODE opcode = message.binary ? OPCODE_BINARY : OPCODE_TEXT;
+            _GCD::Post(
+                [anchor = m_Anchor, payload = message.str, opcode] {
+                    if (_OBJ<Code_ClientWebSocket> self = anchor->Lock()) {
+                        self->m_OnMessage(_OBJ<IWebSocket>(self), payload, opcode);
+                    }
+                },
+                kEventQueue);
+            return;
+        }
+        case CWsMessage::TYPE_OPEN:
+            m_Connected = true;
+            PostConnection(true);
+            return;
+        case CWsMessage::TYPE_CLOSE:
+        case CWsMessage::TYPE_ERROR:
+            // A failed attempt, or a second report of the same loss, finds the flag clear.
+            if (m_Connected.exchange(false))
+                PostConnection(false);
+            return;
+        default:
+            return;
+    }
+}
+
+void Code_ClientWebSocket::PostConnection(bool connected) {
+    if (!m_OnConnection)
+        return;
+    _GCD::Post(
+        [anchor = m_Anchor, connected] {
+            if (_OBJ<Code_ClientWebSocket> self = anchor->Lock()) {
+                self->m_OnConnection(_OBJ<IWebSocket>(self), connected);
+            }
+        },
+        kEventQueue);
+}
+
+}  // namespace _NET

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "CAnchor.h"
+#include "CWsEngine.h"
+#include "IWebSocket.h"
+#include "Obj.h"
+#include "RefCounted.h"
+
+namespace _NET {
+
+// WebSocket client of the MES link: pings every 7 s, reconnects with waits of 1 to 10 s, and
+// hands every connection change and received message to _GCD queue 1, in the order in which
+// they happened.
+struct Code_ClientWebSocket : IWebSocket {
+    QX_REFCOUNTED
+
+public:
+    using ConnectionCallback = std::function<void(_OBJ<IWebSocket>, bool)>;
+    using MessageCallback =
+        std::function<void(_OBJ<IWebSocket>, const std::string&, IWebSocket::OPCODE)>;
+
+    // Starts connecting at once; never returns an empty handle.
+    static _OBJ<IWebSocket> Create(const std::string& url, ConnectionCallback onConnection,
+                                   MessageCallback onMessage);
+
+    bool IsConnected() override;
+    void Send(const std::string& data, OPCODE opcode) override;
+    void Close() override;
+    uint32_t GetUserValue() override { return m_UserValue; }
+    void SetUserValue(uint32_t value) override { m_UserValue = value; }
+
+    // The engine's message callback; runs on the engine's thread and only posts.
+    void Proc_Callback(const CWsMessage& message);
+
+    bool TryAddRef() { return CAnchor<Code_ClientWebSocket>::AddRefIfAlive(m_RefCount); }
+
+    ~Code_ClientWebSocket() override;
+
+private:
+    Code_ClientWebSocket(ConnectionCallback onConnection, MessageCallback onMessage);
+    void PostConnection(bool connected);
+
+    std::mutex m_Mutex;
+    CWsEngine m_Socket;
+    std::string m_Url;
+    std::atomic<bool> m_Connected{false};
+    ConnectionCallback m_OnConnection;
+    MessageCallback m_OnMessage;
+    uint32_t m_UserValue = 0;
+    // Posted tasks reach the object through this, so none runs on a destroyed object.
+    std::shared_ptr<CAnchor<Code_ClientWebSocket>> m_Anchor;
+};
+
+}  // namespace _NET

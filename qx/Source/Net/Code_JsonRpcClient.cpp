@@ -1,0 +1,144 @@
+#include "Code_JsonRpcClient.h"
+
+#include <nlohmann/json.hpp>
+
+#include "CUuid.h"
+#include "Code_ClientWebSocket.h"
+#include "Gcd.h"
+#include "Halt.h"
+#include "NetStartup.h"
+
+namespace _NET {
+
+namespace {
+
+constexpr int32_t kReplyQueue = 2;
+
+std::string Serialise(const nlohmann::json& message) {
+    return message.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+}
+
+}  // namespace
+
+_OBJ<IJsonRpcClient> Code_JsonRpcClient::Create(const std::string& url) {
+    Startup();
+    return _OBJ<IJsonRpcClient>(new Code_JsonRpcClient(url));
+}
+
+Code_JsonRpcClient::Code_JsonRpcClient(const std::string& url)
+    : m_Url(url), m_Anchor(std::make_shared<CAnchor<Code_JsonRpcClient>>(this)) {}
+
+Code_JsonRpcClient::~Code_JsonRpcClient() {
+    // The socket's tasks that are still queued find the anchor empty. The members then go in
+    // reverse order: pending calls, connection handler, URL, socket, handler table.
+    m_Anchor->Detach();
+}
+
+_OBJ<IJsonRpcClient> Code_JsonRpcClient::SetConnectionHandler(const ConnectionHandler& handler) {
+    if (handler)
+        m_OnConnection = handler;
+    return _OBJ<IJsonRpcClient>(this);
+}
+
+void Code_JsonRpcClient::RegisterHandler(const std::string& type,
+                                         const NotificationHandler& handler) {
+    if (handler)
+        m_Dispatcher.m_Handlers[type] = handler;
+}
+
+void Code_JsonRpcClient::Connect() {
+    const std::shared_ptr<CAnchor<Code_JsonRpcClient>> anchor = m_Anchor;
+    auto onConnection = [anchor](_OBJ<IWebSocket> socket, bool connected) {
+        if (_OBJ<Code_JsonRpcClient> self = anchor->Lock()) {
+            self->EventProc_Network_Connection(socket, connected);
+        }
+    };
+    auto onMessage = [anchor](_OBJ<IWebSocket> socket, const std::string& payload,
+                              IWebSocket::OPCODE opcode) {
+        if (_OBJ<Code_JsonRpcClient> self = anchor->Lock()) {
+            self->EventProc_Network_Msg(socket, payload, opcode);
+        }
+    };
+    m_Socket = Code_ClientWebSocket::Create(m_Url, onConnection, onMessage);
+}
+
+void Code_JsonRpcClient::Close() {
+    if (!m_Socket)
+        HALT();
+    m_Socket->Close();
+}
+
+void Code_JsonRpcClient::Notify(const std::string& type, const nlohmann::json& data) {
+    if (!m_Socket)
+        HALT();
+    if (!m_Socket->IsConnected())
+        return;
+    nlohmann::json message = nlohmann::json::object();
+    message["_MAGIC"] = "ORACLE";
+    message["_TYPE"] = type;
+    message["_DATA"] = data;
+    m_Socket->Send(Serialise(message), IWebSocket::OPCODE_TEXT);
+}
+
+void Code_JsonRpcClient::Call(const std::string& path, const std::string& command,
+                              const nlohmann::json& params, const ReplyCallback& callback) {
+    _OS::CUuid uuid(true);
+    uuid.Generate();
+    const std::string id = uuid.ToString();
+    if (!m_Socket)
+        HALT();
+    if (!m_Socket->IsConnected())
+        return;
+
+    // Null parameters become an object; any other non-object makes the library throw.
+    nlohmann::json message = params;
+    message["_ID"] = id;
+    message["_CMD"] = command;
+    message["_PATH"] = path;
+    const std::string text = Serialise(message);
+
+    // Stored before sending, so that an immediate reply finds its entry.
+    if (callback) {
+        std::lock_guard<std::mutex> lock(m_PendingMutex);
+        m_Pending[id] = callback;
+    }
+    m_Socket->Send(text, IWebSocket::OPCODE_TEXT);
+}
+
+void Code_JsonRpcClient::EventProc_Network_Msg(_OBJ<IWebSocket>, const std::string& payload,
+                                               IWebSocket::OPCODE) {
+    // A frame that is not what its kind needs is dropped without a word.
+    try {
+        nlohmann::json frame = nlohmann::json::parse(payload);
+        if (frame.is_object() && frame.contains("_MAGIC") &&
+            frame.at("_MAGIC").get<std::string>() == "ORACLE") {
+            const std::string type = frame.at("_TYPE").get<std::string>();
+            const nlohmann::json& data = frame.at("_DATA");
+            m_Dispatcher.Dispatch(_OBJ<IJsonRpcClient>(this), type, data);
+            return;
+        }
+
+        const std::string id = frame.at("_ID").get<std::string>();
+        ReplyCallback callback;
+        bool ok = false;
+        {
+            std::lock_guard<std::mutex> lock(m_PendingMutex);
+            const auto it = m_Pending.find(id);
+            if (it == m_Pending.end())
+                return;
+            ok = frame.at("_OK").get<bool>();  // a missing or other "_OK" keeps the entry
+            callback = std::move(it->second);
+            m_Pending.erase(it);
+        }
+        _GCD::Post([callback, ok, reply = std::move(frame)] { callback(ok, reply); }, kReplyQueue);
+    } catch (...) {
+    }
+}
+
+void Code_JsonRpcClient::EventProc_Network_Connection(_OBJ<IWebSocket> socket, bool connected) {
+    if (socket != m_Socket || !m_OnConnection)
+        return;
+    m_OnConnection(_OBJ<IJsonRpcClient>(this), connected);
+}
+
+}  // namespace _NET

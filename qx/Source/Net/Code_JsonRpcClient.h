@@ -1,0 +1,57 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json_fwd.hpp>
+#include <string>
+
+#include "CAnchor.h"
+#include "CMsgDispatcher.h"
+#include "IJsonRpcClient.h"
+#include "IWebSocket.h"
+#include "Obj.h"
+#include "RefCounted.h"
+
+namespace _NET {
+
+// The JSON envelope: a notification is {"_DATA","_MAGIC":"ORACLE","_TYPE"}; a call is the
+// caller's parameters with "_CMD", "_ID" and "_PATH" set; a reply repeats "_ID" and carries a
+// boolean "_OK". Text is compact UTF-8 with sorted keys.
+struct Code_JsonRpcClient : IJsonRpcClient {
+    QX_REFCOUNTED
+
+public:
+    static _OBJ<IJsonRpcClient> Create(const std::string& url);
+
+    void Notify(const std::string& type, const nlohmann::json& data) override;
+    void Call(const std::string& path, const std::string& command, const nlohmann::json& params,
+              const ReplyCallback& callback) override;
+    _OBJ<IJsonRpcClient> SetConnectionHandler(const ConnectionHandler& handler) override;
+    void RegisterHandler(const std::string& type, const NotificationHandler& handler) override;
+    void Connect() override;
+    void Close() override;
+
+    // Bound as the socket's callbacks; both run on queue 1.
+    void EventProc_Network_Msg(_OBJ<IWebSocket> socket, const std::string& payload,
+                               IWebSocket::OPCODE opcode);
+    void EventProc_Network_Connection(_OBJ<IWebSocket> socket, bool connected);
+
+    bool TryAddRef() { return CAnchor<Code_JsonRpcClient>::AddRefIfAlive(m_RefCount); }
+
+    ~Code_JsonRpcClient() override;
+
+private:
+    explicit Code_JsonRpcClient(const std::string& url);
+
+    CMsgDispatcher m_Dispatcher;
+    _OBJ<IWebSocket> m_Socket;
+    std::string m_Url;
+    ConnectionHandler m_OnConnection;
+    std::map<std::string, ReplyCallback> m_Pending;
+    std::mutex m_PendingMutex;
+    // The socket's callbacks reach the client through this, so none runs on a destroyed client.
+    std::shared_ptr<CAnchor<Code_JsonRpcClient>> m_Anchor;
+};
+
+}  // namespace _NET

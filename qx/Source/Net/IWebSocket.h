@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "IRoot.h"
+
+namespace _NET {
+
+// The link's WebSocket connection: connects by itself and reconnects after every loss.
+struct IWebSocket : IRoot {
+    enum OPCODE : int32_t { OPCODE_TEXT = 0, OPCODE_BINARY = 1 };
+
+    virtual bool IsConnected() = 0;
+    // 1 sends one binary message, any other value one text message. Callers check IsConnected.
+    virtual void Send(const std::string& data, OPCODE opcode) = 0;
+    // Closes a live connection with 1000 "Normal closure" for good; does nothing while down.
+    virtual void Close() = 0;
+    virtual uint32_t GetUserValue() = 0;
+    virtual void SetUserValue(uint32_t value) = 0;
+    virtual ~IWebSocket() = default;
+};
+
+}  // namespace _NET

@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QMainWindow>
+#include <QPointer>
+#include <QStandardPaths>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "Code_WebView.h"
+#include "HttpsTestServer.h"
+#include "QtMessages.h"
+#include "QxApp.h"
+#include "TestDir.h"
+
+namespace {
+
+TestDir s_Home;
+
+bool ProcessEventsUntil(const std::function<bool()>& done) {
+    QDeadlineTimer deadline(30000);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return true;
+}
+
+HttpsTestServer::RESPONSE Route(const HttpsTestServer::REQUEST& request) {
+    HttpsTestServer::RESPONSE response;
+    if (request.target == "/report") {
+        response.headers.emplace_back("Content-Type", "application/pdf");
+        response.headers.emplace_back("Content-Disposition", "attachment; filename=\"report.pdf\"");
+        response.body = "%PDF-new";
+    } else {
+        response.headers.emplace_back("Content-Type", "text/html");
+        response.body = "<html><body>MES</body></html>";
+    }
+    return response;
+}
+
+struct WebViewTest : testing::Test {
+    void SetUp() override {
+        ASSERT_TRUE(HttpsTestServer::MakeCertificate(certDir.path, "mes.example.invalid"));
+        server = std::make_unique<HttpsTestServer>(certDir.path, Route);
+        std::string error;
+        ASSERT_TRUE(server->Start(0, &error)) << error;
+        webView = _QX::Code_WebView::Create("Test.Profile");
+        ASSERT_TRUE(webView);
+        view = qobject_cast<QWebEngineView*>(webView->Widget());
+        ASSERT_NE(view, nullptr);
+    }
+    std::string Url(const std::string& path) const {
+        return "https://127.0.0.1:" + std::to_string(server->Port()) + path;
+    }
+
+    TestDir certDir;
+    std::unique_ptr<HttpsTestServer> server;
+    _OBJ<_QX::IWebView> webView;
+    QWebEngineView* view = nullptr;
+};
+
+TEST_F(WebViewTest, ProfileKeepsNothingOnDiskAndViewUsesArial) {
+    QWebEngineProfile* profile = view->page()->profile();
+    EXPECT_EQ(profile->storageName(), "Test.Profile");
+    EXPECT_FALSE(profile->isOffTheRecord());
+    EXPECT_EQ(profile->httpCacheType(), QWebEngineProfile::MemoryHttpCache);
+    EXPECT_EQ(profile->persistentCookiesPolicy(), QWebEngineProfile::NoPersistentCookies);
+    EXPECT_EQ(profile->parent(), _QX::APP::GetApplication());
+    EXPECT_EQ(view->parent(), nullptr);
+    EXPECT_TRUE(
+        view->page()->settings()->testAttribute(QWebEngineSettings::Accelerated2dCanvasEnabled));
+    EXPECT_EQ(view->page()->settings()->fontFamily(QWebEngineSettings::SansSerifFont), "Arial");
+}
+
+TEST_F(WebViewTest, SelfSignedCertificateForAnotherHostLoadsWithoutPrompt) {
+    bool finished = false, ok = false;
+    QObject::connect(view, &QWebEngineView::loadFinished, [&](bool success) {
+        finished = true;
+        ok = success;
+    });
+    webView->Load(Url("/page"));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return finished; }));
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(server->WaitForRequest(
+        [](const HttpsTestServer::REQUEST& r) { return r.target == "/page"; },
+        std::chrono::milliseconds(1000)));
+}
+
+TEST_F(WebViewTest, DownloadIsSavedBesideAnExistingFileOfTheSameName) {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+    ASSERT_TRUE(folder.startsWith(QString::fromStdString(s_Home.path)));
+    ASSERT_TRUE(QDir(folder).exists());
+    std::ofstream((folder + "/report.pdf").toStdString()) << "%PDF-old";
+    QtMessages::Take();
+
+    webView->Load(Url("/report"));
+    const QString saved = folder + "/report (1).pdf";
+    ASSERT_TRUE(ProcessEventsUntil([&] {
+        return QtMessages::Contains(QString("Download completed: \"%1\"").arg(saved));
+    })) << QtMessages::Take().join("\n").toStdString();
+    QFile file(saved);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "%PDF-new");
+    QFile old(folder + "/report.pdf");
+    ASSERT_TRUE(old.open(QIODevice::ReadOnly));
+    EXPECT_EQ(old.readAll(), "%PDF-old");
+    const QStringList lines = QtMessages::Take();
+    EXPECT_TRUE(lines.contains("Download started: \"report.pdf\""));
+    EXPECT_TRUE(lines.contains(QString("Save to: \"%1\"").arg(saved)));
+}
+
+TEST_F(WebViewTest, LastReleaseDeletesViewAndProfile) {
+    QPointer<QWebEngineView> watchedView = view;
+    QPointer<QWebEngineProfile> watchedProfile = view->page()->profile();
+    QtMessages::Take();
+    webView.reset();
+    EXPECT_TRUE(watchedView.isNull());
+    EXPECT_TRUE(watchedProfile.isNull());
+    EXPECT_TRUE(QtMessages::Take().filter("still not deleted").isEmpty());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+    testing::InitGoogleTest(&argc, argv);
+    if (s_Home.path.empty())
+        return 1;
+    setenv("HOME", s_Home.path.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (s_Home.path + "/config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (s_Home.path + "/data").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (s_Home.path + "/cache").c_str(), 1);
+    QtMessages::Install();
+    _QX::APP::CreateApplication(argc, argv);
+    const int result = RUN_ALL_TESTS();
+    // The web engine must be down before static objects go away: its threads still run.
+    qInstallMessageHandler(nullptr);
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (qobject_cast<QMainWindow*>(widget))
+            delete widget;
+    delete QCoreApplication::instance();
+    return result;
+}

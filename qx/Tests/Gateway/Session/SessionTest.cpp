@@ -1,0 +1,411 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <regex>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Code_Session.h"
+#include "Gcd.h"
+#include "Messages.h"
+#include "WsTestPeer.h"
+
+namespace {
+
+using _NET::CWsTestPeer;
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+// The dispatcher runs once per process: each scenario runs in a re-executed child.
+const bool kThreadsafeDeathTests = [] {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    return true;
+}();
+
+// HALT also ends a process with 0, so a child passes only when it says so on stderr.
+#define EXPECT_SCENARIO_PASSES(...)                  \
+    EXPECT_EXIT(                                     \
+        {                                            \
+            __VA_ARGS__;                             \
+            std::fputs("scenario passed\n", stderr); \
+            std::fflush(stderr);                     \
+            std::exit(0);                            \
+        },                                           \
+        testing::ExitedWithCode(0), "scenario passed")
+
+#define CHECK(cond)                                                                        \
+    do {                                                                                   \
+        if (!(cond)) {                                                                     \
+            std::fprintf(stderr, "check failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
+            std::fflush(stderr);                                                           \
+            std::_Exit(1);                                                                 \
+        }                                                                                  \
+    } while (0)
+
+template <typename Pred>
+bool WaitUntil(Pred pred, std::chrono::milliseconds deadline = 20s) {
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+// What the session reported to its two callbacks.
+struct Reports {
+    std::mutex mutex;
+    std::vector<bool> connection;
+    std::vector<PRINT_JOB::DEF> jobs;
+    std::set<ISession*> handles;
+    // Runs inside the connection callback, after the event is recorded.
+    std::function<void(_OBJ<ISession>, bool)> onConnection;
+
+    std::vector<bool> Connection() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return connection;
+    }
+    std::vector<PRINT_JOB::DEF> Jobs() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return jobs;
+    }
+    std::set<ISession*> Handles() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return handles;
+    }
+};
+Reports g_Reports;
+
+void OnConnection(_OBJ<ISession> session, bool up) {
+    {
+        std::lock_guard<std::mutex> lock(g_Reports.mutex);
+        g_Reports.connection.push_back(up);
+        g_Reports.handles.insert(session.get());
+    }
+    if (g_Reports.onConnection)
+        g_Reports.onConnection(session, up);
+}
+
+void RecordJob(_OBJ<ISession> session, PRINT_JOB::DEF job) {
+    std::lock_guard<std::mutex> lock(g_Reports.mutex);
+    g_Reports.jobs.push_back(std::move(job));
+    g_Reports.handles.insert(session.get());
+}
+
+struct Options {
+    uint32_t threads = 0;
+    bool refuseFirst = false;
+    ISession::PrintCallback onPrint;
+};
+
+// Creates the session on queue 1 as the gateway does (print callback in the same task), runs
+// the scenario on the main thread, and releases the session once the queues have drained.
+void RunWithSession(const Options& options,
+                    const std::function<void(CWsTestPeer&, const _OBJ<ISession>&)>& scenario) {
+    CWsTestPeer peer;
+    if (options.refuseFirst)
+        peer.Refuse();
+    _OBJ<ISession> session;
+    _GCD::Run(
+        [&] {
+            std::promise<_OBJ<ISession>> made;
+            _GCD::Post(
+                [&] {
+                    _OBJ<ISession> s = Code_Session::Create(peer.Url(), OnConnection);
+                    if (s && options.onPrint)
+                        s->SetOnPrint(options.onPrint);
+                    made.set_value(s);
+                },
+                1);
+            std::future<_OBJ<ISession>> future = made.get_future();
+            CHECK(future.wait_for(20s) == std::future_status::ready);
+            session = future.get();
+            CHECK(session);
+            scenario(peer, session);
+            _GCD::Quit();
+        },
+        options.threads);
+    session.reset();
+}
+
+std::vector<std::string> Texts(const CWsTestPeer& peer) {
+    std::vector<std::string> texts;
+    for (const CWsTestPeer::Frame& frame : peer.DataFrames()) {
+        if (frame.opcode == CWsTestPeer::OPCODE_TEXT)
+            texts.push_back(frame.payload);
+    }
+    return texts;
+}
+
+std::string WaitText(const CWsTestPeer& peer, size_t index) {
+    CHECK(peer.WaitFor([&] { return Texts(peer).size() > index; }));
+    return Texts(peer)[index];
+}
+
+// The call's fresh identifier, after checking the frame against expected, in which "<ID>"
+// stands for it.
+std::string CheckCall(const std::string& text, const std::string& expected) {
+    const std::string id = json::parse(text).at("_ID").get<std::string>();
+    CHECK(std::regex_match(id, std::regex("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-"
+                                          "[0-9a-f]{12}")));
+    std::string filled = expected;
+    filled.replace(filled.find("<ID>"), 4, id);
+    if (text != filled)
+        std::fprintf(stderr, "sent     %s\nexpected %s\n", text.c_str(), filled.c_str());
+    CHECK(text == filled);
+    return id;
+}
+
+std::string CheckInitialize(const std::string& text) {
+    return CheckCall(text,
+                     R"({"_CMD":"_INITIALIZE","_ID":"<ID>","_PATH":"/","_TYPE":"Bartender"})");
+}
+
+std::string Reply(const std::string& id, bool ok) {
+    return json{{"_ID", id}, {"_OK", ok}}.dump();
+}
+
+std::string PrintNotification(const json& job) {
+    return json{{"_MAGIC", "ORACLE"}, {"_TYPE", "Print"}, {"_DATA", job}}.dump();
+}
+
+bool ClosedNormally(const CWsTestPeer& peer) {
+    for (const CWsTestPeer::Frame& frame : peer.Frames()) {
+        if (frame.opcode == CWsTestPeer::OPCODE_CLOSE && CWsTestPeer::CloseCode(frame) == 1000)
+            return true;
+    }
+    return false;
+}
+
+void AcceptConnection(CWsTestPeer& peer, size_t initIndex, size_t reportsBefore) {
+    peer.SendText(Reply(CheckInitialize(WaitText(peer, initIndex)), true));
+    CHECK(WaitUntil([&] { return g_Reports.Connection().size() == reportsBefore + 1; }));
+    CHECK(g_Reports.Connection().back());
+}
+
+void EveryReconnectionIsAnnouncedAndEachChangeReported() {
+    RunWithSession({}, [](CWsTestPeer& peer, const _OBJ<ISession>& session) {
+        const std::string first = CheckInitialize(WaitText(peer, 0));
+        // Up before the MES answers, but nothing reported yet.
+        CHECK(session->IsConnected());
+        CHECK(g_Reports.Connection().empty());
+        peer.SendText(Reply(first, true));
+        CHECK(WaitUntil([] { return g_Reports.Connection() == std::vector<bool>{true}; }));
+
+        CHECK(peer.Drop());
+        CHECK(WaitUntil([] { return g_Reports.Connection().size() == 2; }));
+        const std::string second = WaitText(peer, 1);
+        CHECK(CheckInitialize(second) != first);
+        CHECK(peer.DataFrames()[1].connection == 2);
+        AcceptConnection(peer, 1, 2);
+
+        CHECK(peer.Close(1001, "going away"));
+        CHECK(WaitUntil([] { return g_Reports.Connection().size() == 4; }));
+        AcceptConnection(peer, 2, 4);
+
+        CHECK(peer.Connections() == 3);
+        CHECK((g_Reports.Connection() == std::vector<bool>{true, false, true, false, true}));
+        CHECK(g_Reports.Handles() == std::set<ISession*>{session.get()});
+        CHECK(Texts(peer).size() == 3);
+    });
+}
+
+TEST(SessionTest, EveryReconnectionIsAnnouncedAndEachChangeReported) {
+    EXPECT_SCENARIO_PASSES(EveryReconnectionIsAnnouncedAndEachChangeReported());
+}
+
+void RefusedInitializeClosesForGoodWithoutReport() {
+    RunWithSession({}, [](CWsTestPeer& peer, const _OBJ<ISession>& session) {
+        const std::string id = CheckInitialize(WaitText(peer, 0));
+        CHECK(session->IsConnected());
+        peer.SendText(Reply(id, false));
+        CHECK(peer.WaitFor([&] { return peer.Disconnections() == 1; }));
+        CHECK(ClosedNormally(peer));
+        CHECK(WaitUntil([&] { return !session->IsConnected(); }));
+        CHECK(!peer.WaitFor([&] { return peer.Connections() > 1; }, 3s));
+        session->Disconnect();
+        session->Call(MESSAGES::PATH, MESSAGES::CHECK_CONFIG, MESSAGES::CheckConfigParams({}),
+                      [](bool, json) { CHECK(!"reply callback of a dropped call"); });
+        CHECK(g_Reports.Connection().empty());
+        CHECK(Texts(peer).size() == 1);
+    });
+}
+
+TEST(SessionTest, RefusedInitializeClosesForGoodWithoutReport) {
+    EXPECT_SCENARIO_PASSES(RefusedInitializeClosesForGoodWithoutReport());
+}
+
+void DisconnectAndCallsWhileDownChangeNothing() {
+    Options options;
+    options.refuseFirst = true;
+    RunWithSession(options, [](CWsTestPeer& peer, const _OBJ<ISession>& session) {
+        session->Disconnect();
+        session->Call(MESSAGES::PATH, MESSAGES::CHECK_CONFIG, MESSAGES::CheckConfigParams({}),
+                      [](bool, json) { CHECK(!"reply callback of a dropped call"); });
+        CHECK(!session->IsConnected());
+        peer.Resume();
+        // Still retrying: the next connection is announced and reported as usual.
+        AcceptConnection(peer, 0, 0);
+
+        std::promise<bool> upAfterDisconnect;
+        _GCD::Post(
+            [&] {
+                session->Disconnect();
+                upAfterDisconnect.set_value(session->IsConnected());
+            },
+            1);
+        std::future<bool> up = upAfterDisconnect.get_future();
+        CHECK(up.wait_for(20s) == std::future_status::ready);
+        CHECK(up.get());  // the loss has not arrived yet
+        CHECK(peer.WaitFor([&] { return peer.Disconnections() == 1; }));
+        CHECK(ClosedNormally(peer));
+        CHECK(WaitUntil([&] { return !session->IsConnected(); }));
+        CHECK(!peer.WaitFor([&] { return peer.Connections() > 1; }, 3s));
+        CHECK(g_Reports.Connection() == std::vector<bool>{true});
+        CHECK(Texts(peer).size() == 1);
+    });
+}
+
+TEST(SessionTest, DisconnectAndCallsWhileDownChangeNothing) {
+    EXPECT_SCENARIO_PASSES(DisconnectAndCallsWhileDownChangeNothing());
+}
+
+json Job(const std::string& type) {
+    return {{"Type", type},          {"PrinterName", "P1"},
+            {"FormatName", "F"},     {"FormatFilename", "/f/a.btw"},
+            {"WidthInMm", 50},       {"HeightInMm", 30.5},
+            {"isLandscape", false},  {"Dpi", 300},
+            {"Data", {{"SN", type}}}};
+}
+
+void PrintBeforeSetOnPrintIsDropped() {
+    Options options;
+    options.threads = 1;  // one worker on queue 2: handlers run in the order of their frames
+    g_Reports.onConnection = [](_OBJ<ISession> session, bool up) {
+        if (up)
+            session->SetOnPrint(RecordJob);
+    };
+    RunWithSession(options, [](CWsTestPeer& peer, const _OBJ<ISession>&) {
+        const std::string id = CheckInitialize(WaitText(peer, 0));
+        peer.SendText(PrintNotification(Job("early")));
+        peer.SendText(Reply(id, true));
+        CHECK(WaitUntil([] { return g_Reports.Connection() == std::vector<bool>{true}; }));
+        peer.SendText(PrintNotification(Job("late")));
+        CHECK(WaitUntil([] { return !g_Reports.Jobs().empty(); }));
+        CHECK(g_Reports.Jobs().front().Type == "late");
+        CHECK(g_Reports.Jobs().size() == 1);
+        CHECK(Texts(peer).size() == 1);
+    });
+}
+
+TEST(SessionTest, PrintBeforeSetOnPrintIsDropped) {
+    EXPECT_SCENARIO_PASSES(PrintBeforeSetOnPrintIsDropped());
+}
+
+void ThrowingPrintCallbackDoesNotStopTheNextJob() {
+    Options options;
+    options.onPrint = [](_OBJ<ISession> session, PRINT_JOB::DEF job) {
+        const std::string type = job.Type;
+        RecordJob(session, std::move(job));
+        if (type == "throws")
+            throw std::runtime_error("print failed");
+        if (type == "throws-other")
+            throw 7;
+    };
+    RunWithSession(options, [](CWsTestPeer& peer, const _OBJ<ISession>& session) {
+        AcceptConnection(peer, 0, 0);
+        json partial = Job("partial");
+        partial.erase("FormatName");
+        for (const json& job : {Job("throws"), Job("throws-other"), partial, Job("last")})
+            peer.SendText(PrintNotification(job));
+        CHECK(WaitUntil([] { return g_Reports.Jobs().size() == 4; }));
+
+        std::set<std::string> types;
+        for (const PRINT_JOB::DEF& job : g_Reports.Jobs()) {
+            types.insert(job.Type);
+            if (job.Type == "partial") {
+                CHECK(job.PrinterName == "P1");
+                CHECK(job.FormatName.empty());
+                CHECK(job.FormatFilename.empty());
+                CHECK(job.WidthInMm == 0.0);
+                CHECK(job.Dpi == 203);
+                CHECK(job.Data.is_null());
+            } else {
+                CHECK(job.WidthInMm == 50.0);
+                CHECK(job.Data == json({{"SN", job.Type}}));
+            }
+        }
+        CHECK((types == std::set<std::string>{"throws", "throws-other", "partial", "last"}));
+        CHECK(g_Reports.Handles() == std::set<ISession*>{session.get()});
+
+        // Still working, and no notification was answered.
+        session->Call(MESSAGES::PATH, MESSAGES::REGISTER, json{{"k", 1}}, {});
+        CHECK(json::parse(WaitText(peer, 1)).at("_CMD") == "Register");
+        CHECK(Texts(peer).size() == 2);
+    });
+}
+
+TEST(SessionTest, ThrowingPrintCallbackDoesNotStopTheNextJob) {
+    EXPECT_SCENARIO_PASSES(ThrowingPrintCallbackDoesNotStopTheNextJob());
+}
+
+void CatalogueFramesAreByteExact() {
+    RunWithSession({}, [](CWsTestPeer& peer, const _OBJ<ISession>& session) {
+        AcceptConnection(peer, 0, 0);
+
+        std::promise<json> checkConfigReply;
+        session->Call(MESSAGES::PATH, MESSAGES::CHECK_CONFIG,
+                      MESSAGES::CheckConfigParams({{"物料/a.btw", "C:/fmt/物料/a.btw"}}),
+                      [&](bool ok, json reply) {
+                          CHECK(ok);
+                          checkConfigReply.set_value(reply);
+                      });
+        const json item = {{"DisplayName", "A"},
+                           {"Type", "T"},
+                           {"absPath", "C:/fmt/a.btw"},
+                           {"Extra", 1},
+                           {"isLandscape", "no"}};
+        session->Call(MESSAGES::PATH, MESSAGES::REGISTER,
+                      MESSAGES::RegisterParams(item, 100, 62.5, true), {});
+        PRINT_JOB::DEF job = Job("T").get<PRINT_JOB::DEF>();
+        session->Call(MESSAGES::PATH, MESSAGES::PRINT,
+                      MESSAGES::PrintParams(job.PrinterName, "iVBORw0KGgo=", job), {});
+
+        const std::string checkConfigId =
+            CheckCall(WaitText(peer, 1),
+                      R"({"Items":[{"absPath":"C:/fmt/物料/a.btw","relPath":"物料/a.btw"}],)"
+                      R"("_CMD":"CheckConfig","_ID":"<ID>","_PATH":"/"})");
+        CheckCall(WaitText(peer, 2),
+                  R"({"DisplayName":"A","Extra":1,"HeightInMm":62.5,"Type":"T",)"
+                  R"("WidthInMm":100.0,"_CMD":"Register","_ID":"<ID>","_PATH":"/",)"
+                  R"("absPath":"C:/fmt/a.btw","isLandscape":true})");
+        CheckCall(WaitText(peer, 3),
+                  R"({"Job":{"Data":{"SN":"T"},"Dpi":300,"FormatFilename":"/f/a.btw",)"
+                  R"("FormatName":"F","HeightInMm":30.5,"PrinterName":"P1","Type":"T",)"
+                  R"("WidthInMm":50.0,"isLandscape":false},"PrinterName":"P1","_CMD":"Print",)"
+                  R"("_ID":"<ID>","_PATH":"/","base64PngData":"iVBORw0KGgo="})");
+
+        const json reply = {{"_ID", checkConfigId}, {"_OK", true}, {"Items", json::array()}};
+        peer.SendText(reply.dump());
+        std::future<json> replied = checkConfigReply.get_future();
+        CHECK(replied.wait_for(20s) == std::future_status::ready);
+        CHECK(replied.get() == reply);
+    });
+}
+
+TEST(SessionTest, CatalogueFramesAreByteExact) {
+    EXPECT_SCENARIO_PASSES(CatalogueFramesAreByteExact());
+}
+
+}  // namespace

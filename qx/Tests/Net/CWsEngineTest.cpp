@@ -1,0 +1,404 @@
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "CWsEngine.h"
+#include "WsTestPeer.h"
+
+using namespace std::chrono_literals;
+using _NET::CWsEngine;
+using _NET::CWsMessage;
+using _NET::CWsTestPeer;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr auto kDeadline = 20s;
+
+// Everything the engine delivered, with the time it arrived.
+struct Recorder {
+    struct Entry {
+        CWsMessage message;
+        Clock::time_point at;
+        std::thread::id thread;
+    };
+
+    CWsEngine::Callback Callback() {
+        return [this](const CWsMessage& message) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                entries.push_back({message, Clock::now(), std::this_thread::get_id()});
+            }
+            changed.notify_all();
+        };
+    }
+
+    std::vector<Entry> Snapshot() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return entries;
+    }
+
+    size_t Count(CWsMessage::TYPE type) {
+        size_t n = 0;
+        for (const Entry& e : Snapshot())
+            n += e.message.type == type;
+        return n;
+    }
+
+    std::vector<Entry> Of(CWsMessage::TYPE type) {
+        std::vector<Entry> result;
+        for (const Entry& e : Snapshot()) {
+            if (e.message.type == type)
+                result.push_back(e);
+        }
+        return result;
+    }
+
+    // The types of everything but pings, pongs and fragments, in order.
+    std::vector<CWsMessage::TYPE> Connection() {
+        std::vector<CWsMessage::TYPE> result;
+        for (const Entry& e : Snapshot()) {
+            const CWsMessage::TYPE t = e.message.type;
+            if (t == CWsMessage::TYPE_OPEN || t == CWsMessage::TYPE_CLOSE ||
+                t == CWsMessage::TYPE_ERROR) {
+                result.push_back(t);
+            }
+        }
+        return result;
+    }
+
+    bool WaitCount(CWsMessage::TYPE type, size_t n, std::chrono::milliseconds timeout = kDeadline) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, timeout, [&] {
+            size_t count = 0;
+            for (const Entry& e : entries)
+                count += e.message.type == type;
+            return count >= n;
+        });
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Entry> entries;
+};
+
+size_t ThreadCount() {
+    size_t n = 0;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(dir))
+            n += entry->d_name[0] != '.';
+        closedir(dir);
+    }
+    return n;
+}
+
+struct EngineTest : ::testing::Test {
+    void StartOn(const std::string& url, std::chrono::milliseconds ping = 0ms) {
+        engine.SetUrl(url);
+        engine.DisablePerMessageDeflate();
+        engine.SetOnMessageCallback(recorder.Callback());
+        engine.SetPingInterval(ping);
+        engine.Start();
+    }
+    void Connect(std::chrono::milliseconds ping = 0ms) {
+        StartOn(peer.Url(), ping);
+        ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 1));
+        ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
+    }
+
+    CWsTestPeer peer;
+    Recorder recorder;
+    CWsEngine engine;  // stopped before the recorder goes
+};
+
+TEST_F(EngineTest, TextAndBinaryTravelAsSingleFramesOfTheirKind) {
+    Connect();
+    const std::string big(100000, 'x');
+    EXPECT_TRUE(engine.Send("h\xc3\xa9llo"));
+    EXPECT_TRUE(engine.SendBinary(std::string("\x00\xff", 2)));
+    EXPECT_TRUE(engine.Send(big));
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.DataFrames().size() >= 3; }));
+    const auto frames = peer.DataFrames();
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[0].opcode, CWsTestPeer::OPCODE_TEXT);
+    EXPECT_EQ(frames[0].payload, "h\xc3\xa9llo");
+    EXPECT_EQ(frames[1].opcode, CWsTestPeer::OPCODE_BINARY);
+    EXPECT_EQ(frames[1].payload, std::string("\x00\xff", 2));
+    EXPECT_EQ(frames[2].payload, big);
+    for (const auto& frame : frames) {
+        EXPECT_TRUE(frame.fin);
+        EXPECT_TRUE(frame.masked);
+    }
+
+    ASSERT_TRUE(peer.SendText("{\"a\":1}"));
+    ASSERT_TRUE(peer.SendBinary(std::string("\x01\x00\x02", 3)));
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_MESSAGE, 2));
+    const auto messages = recorder.Of(CWsMessage::TYPE_MESSAGE);
+    EXPECT_EQ(messages[0].message.str, "{\"a\":1}");
+    EXPECT_FALSE(messages[0].message.binary);
+    EXPECT_EQ(messages[1].message.str, std::string("\x01\x00\x02", 3));
+    EXPECT_TRUE(messages[1].message.binary);
+    EXPECT_NE(messages[0].thread, std::this_thread::get_id());
+}
+
+TEST_F(EngineTest, FragmentedMessageArrivesWhole) {
+    Connect();
+    ASSERT_TRUE(peer.SendFrame(CWsTestPeer::OPCODE_TEXT, false, "{\"part\":"));
+    ASSERT_TRUE(peer.SendFrame(CWsTestPeer::OPCODE_PING, true, "p"));
+    ASSERT_TRUE(peer.SendFrame(CWsTestPeer::OPCODE_CONTINUATION, true, "\"two\"}"));
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_MESSAGE, 1));
+    EXPECT_GE(recorder.Count(CWsMessage::TYPE_FRAGMENT), 1u);
+    EXPECT_EQ(recorder.Of(CWsMessage::TYPE_MESSAGE)[0].message.str, "{\"part\":\"two\"}");
+    EXPECT_EQ(recorder.Count(CWsMessage::TYPE_PING), 1u);
+    ASSERT_TRUE(peer.WaitFor([&] {
+        for (const auto& f : peer.Frames()) {
+            if (f.opcode == CWsTestPeer::OPCODE_PONG && f.payload == "p")
+                return true;
+        }
+        return false;
+    }));
+}
+
+TEST_F(EngineTest, PingsAtTheIntervalAndHearsPongs) {
+    Connect(100ms);
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_PONG, 3));
+    size_t pings = 0;
+    for (const auto& f : peer.Frames())
+        pings += f.opcode == CWsTestPeer::OPCODE_PING;
+    EXPECT_GE(pings, 3u);
+    EXPECT_EQ(recorder.Count(CWsMessage::TYPE_CLOSE), 0u);
+}
+
+TEST_F(EngineTest, SilentPeerIsClosedWithPingTimeoutAndReconnected) {
+    peer.SetAnswerPings(false);
+    Connect(200ms);
+    const Clock::time_point opened = recorder.Of(CWsMessage::TYPE_OPEN)[0].at;
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_CLOSE, 1));
+    const auto close = recorder.Of(CWsMessage::TYPE_CLOSE)[0];
+    EXPECT_EQ(close.message.closeCode, 1011);
+    EXPECT_EQ(close.message.str, "Ping timeout");
+    EXPECT_GE(close.at - opened, 400ms);
+    EXPECT_LT(close.at - opened, 5s);
+
+    ASSERT_TRUE(peer.WaitFor([&] {
+        for (const auto& f : peer.Frames()) {
+            if (f.opcode == CWsTestPeer::OPCODE_CLOSE && CWsTestPeer::CloseCode(f) == 1011 &&
+                CWsTestPeer::CloseReason(f) == "Ping timeout") {
+                return true;
+            }
+        }
+        return false;
+    }));
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 2));
+    const auto sequence = recorder.Connection();
+    ASSERT_GE(sequence.size(), 3u);
+    EXPECT_EQ(sequence[1], CWsMessage::TYPE_CLOSE);
+    EXPECT_EQ(sequence[2], CWsMessage::TYPE_OPEN);
+}
+
+TEST_F(EngineTest, PeerCloseIsOneCloseMessageWithItsCodeThenReconnects) {
+    Connect();
+    ASSERT_TRUE(peer.Close(4001, "bye"));
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 2));
+    const auto sequence = recorder.Connection();
+    ASSERT_EQ(sequence.size(), 3u);
+    EXPECT_EQ(sequence[1], CWsMessage::TYPE_CLOSE);
+    const auto close = recorder.Of(CWsMessage::TYPE_CLOSE)[0].message;
+    EXPECT_EQ(close.closeCode, 4001);
+    EXPECT_EQ(close.str, "bye");
+    EXPECT_EQ(peer.Connections(), 2u);
+}
+
+TEST_F(EngineTest, DroppedConnectionIsOneErrorThenReconnectsAtOnce) {
+    Connect();
+    ASSERT_TRUE(peer.Drop());
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 2));
+    const auto sequence = recorder.Connection();
+    ASSERT_EQ(sequence.size(), 3u);
+    EXPECT_EQ(sequence[1], CWsMessage::TYPE_ERROR);
+    const auto lost = recorder.Of(CWsMessage::TYPE_ERROR)[0].at;
+    const auto reopened = recorder.Of(CWsMessage::TYPE_OPEN)[1].at;
+    EXPECT_LT(reopened - lost, 900ms);
+}
+
+TEST_F(EngineTest, StopWhileConnectedClosesDeliversCloseAndNeverReconnects) {
+    const size_t threads = ThreadCount();
+    Connect();
+    engine.Stop(1000, "Normal closure");
+    // Delivered before Stop returned.
+    const auto sequence = recorder.Connection();
+    ASSERT_EQ(sequence.size(), 2u);
+    EXPECT_EQ(sequence[1], CWsMessage::TYPE_CLOSE);
+    const auto close = recorder.Of(CWsMessage::TYPE_CLOSE)[0].message;
+    EXPECT_EQ(close.closeCode, 1000);
+    EXPECT_EQ(close.str, "Normal closure");
+    EXPECT_EQ(ThreadCount(), threads);
+
+    const auto frames = peer.Frames();
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames.back().opcode, CWsTestPeer::OPCODE_CLOSE);
+    EXPECT_EQ(CWsTestPeer::CloseCode(frames.back()), 1000);
+    EXPECT_EQ(CWsTestPeer::CloseReason(frames.back()), "Normal closure");
+    EXPECT_FALSE(engine.Send("late"));
+    // Nothing comes back: a reconnection would have been at once.
+    EXPECT_FALSE(peer.WaitFor([&] { return peer.Connections() > 1; }, 1500ms));
+    EXPECT_EQ(recorder.Snapshot().size(), 2u);
+}
+
+TEST_F(EngineTest, DestructionWhileConnectedClosesWithNormalClosure) {
+    {
+        CWsEngine local;
+        local.SetUrl(peer.Url());
+        local.SetOnMessageCallback(recorder.Callback());
+        local.Start();
+        ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 1));
+    }
+    ASSERT_EQ(recorder.Count(CWsMessage::TYPE_CLOSE), 1u);
+    ASSERT_TRUE(peer.WaitFor([&] {
+        const auto frames = peer.Frames();
+        return !frames.empty() && CWsTestPeer::CloseCode(frames.back()) == 1000;
+    }));
+}
+
+TEST_F(EngineTest, RefusedConnectionIsSilentBeyondErrorsAndStopReturnsPromptly) {
+    peer.Refuse();
+    const size_t threads = ThreadCount();
+    StartOn(peer.Url());
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_ERROR, 2));
+    const auto before = Clock::now();
+    engine.Stop(1000, "Normal closure");
+    EXPECT_LT(Clock::now() - before, 500ms);
+    EXPECT_EQ(ThreadCount(), threads);
+    EXPECT_EQ(recorder.Count(CWsMessage::TYPE_OPEN), 0u);
+    EXPECT_EQ(recorder.Count(CWsMessage::TYPE_CLOSE), 0u);
+}
+
+TEST_F(EngineTest, WaitsBetweenFailedAttemptsDoubleWithinTheLimits) {
+    peer.Refuse();
+    engine.SetMinWaitBetweenReconnectionRetries(10ms);
+    engine.SetMaxWaitBetweenReconnectionRetries(500ms);
+    StartOn(peer.Url());
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_ERROR, 7));
+    const auto errors = recorder.Of(CWsMessage::TYPE_ERROR);
+    const std::vector<int> expected = {100, 200, 400, 500, 500, 500};
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const auto gap =
+            std::chrono::duration_cast<std::chrono::milliseconds>(errors[i + 1].at - errors[i].at);
+        EXPECT_GE(gap.count(), expected[i] - 5) << "gap " << i;
+        EXPECT_LE(gap.count(), expected[i] + 400) << "gap " << i;
+    }
+}
+
+TEST_F(EngineTest, DefaultLimitsGiveTheDocumentedWaits) {
+    peer.Refuse();
+    engine.SetMinWaitBetweenReconnectionRetries(1000ms);
+    engine.SetMaxWaitBetweenReconnectionRetries(10000ms);
+    StartOn(peer.Url());
+    const std::vector<int> expected = {1000, 1000, 1000, 1000, 1600, 3200, 6400, 10000};
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_ERROR, expected.size() + 1, 60s));
+    const auto errors = recorder.Of(CWsMessage::TYPE_ERROR);
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const auto gap =
+            std::chrono::duration_cast<std::chrono::milliseconds>(errors[i + 1].at - errors[i].at);
+        EXPECT_GE(gap.count(), expected[i] - 5) << "gap " << i;
+        EXPECT_LE(gap.count(), expected[i] + 750) << "gap " << i;
+    }
+}
+
+TEST_F(EngineTest, LossStartsANewRoundAtOnce) {
+    Connect();
+    peer.Refuse();
+    // The loss, then the first failed attempt of the new round at once, then a minimum wait.
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_ERROR, 3));
+    const auto errors = recorder.Of(CWsMessage::TYPE_ERROR);
+    EXPECT_LT(errors[1].at - errors[0].at, 500ms);
+    EXPECT_GE(errors[2].at - errors[1].at, 995ms);
+    EXPECT_LT(errors[2].at - errors[1].at, 1750ms);
+    peer.Resume();
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 2));
+}
+
+TEST_F(EngineTest, OversizedMessageEndsTheConnectionAsAProtocolError) {
+    Connect();
+    const std::string largest(CWsEngine::kMaxMessageSize, 'a');
+    ASSERT_TRUE(peer.SendText(largest));
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_MESSAGE, 1));
+    EXPECT_EQ(recorder.Of(CWsMessage::TYPE_MESSAGE)[0].message.str.size(), largest.size());
+
+    ASSERT_TRUE(peer.SendText(largest + "a"));
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 2));
+    EXPECT_EQ(recorder.Count(CWsMessage::TYPE_MESSAGE), 1u);
+    const auto sequence = recorder.Connection();
+    ASSERT_EQ(sequence.size(), 3u);
+    EXPECT_EQ(sequence[1], CWsMessage::TYPE_ERROR);
+    EXPECT_TRUE(peer.WaitFor([&] {
+        for (const auto& f : peer.Frames()) {
+            if (f.opcode == CWsTestPeer::OPCODE_CLOSE && CWsTestPeer::CloseCode(f) == 1009) {
+                return true;
+            }
+        }
+        return false;
+    }));
+}
+
+TEST_F(EngineTest, HeaderClaimingAHugeMessageIsRefusedBeforeItsData) {
+    Connect();
+    // A text frame header that announces 2^40 bytes, and no data.
+    ASSERT_TRUE(peer.SendRaw(std::string("\x81\x7f\x00\x00\x01\x00\x00\x00\x00\x00", 10)));
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 2));
+    EXPECT_EQ(recorder.Connection()[1], CWsMessage::TYPE_ERROR);
+}
+
+TEST_F(EngineTest, SendsFromManyThreadsKeepEachThreadsOrder) {
+    Connect();
+    constexpr int kThreads = 4;
+    constexpr int kEach = 500;
+    std::vector<std::thread> senders;
+    for (int t = 0; t < kThreads; ++t) {
+        senders.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i) {
+                engine.Send(std::to_string(t) + ":" + std::to_string(i));
+            }
+        });
+    }
+    for (auto& s : senders)
+        s.join();
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.DataFrames().size() >= kThreads * kEach; }));
+    std::vector<int> next(kThreads, 0);
+    for (const auto& f : peer.DataFrames()) {
+        const size_t colon = f.payload.find(':');
+        const int t = std::stoi(f.payload.substr(0, colon));
+        EXPECT_EQ(std::stoi(f.payload.substr(colon + 1)), next[t]++);
+    }
+    for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(next[t], kEach);
+}
+
+TEST_F(EngineTest, RequestTargetComesFromTheUrl) {
+    StartOn("ws://127.0.0.1:" + std::to_string(peer.Port()) + "/mes/link?x=1#frag");
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.Connections() == 1; }));
+    EXPECT_EQ(peer.LastTarget(), "/mes/link?x=1");
+}
+
+TEST_F(EngineTest, InvalidUrlFailsEveryAttempt) {
+    engine.SetMinWaitBetweenReconnectionRetries(10ms);
+    engine.SetMaxWaitBetweenReconnectionRetries(20ms);
+    StartOn("wss://127.0.0.1:" + std::to_string(peer.Port()) + "/");
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_ERROR, 3));
+    EXPECT_EQ(recorder.Count(CWsMessage::TYPE_OPEN), 0u);
+    EXPECT_EQ(peer.Connections(), 0u);
+}
+
+TEST(WsEngineStop, BeforeStartAndTwiceDoNothing) {
+    CWsEngine engine;
+    engine.Stop(1000, "Normal closure");
+    EXPECT_FALSE(engine.Send("x"));
+    engine.Stop(1000, "Normal closure");
+}
+
+}  // namespace

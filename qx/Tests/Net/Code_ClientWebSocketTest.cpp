@@ -1,0 +1,305 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include "Code_ClientWebSocket.h"
+#include "NetTestSupport.h"
+#include "WsTestPeer.h"
+
+using namespace std::chrono_literals;
+using _NET::CCollector;
+using _NET::Code_ClientWebSocket;
+using _NET::CWsMessage;
+using _NET::CWsTestPeer;
+using _NET::IWebSocket;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Event {
+    bool connection = false;  // else a message
+    bool connected = false;
+    std::string payload;
+    IWebSocket::OPCODE opcode = IWebSocket::OPCODE_TEXT;
+    IWebSocket* socket = nullptr;
+    std::thread::id thread;
+    Clock::time_point at;
+};
+
+Code_ClientWebSocket::ConnectionCallback OnConnection(CCollector<Event>& events) {
+    return [&events](_OBJ<IWebSocket> socket, bool connected) {
+        Event e;
+        e.connection = true;
+        e.connected = connected;
+        e.socket = socket.get();
+        e.thread = std::this_thread::get_id();
+        e.at = Clock::now();
+        events.Add(e);
+    };
+}
+
+Code_ClientWebSocket::MessageCallback OnMessage(CCollector<Event>& events) {
+    return
+        [&events](_OBJ<IWebSocket> socket, const std::string& payload, IWebSocket::OPCODE opcode) {
+            Event e;
+            e.payload = payload;
+            e.opcode = opcode;
+            e.socket = socket.get();
+            e.thread = std::this_thread::get_id();
+            e.at = Clock::now();
+            events.Add(e);
+        };
+}
+
+std::vector<bool> ConnectionFlags(CCollector<Event>& events) {
+    std::vector<bool> flags;
+    for (const Event& e : events.Values()) {
+        if (e.connection)
+            flags.push_back(e.connected);
+    }
+    return flags;
+}
+
+// Runs on queue 1 after everything queued there before it.
+void DrainQueue1() {
+    CCollector<int> done;
+    _GCD::Post([&done] { done.Add(1); }, 1);
+    ASSERT_TRUE(done.WaitSize(1));
+}
+
+// A TCP listener that never accepts: connection attempts hang in the opening handshake.
+struct SilentListener {
+    SilentListener() {
+        fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        listen(fd, 8);
+        socklen_t size = sizeof(address);
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+        url = "ws://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
+    }
+    ~SilentListener() { close(fd); }
+    int fd;
+    std::string url;
+};
+
+QX_DISPATCHER_TEST(ClientWebSocket, FramesAndConnectionChangesReachQueue1InOrder) {
+    CWsTestPeer peer;
+    CCollector<Event> events;
+    _OBJ<IWebSocket> socket =
+        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
+    ASSERT_TRUE(events.WaitSize(1));
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
+    EXPECT_TRUE(socket->IsConnected());
+
+    socket->Send("t", IWebSocket::OPCODE_TEXT);
+    socket->Send("b", IWebSocket::OPCODE_BINARY);
+    socket->Send("7", static_cast<IWebSocket::OPCODE>(7));
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.DataFrames().size() == 3; }));
+    const auto frames = peer.DataFrames();
+    EXPECT_EQ(frames[0].opcode, CWsTestPeer::OPCODE_TEXT);
+    EXPECT_EQ(frames[1].opcode, CWsTestPeer::OPCODE_BINARY);
+    EXPECT_EQ(frames[2].opcode, CWsTestPeer::OPCODE_TEXT);
+    EXPECT_EQ(frames[2].payload, "7");
+
+    ASSERT_TRUE(peer.SendText("x"));
+    ASSERT_TRUE(peer.SendBinary("y"));
+    ASSERT_TRUE(peer.Drop());
+    ASSERT_TRUE(events.WaitSize(5));
+    const auto e = events.Values();
+    EXPECT_TRUE(e[0].connection && e[0].connected);
+    EXPECT_TRUE(!e[1].connection && e[1].payload == "x" && e[1].opcode == IWebSocket::OPCODE_TEXT);
+    EXPECT_TRUE(!e[2].connection && e[2].payload == "y" &&
+                e[2].opcode == IWebSocket::OPCODE_BINARY);
+    EXPECT_TRUE(e[3].connection && !e[3].connected);
+    EXPECT_TRUE(e[4].connection && e[4].connected);
+    for (const Event& event : e) {
+        EXPECT_EQ(event.thread, e[0].thread);
+        EXPECT_NE(event.thread, std::this_thread::get_id());
+        EXPECT_EQ(event.socket, socket.get());
+    }
+}
+
+QX_DISPATCHER_TEST(ClientWebSocket, BurstOfTenThousandFramesArrivesWholeAndInOrder) {
+    constexpr int kFrames = 10000;
+    CWsTestPeer peer;
+    CCollector<Event> events;
+    _OBJ<IWebSocket> socket =
+        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
+    ASSERT_TRUE(events.WaitSize(1));
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
+    for (int i = 0; i < kFrames; ++i)
+        ASSERT_TRUE(peer.SendText(std::to_string(i)));
+    ASSERT_TRUE(events.WaitSize(kFrames + 1, 60s));
+    const auto e = events.Values();
+    EXPECT_TRUE(e[0].connection);
+    for (int i = 0; i < kFrames; ++i) {
+        ASSERT_EQ(e[i + 1].payload, std::to_string(i));
+        ASSERT_EQ(e[i + 1].thread, e[0].thread);
+    }
+}
+
+QX_DISPATCHER_TEST(ClientWebSocket, CloseThenErrorIsOneLoss) {
+    SilentListener listener;  // the engine itself reports nothing meanwhile
+    CCollector<Event> events;
+    _OBJ<IWebSocket> socket =
+        Code_ClientWebSocket::Create(listener.url, OnConnection(events), OnMessage(events));
+    auto* code = static_cast<Code_ClientWebSocket*>(socket.get());
+    const auto deliver = [code](CWsMessage::TYPE type) {
+        CWsMessage message;
+        message.type = type;
+        code->Proc_Callback(message);
+    };
+    deliver(CWsMessage::TYPE_ERROR);  // a failed attempt
+    EXPECT_FALSE(socket->IsConnected());
+    deliver(CWsMessage::TYPE_OPEN);
+    EXPECT_TRUE(socket->IsConnected());
+    deliver(CWsMessage::TYPE_PING);
+    deliver(CWsMessage::TYPE_FRAGMENT);
+    deliver(CWsMessage::TYPE_CLOSE);
+    EXPECT_FALSE(socket->IsConnected());
+    deliver(CWsMessage::TYPE_ERROR);
+    deliver(CWsMessage::TYPE_OPEN);
+    deliver(CWsMessage::TYPE_CLOSE);
+    deliver(CWsMessage::TYPE_CLOSE);
+    DrainQueue1();
+    EXPECT_EQ(ConnectionFlags(events), (std::vector<bool>{true, false, true, false}));
+    EXPECT_EQ(events.Size(), 4u);
+}
+
+QX_DISPATCHER_TEST(ClientWebSocket, PeerCloseIsOneLossThenReconnection) {
+    CWsTestPeer peer;
+    CCollector<Event> events;
+    _OBJ<IWebSocket> socket =
+        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
+    ASSERT_TRUE(events.WaitSize(1));
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
+    ASSERT_TRUE(peer.Close(4000, "go away"));
+    ASSERT_TRUE(events.WaitSize(3));
+    DrainQueue1();
+    EXPECT_EQ(ConnectionFlags(events), (std::vector<bool>{true, false, true}));
+}
+
+QX_DISPATCHER_TEST(ClientWebSocket, CloseWhileConnectedSendsNormalClosureAndStaysDown) {
+    CWsTestPeer peer;
+    CCollector<Event> events;
+    _OBJ<IWebSocket> socket =
+        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
+    ASSERT_TRUE(events.WaitSize(1));
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
+    socket->Close();
+    EXPECT_FALSE(socket->IsConnected());
+    ASSERT_TRUE(events.WaitSize(2));
+    const auto frames = peer.Frames();
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames.back().opcode, CWsTestPeer::OPCODE_CLOSE);
+    EXPECT_EQ(CWsTestPeer::CloseCode(frames.back()), 1000);
+    EXPECT_EQ(CWsTestPeer::CloseReason(frames.back()), "Normal closure");
+    socket->Close();
+    EXPECT_FALSE(peer.WaitFor([&] { return peer.Connections() > 1; }, 2s));
+    DrainQueue1();
+    EXPECT_EQ(ConnectionFlags(events), (std::vector<bool>{true, false}));
+}
+
+QX_DISPATCHER_TEST(ClientWebSocket, RefusedAttemptsAreSilentAndCloseWhileDownKeepsRetrying) {
+    CWsTestPeer peer;
+    peer.Refuse();
+    CCollector<Event> events;
+    _OBJ<IWebSocket> socket =
+        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
+    // Attempts at once and after the first wait: nothing is reported.
+    EXPECT_FALSE(events.WaitSize(1, 1500ms));
+    socket->Close();
+    peer.Resume();
+    ASSERT_TRUE(events.WaitSize(1));
+    EXPECT_EQ(ConnectionFlags(events), (std::vector<bool>{true}));
+    EXPECT_TRUE(socket->IsConnected());
+}
+
+QX_DISPATCHER_TEST(ClientWebSocket, WithoutCallbacksTheFlagFollowsAndNothingIsPosted) {
+    CWsTestPeer peer;
+    const uint32_t before = _GCD::Post([] {}, 1);
+    _OBJ<IWebSocket> socket = Code_ClientWebSocket::Create(peer.Url(), nullptr, nullptr);
+    ASSERT_TRUE(peer.WaitFor([&] { return socket->IsConnected(); }));
+    ASSERT_TRUE(peer.SendText("ignored"));
+    peer.Refuse();
+    ASSERT_TRUE(peer.WaitFor([&] { return !socket->IsConnected(); }));
+    EXPECT_EQ(_GCD::Post([] {}, 1), before + 1);
+}
+
+QX_DISPATCHER_TEST(ClientWebSocket, ReleaseWhileConnectedClosesNormallyAndLeavesNoThread) {
+    CWsTestPeer peer;
+    CCollector<Event> events;
+    const size_t threads = _NET::ThreadCount();
+    _OBJ<IWebSocket> socket =
+        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
+    ASSERT_TRUE(events.WaitSize(1));
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
+    const auto before = Clock::now();
+    socket.reset();
+    EXPECT_LT(Clock::now() - before, 2s);
+    EXPECT_EQ(_NET::ThreadCount(), threads);
+    const auto frames = peer.Frames();
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(CWsTestPeer::CloseCode(frames.back()), 1000);
+    EXPECT_EQ(CWsTestPeer::CloseReason(frames.back()), "Normal closure");
+    DrainQueue1();
+    EXPECT_EQ(events.Size(), 1u);  // the loss of a released socket reaches nobody
+}
+
+QX_DISPATCHER_TEST(ClientWebSocket, ReleaseWhileRetryingReturnsPromptlyAndLeavesNoThread) {
+    CWsTestPeer peer;
+    peer.Refuse();
+    CCollector<Event> events;
+    const size_t threads = _NET::ThreadCount();
+    _OBJ<IWebSocket> socket =
+        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
+    EXPECT_FALSE(events.WaitSize(1, 1200ms));
+    const auto before = Clock::now();
+    socket.reset();
+    EXPECT_LT(Clock::now() - before, 500ms);
+    EXPECT_EQ(_NET::ThreadCount(), threads);
+}
+
+QX_DISPATCHER_TEST(ClientWebSocket, QueuedEventsOfAReleasedSocketRunNothing) {
+    CWsTestPeer peer;
+    _NET::CGate gate;
+    _GCD::Post([&gate] { gate.Wait(); }, 1);
+    gate.WaitEntered();
+    CCollector<Event> events;
+    _OBJ<IWebSocket> socket =
+        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
+    ASSERT_TRUE(peer.WaitFor([&] { return socket->IsConnected(); }));
+    ASSERT_TRUE(peer.SendText("late"));
+    socket.reset();
+    gate.Open();
+    DrainQueue1();
+    EXPECT_EQ(events.Size(), 0u);
+}
+
+QX_DISPATCHER_TEST(ClientWebSocket, SilentPeerIsDroppedAfterTwoPingIntervals) {
+    CWsTestPeer peer;
+    peer.SetAnswerPings(false);
+    CCollector<Event> events;
+    _OBJ<IWebSocket> socket =
+        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
+    ASSERT_TRUE(events.WaitSize(1));
+    ASSERT_TRUE(events.WaitSize(2, 30s));
+    const auto e = events.Values();
+    EXPECT_FALSE(e[1].connected);
+    EXPECT_GE(e[1].at - e[0].at, 13900ms);
+    EXPECT_LT(e[1].at - e[0].at, 20s);
+    bool pingTimeout = false;
+    for (const auto& f : peer.Frames()) {
+        pingTimeout |= f.opcode == CWsTestPeer::OPCODE_CLOSE && CWsTestPeer::CloseCode(f) == 1011 &&
+                       CWsTestPeer::CloseReason(f) == "Ping timeout";
+    }
+    EXPECT_TRUE(pingTimeout);
+    ASSERT_TRUE(events.WaitSize(3));
+    EXPECT_TRUE(events.Values()[2].connected);
+}
+
+}  // namespace

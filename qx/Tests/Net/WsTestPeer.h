@@ -1,0 +1,91 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace _NET {
+
+// WebSocket server for tests, on 127.0.0.1 at a free port, with its own thread.
+//
+// It takes the opening handshake of each client and then speaks the frame layer itself, so it
+// sees every frame exactly as the client wrote it and can send any frame, well-formed or not.
+// It answers pings with pongs (unless told not to) and answers a close frame with a close frame
+// carrying the same code, then ends the TCP connection.
+//
+// Every operation may be called from any thread. Operations that act on "the connection" use
+// the latest connection whose handshake succeeded and return false when it has ended; they queue
+// their frames in call order and return at once. Close, Drop, Refuse and Resume have taken
+// effect when they return.
+struct CWsTestPeer {
+    enum OPCODE : uint8_t {
+        OPCODE_CONTINUATION = 0,
+        OPCODE_TEXT = 1,
+        OPCODE_BINARY = 2,
+        OPCODE_CLOSE = 8,
+        OPCODE_PING = 9,
+        OPCODE_PONG = 10,
+    };
+
+    struct Frame {
+        uint8_t opcode = 0;
+        bool fin = false;
+        bool masked = false;
+        std::string payload;    // unmasked
+        size_t connection = 0;  // 1 for the first connection whose handshake succeeded, ...
+    };
+
+    CWsTestPeer();
+    ~CWsTestPeer();
+    CWsTestPeer(const CWsTestPeer&) = delete;
+    CWsTestPeer& operator=(const CWsTestPeer&) = delete;
+
+    uint16_t Port() const;
+    std::string Url() const;  // "ws://127.0.0.1:<port>/"
+
+    // Everything received so far, in arrival order.
+    std::vector<Frame> Frames() const;
+    // Only text, binary and continuation frames.
+    std::vector<Frame> DataFrames() const;
+    // Connections whose handshake succeeded, and those of them that have ended since.
+    size_t Connections() const;
+    size_t Disconnections() const;
+    bool IsConnected() const;
+    // The request target of the latest handshake, e.g. "/path?x=1".
+    std::string LastTarget() const;
+
+    // Calls until it returns true or the timeout passes; checks again after every change of the
+    // peer's state. Returns the last result.
+    bool WaitFor(const std::function<bool()>& condition,
+                 std::chrono::milliseconds timeout = std::chrono::seconds(20)) const;
+
+    bool SendText(const std::string& text);
+    bool SendBinary(const std::string& data);
+    bool SendFrame(uint8_t opcode, bool fin, const std::string& payload);
+    // Bytes as they are, for frames no well-behaved peer would write.
+    bool SendRaw(const std::string& bytes);
+
+    // Starts the close handshake with this code and reason.
+    bool Close(uint16_t code, const std::string& reason);
+    // Ends the TCP connection without a close frame.
+    bool Drop();
+    void SetAnswerPings(bool answer);
+
+    // Stops listening and drops every connection: connection attempts are refused.
+    void Refuse();
+    // Listens again on the same port.
+    void Resume();
+
+    static uint16_t CloseCode(const Frame& frame);
+    static std::string CloseReason(const Frame& frame);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_Impl;
+};
+
+}  // namespace _NET
