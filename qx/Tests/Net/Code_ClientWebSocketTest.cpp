@@ -241,7 +241,7 @@ QX_DISPATCHER_TEST(ClientWebSocket, ReleaseWhileConnectedClosesNormallyAndLeaves
     const auto before = Clock::now();
     socket.reset();
     EXPECT_LT(Clock::now() - before, 2s);
-    EXPECT_EQ(_NET::ThreadCount(), threads);
+    EXPECT_TRUE(_NET::WaitThreadCount(threads));
     const auto frames = peer.Frames();
     ASSERT_FALSE(frames.empty());
     EXPECT_EQ(CWsTestPeer::CloseCode(frames.back()), 1000);
@@ -261,7 +261,7 @@ QX_DISPATCHER_TEST(ClientWebSocket, ReleaseWhileRetryingReturnsPromptlyAndLeaves
     const auto before = Clock::now();
     socket.reset();
     EXPECT_LT(Clock::now() - before, 500ms);
-    EXPECT_EQ(_NET::ThreadCount(), threads);
+    EXPECT_TRUE(_NET::WaitThreadCount(threads));
 }
 
 QX_DISPATCHER_TEST(ClientWebSocket, QueuedEventsOfAReleasedSocketRunNothing) {

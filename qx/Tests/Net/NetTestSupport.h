@@ -1,11 +1,13 @@
 #pragma once
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <dirent.h>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <mutex>
@@ -27,20 +29,47 @@ inline size_t ThreadCount() {
     return n;
 }
 
+// A joined thread may still be listed for a moment: waits for the count to come down to n.
+inline bool WaitThreadCount(size_t n,
+                            std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (ThreadCount() > n) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return ThreadCount() == n;
+}
+
 // Runs the scenario as the start task of _GCD::Run with four pool workers, then quits and ends
 // the process: exit code 0 when no expectation failed. Meant as the statement of EXPECT_EXIT,
 // since _GCD::Run runs once per process; a watchdog ends a child that hangs.
 inline void RunInDispatcher(const std::function<void()>& scenario) {
     alarm(120);
-    dup2(STDERR_FILENO, STDOUT_FILENO);  // failures and HALT show in the parent's report
-    _GCD::Run(
-        [&] {
-            scenario();
-            _GCD::Quit();
-        },
-        4);
+    // A death test's child reports nothing itself: collect the failures of every thread and
+    // print them where the parent shows them.
+    ::testing::TestPartResultArray results;
+    {
+        ::testing::ScopedFakeTestPartResultReporter reporter(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ALL_THREADS, &results);
+        _GCD::Run(
+            [&] {
+                scenario();
+                _GCD::Quit();
+            },
+            4);
+    }
+    int failures = 0;
+    for (int i = 0; i < results.size(); ++i) {
+        const ::testing::TestPartResult& result = results.GetTestPartResult(i);
+        if (!result.failed())
+            continue;
+        ++failures;
+        std::fprintf(stderr, "%s:%d: %s\n", result.file_name() ? result.file_name() : "?",
+                     result.line_number(), result.message());
+    }
     std::fflush(stdout);
-    std::exit(::testing::Test::HasFailure() ? 1 : 0);
+    std::exit(failures ? 1 : 0);
 }
 
 // A test whose body runs as the scenario of RunInDispatcher in a child process.

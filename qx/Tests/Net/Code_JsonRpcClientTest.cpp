@@ -1,0 +1,386 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <regex>
+
+#include "Code_ClientWebSocket.h"
+#include "Code_JsonRpcClient.h"
+#include "NetTestSupport.h"
+#include "WsTestPeer.h"
+
+using namespace std::chrono_literals;
+using _NET::CCollector;
+using _NET::Code_ClientWebSocket;
+using _NET::Code_JsonRpcClient;
+using _NET::CWsTestPeer;
+using _NET::IJsonRpcClient;
+using nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct Reply {
+    bool ok = false;
+    json reply;
+    std::thread::id thread;
+};
+
+struct Notification {
+    IJsonRpcClient* client = nullptr;
+    json data;
+    std::thread::id thread;
+};
+
+struct ConnectionEvent {
+    IJsonRpcClient* client = nullptr;
+    bool connected = false;
+    std::thread::id thread;
+};
+
+// A client on the peer with its connection handler and one notification type installed.
+struct Link {
+    explicit Link(const std::string& type = "Print") {
+        client = Code_JsonRpcClient::Create(peer.Url());
+        client->SetConnectionHandler([this](_OBJ<IJsonRpcClient> c, bool connected) {
+            connections.Add({c.get(), connected, std::this_thread::get_id()});
+        });
+        client->RegisterHandler(type, [this](_OBJ<IJsonRpcClient> c, json data) {
+            notifications.Add({c.get(), std::move(data), std::this_thread::get_id()});
+        });
+    }
+
+    void Connect() {
+        client->Connect();
+        ASSERT_TRUE(connections.WaitSize(1));
+        ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
+    }
+
+    IJsonRpcClient::ReplyCallback Collect() {
+        return [this](bool ok, json reply) {
+            replies.Add({ok, std::move(reply), std::this_thread::get_id()});
+        };
+    }
+
+    // The text of the n-th data frame the peer received.
+    std::string Sent(size_t n) {
+        EXPECT_TRUE(peer.WaitFor([&] { return peer.DataFrames().size() > n; }));
+        const auto frames = peer.DataFrames();
+        return frames.size() > n ? frames[n].payload : std::string();
+    }
+
+    std::string CallAndTakeId() {
+        const size_t n = peer.DataFrames().size();
+        client->Call("/p", "Cmd", json::object(), Collect());
+        return json::parse(Sent(n)).at("_ID").get<std::string>();
+    }
+
+    // Frames are handled in order on queue 1, and queue 2 starts its tasks in posting order:
+    // once the handler of a notification sent after them has run, every earlier frame has been
+    // handled and what it posted has started.
+    void Sync() {
+        const size_t n = ++syncs;
+        ASSERT_TRUE(peer.SendText(R"({"_DATA":"sync","_MAGIC":"ORACLE","_TYPE":"Print"})"));
+        ASSERT_TRUE(peer.WaitFor([&] { return Syncs() >= n; }));
+    }
+
+    size_t Syncs() {
+        size_t n = 0;
+        for (const Notification& e : notifications.Values())
+            n += e.data == "sync";
+        return n;
+    }
+
+    std::vector<Notification> NotificationsBesidesSync() {
+        std::vector<Notification> result;
+        for (Notification& e : notifications.Values()) {
+            if (e.data != "sync")
+                result.push_back(std::move(e));
+        }
+        return result;
+    }
+
+    CWsTestPeer peer;
+    CCollector<Reply> replies;
+    CCollector<Notification> notifications;
+    CCollector<ConnectionEvent> connections;
+    size_t syncs = 0;
+    _OBJ<IJsonRpcClient> client;  // released before the collectors it fills
+};
+
+QX_DISPATCHER_TEST(JsonRpcClient, CallIsCompactSortedRawUtf8WithFreshId) {
+    Link link;
+    link.Connect();
+    const json params = {{"Zeta", 1}, {"alpha", "中文"}, {"Beta", {true, nullptr}}};
+    link.client->Call("/smt/rest", "CheckConfig", params, nullptr);
+    const std::string text = link.Sent(0);
+    const std::string id = json::parse(text).at("_ID").get<std::string>();
+    EXPECT_TRUE(std::regex_match(id, std::regex("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-"
+                                                "[0-9a-f]{12}")));
+    EXPECT_EQ(text, R"({"Beta":[true,null],"Zeta":1,"_CMD":"CheckConfig","_ID":")" + id +
+                        R"(","_PATH":"/smt/rest","alpha":"中文"})");
+
+    link.client->Call("/smt/rest", "CheckConfig", params, nullptr);
+    EXPECT_NE(json::parse(link.Sent(1)).at("_ID"), id);
+}
+
+QX_DISPATCHER_TEST(JsonRpcClient, NotificationIsCompactSortedRawUtf8) {
+    Link link;
+    link.Connect();
+    link.client->Notify("Print", {{"b", "ü"}, {"a", {1, 2}}});
+    EXPECT_EQ(link.Sent(0), R"({"_DATA":{"a":[1,2],"b":"ü"},"_MAGIC":"ORACLE","_TYPE":"Print"})");
+    link.client->Notify("Ping", nullptr);
+    EXPECT_EQ(link.Sent(1), R"({"_DATA":null,"_MAGIC":"ORACLE","_TYPE":"Ping"})");
+}
+
+QX_DISPATCHER_TEST(JsonRpcClient, ParametersAreOverwrittenOrRefused) {
+    Link link;
+    link.Connect();
+    link.client->Call("/p", "Cmd", {{"_ID", "mine"}, {"_CMD", "x"}, {"_PATH", "y"}, {"a", 1}},
+                      nullptr);
+    const json overwritten = json::parse(link.Sent(0));
+    EXPECT_NE(overwritten.at("_ID"), "mine");
+    EXPECT_EQ(overwritten.at("_CMD"), "Cmd");
+    EXPECT_EQ(overwritten.at("_PATH"), "/p");
+    EXPECT_EQ(overwritten.at("a"), 1);
+
+    link.client->Call("/p", "Cmd", nullptr, nullptr);
+    const json fromNull = json::parse(link.Sent(1));
+    EXPECT_EQ(fromNull.size(), 3u);
+
+    EXPECT_THROW(link.client->Call("/p", "Cmd", json::array({1}), link.Collect()),
+                 json::type_error);
+    EXPECT_THROW(link.client->Call("/p", "Cmd", "text", link.Collect()), json::type_error);
+    try {
+        link.client->Call("/p", "Cmd", {{"bad", "\xff\xfe"}}, link.Collect());
+        ADD_FAILURE() << "invalid UTF-8 was sent";
+    } catch (const json::type_error& e) {
+        EXPECT_EQ(e.id, 316);
+    }
+    try {
+        link.client->Notify("Print", "\xc3");
+        ADD_FAILURE() << "invalid UTF-8 was sent";
+    } catch (const json::type_error& e) {
+        EXPECT_EQ(e.id, 316);
+    }
+    link.client->Notify("Last", nullptr);
+    EXPECT_EQ(json::parse(link.Sent(2)).at("_TYPE"), "Last");
+    EXPECT_EQ(link.peer.DataFrames().size(), 3u);
+}
+
+QX_DISPATCHER_TEST(JsonRpcClient, ReplyIsDeliveredOnceOnQueue2AfterAValidOk) {
+    Link link;
+    link.Connect();
+    const std::string id = link.CallAndTakeId();
+    const std::string idMember = R"("_ID":")" + id + R"(")";
+    ASSERT_TRUE(link.peer.SendText("{" + idMember + R"(,"_OK":"yes"})"));
+    ASSERT_TRUE(link.peer.SendText("{" + idMember + "}"));
+    ASSERT_TRUE(link.peer.SendText(R"({"_ID":"unknown","_OK":true})"));
+    link.Sync();
+    EXPECT_FALSE(link.replies.WaitSize(1, 300ms));
+
+    ASSERT_TRUE(link.peer.SendText("{" + idMember + R"(,"_OK":false,"Items":[1]})"));
+    ASSERT_TRUE(link.replies.WaitSize(1));
+    ASSERT_TRUE(link.peer.SendText("{" + idMember + R"(,"_OK":true})"));
+    link.Sync();
+    EXPECT_FALSE(link.replies.WaitSize(2, 300ms));
+
+    const Reply reply = link.replies.Values()[0];
+    EXPECT_FALSE(reply.ok);
+    EXPECT_EQ(reply.reply, json::parse("{" + idMember + R"(,"_OK":false,"Items":[1]})"));
+    EXPECT_NE(reply.thread, std::this_thread::get_id());
+    EXPECT_NE(reply.thread, link.connections.Values()[0].thread);
+}
+
+QX_DISPATCHER_TEST(JsonRpcClient, NotificationsAreDispatchedByTypeOnQueue2) {
+    Link link;
+    link.Connect();
+    const std::string id = link.CallAndTakeId();
+    const std::string idMember = R"("_ID":")" + id + R"(")";
+    ASSERT_TRUE(link.peer.SendText(R"({"_MAGIC":"ORACLE","_TYPE":"Print","_DATA":{"Job":7}})"));
+    ASSERT_TRUE(link.peer.SendText(R"({"_MAGIC":"ORACLE","_TYPE":"Other","_DATA":1})"));
+    ASSERT_TRUE(link.peer.SendText(R"({"_MAGIC":"ORACLE","_TYPE":"Print"})"));
+    ASSERT_TRUE(link.peer.SendText(R"({"_MAGIC":"ORACLE","_TYPE":5,"_DATA":1})"));
+    ASSERT_TRUE(link.peer.SendText("{" + idMember + R"(,"_MAGIC":5,"_OK":true})"));
+    link.Sync();
+    EXPECT_FALSE(link.notifications.WaitSize(3, 300ms));
+    const auto received = link.NotificationsBesidesSync();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].data, json::parse(R"({"Job":7})"));
+    EXPECT_EQ(received[0].client, link.client.get());
+    EXPECT_NE(received[0].thread, link.connections.Values()[0].thread);
+    EXPECT_NE(received[0].thread, std::this_thread::get_id());
+    EXPECT_EQ(link.replies.Size(), 0u);
+
+    // Any other "_MAGIC", even one differing only in case, makes a reply.
+    ASSERT_TRUE(link.peer.SendText("{" + idMember + R"(,"_MAGIC":"oracle","_OK":true})"));
+    ASSERT_TRUE(link.replies.WaitSize(1));
+    EXPECT_TRUE(link.replies.Values()[0].ok);
+}
+
+QX_DISPATCHER_TEST(JsonRpcClient, MalformedFramesAreDroppedWithoutEffect) {
+    Link link;
+    link.Connect();
+    const std::string id = link.CallAndTakeId();
+    const std::string reply = R"({"_ID":")" + id + R"(","_OK":true})";
+    ASSERT_TRUE(link.peer.SendText("not json"));
+    ASSERT_TRUE(link.peer.SendText(reply + " trailing"));
+    ASSERT_TRUE(link.peer.SendText("[" + reply + "]"));
+    ASSERT_TRUE(link.peer.SendText("42"));
+    ASSERT_TRUE(link.peer.SendText(R"({"_ID":")" + id + R"(","_OK":true)"));
+    ASSERT_TRUE(link.peer.SendText("/* c */" + reply));
+    ASSERT_TRUE(link.peer.SendText(R"([{"_MAGIC":"ORACLE","_TYPE":"Print","_DATA":1}])"));
+    ASSERT_TRUE(link.peer.SendText(""));
+    link.Sync();
+    EXPECT_FALSE(link.replies.WaitSize(1, 300ms));
+    EXPECT_TRUE(link.NotificationsBesidesSync().empty());
+    EXPECT_TRUE(link.peer.IsConnected());
+
+    // A binary frame is read like a text one; blanks around the value are fine.
+    ASSERT_TRUE(link.peer.SendBinary(" \n" + reply + " \t"));
+    ASSERT_TRUE(link.replies.WaitSize(1));
+}
+
+QX_DISPATCHER_TEST(JsonRpcClient, WhileDownNothingIsSentAndCallbacksNeverRun) {
+    Link link;
+    link.peer.Refuse();
+    link.client->Connect();
+    link.client->Call("/p", "Cmd", json::object(), link.Collect());
+    link.client->Notify("Print", 1);
+    link.client->Close();  // does nothing while down
+    link.peer.Resume();
+    ASSERT_TRUE(link.connections.WaitSize(1));
+    link.client->Notify("After", nullptr);
+    EXPECT_EQ(json::parse(link.Sent(0)).at("_TYPE"), "After");
+    EXPECT_EQ(link.peer.DataFrames().size(), 1u);
+    EXPECT_EQ(link.replies.Size(), 0u);
+}
+
+QX_DISPATCHER_TEST(JsonRpcClient, PendingCallsSurviveLossAndReconnection) {
+    Link link;
+    link.Connect();
+    const std::string id = link.CallAndTakeId();
+    link.client->Call("/p", "NoCallback", json::object(), nullptr);
+    ASSERT_TRUE(link.peer.Drop());
+    ASSERT_TRUE(link.connections.WaitSize(3));
+    const auto events = link.connections.Values();
+    EXPECT_TRUE(events[0].connected);
+    EXPECT_FALSE(events[1].connected);
+    EXPECT_TRUE(events[2].connected);
+    EXPECT_EQ(events[1].client, link.client.get());
+    EXPECT_EQ(events[1].thread, events[0].thread);
+    ASSERT_TRUE(link.peer.WaitFor([&] { return link.peer.IsConnected(); }));
+    ASSERT_TRUE(link.peer.SendText(R"({"_ID":")" + id + R"(","_OK":true})"));
+    ASSERT_TRUE(link.replies.WaitSize(1));
+    EXPECT_TRUE(link.replies.Values()[0].ok);
+}
+
+QX_DISPATCHER_TEST(JsonRpcClient, CloseSendsNormalClosureAndReportsTheLossOnce) {
+    Link link;
+    link.Connect();
+    link.client->Close();
+    ASSERT_TRUE(link.connections.WaitSize(2));
+    EXPECT_FALSE(link.connections.Values()[1].connected);
+    const auto frames = link.peer.Frames();
+    EXPECT_EQ(CWsTestPeer::CloseCode(frames.back()), 1000);
+    EXPECT_EQ(CWsTestPeer::CloseReason(frames.back()), "Normal closure");
+    EXPECT_FALSE(link.peer.WaitFor([&] { return link.peer.Connections() > 1; }, 1500ms));
+    link.client->Call("/p", "Cmd", json::object(), link.Collect());
+    EXPECT_TRUE(link.peer.DataFrames().empty());
+}
+
+QX_DISPATCHER_TEST(JsonRpcClient, EventsOfAnotherSocketAreIgnored) {
+    Link link;
+    link.Connect();
+    _OBJ<_NET::IWebSocket> other = Code_ClientWebSocket::Create(link.peer.Url(), nullptr, nullptr);
+    static_cast<Code_JsonRpcClient*>(link.client.get())->EventProc_Network_Connection(other, false);
+    EXPECT_EQ(link.connections.Size(), 1u);
+}
+
+QX_DISPATCHER_TEST(JsonRpcClient, EmptyHandlersAreIgnored) {
+    Link link;
+    link.client->SetConnectionHandler(nullptr);
+    link.client->RegisterHandler("Print", nullptr);
+    EXPECT_EQ(link.client->SetConnectionHandler(nullptr), link.client);
+    link.Connect();
+    link.Sync();
+}
+
+QX_DISPATCHER_TEST(JsonRpcClient, TenThousandNotificationsAllReachTheirHandler) {
+    constexpr int kFrames = 10000;
+    Link link;
+    link.Connect();
+    for (int i = 0; i < kFrames; ++i) {
+        ASSERT_TRUE(link.peer.SendText(R"({"_DATA":)" + std::to_string(i) +
+                                       R"(,"_MAGIC":"ORACLE","_TYPE":"Print"})"));
+    }
+    ASSERT_TRUE(link.notifications.WaitSize(kFrames, 60s));
+    std::vector<int> seen(kFrames, 0);
+    for (const Notification& n : link.notifications.Values())
+        ++seen.at(n.data.get<int>());
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), kFrames);
+}
+
+QX_DISPATCHER_TEST(JsonRpcClient, ReleaseWhileUpClosesAndLeavesNoThread) {
+    CWsTestPeer peer;
+    const size_t threads = _NET::ThreadCount();
+    _OBJ<IJsonRpcClient> client = Code_JsonRpcClient::Create(peer.Url());
+    client->Connect();
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
+    const auto before = Clock::now();
+    client.reset();
+    EXPECT_LT(Clock::now() - before, 2s);
+    EXPECT_TRUE(_NET::WaitThreadCount(threads));
+    const auto frames = peer.Frames();
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(CWsTestPeer::CloseCode(frames.back()), 1000);
+}
+
+QX_DISPATCHER_TEST(JsonRpcClient, ReleaseWhileDownReturnsPromptlyAndLeavesNoThread) {
+    CWsTestPeer peer;
+    peer.Refuse();
+    const size_t threads = _NET::ThreadCount();
+    _OBJ<IJsonRpcClient> client = Code_JsonRpcClient::Create(peer.Url());
+    client->Connect();
+    EXPECT_FALSE(peer.WaitFor([&] { return peer.Connections() > 0; }, 1200ms));
+    const auto before = Clock::now();
+    client.reset();
+    EXPECT_LT(Clock::now() - before, 500ms);
+    EXPECT_TRUE(_NET::WaitThreadCount(threads));
+}
+
+QX_DISPATCHER_TEST(JsonRpcClient, QueuedFramesOfAReleasedClientRunNothing) {
+    _NET::CGate gate;
+    auto link = std::make_unique<Link>();
+    link->Connect();
+    _GCD::Post([&gate] { gate.Wait(); }, 1);
+    gate.WaitEntered();
+    ASSERT_TRUE(link->peer.SendText(R"({"_DATA":1,"_MAGIC":"ORACLE","_TYPE":"Print"})"));
+    ASSERT_TRUE(link->peer.Drop());
+    link->client.reset();
+    gate.Open();
+    CCollector<int> drained;
+    _GCD::Post([&drained] { drained.Add(1); }, 1);
+    ASSERT_TRUE(drained.WaitSize(1));
+    _GCD::Post([&drained] { drained.Add(2); }, 2);
+    ASSERT_TRUE(drained.WaitSize(2));
+    EXPECT_EQ(link->notifications.Size(), 0u);
+    EXPECT_EQ(link->connections.Size(), 1u);
+}
+
+void ExpectHalt(void (*misuse)(IJsonRpcClient&)) {
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    _OBJ<IJsonRpcClient> client = Code_JsonRpcClient::Create("ws://127.0.0.1:1/");
+    misuse(*client);
+}
+
+TEST(JsonRpcClientDeathTest, UseBeforeConnectHalts) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(ExpectHalt([](IJsonRpcClient& c) { c.Notify("T", 1); }),
+                ::testing::ExitedWithCode(0), "(^|\n)HALT\n$");
+    EXPECT_EXIT(ExpectHalt([](IJsonRpcClient& c) { c.Call("/p", "C", nullptr, nullptr); }),
+                ::testing::ExitedWithCode(0), "(^|\n)HALT\n$");
+    EXPECT_EXIT(ExpectHalt([](IJsonRpcClient& c) { c.Close(); }), ::testing::ExitedWithCode(0),
+                "(^|\n)HALT\n$");
+}
+
+}  // namespace
