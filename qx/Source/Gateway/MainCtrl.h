@@ -1,8 +1,50 @@
 #pragma once
 
+#include <filesystem>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "FormatFile.h"
+#include "IBartender.h"
+#include "ISession.h"
+#include "Obj.h"
+#include "PrintJob.h"
+
+// The gateway's controller: start-up and stop, connection events, format registration,
+// print execution and the tray menu's refresh.
 namespace MAIN_CTRL {
 
+// Filled once by StartUp on queue 1, released at static destruction: the session first.
+extern _OBJ<IBartender> g_Bartender;
+extern _OBJ<ISession> g_Session;
+
+// _GCD's start task on the main thread: runs the Qt application and, when it has ended,
+// disconnects the session and asks _GCD to quit.
+void Initialize(int argc, char** argv);
+// Queue 1: waits until Qt runs, then StartUp.
+void WaitQtStarted();
+void StartUp();
+// The gateway has no configuration file.
+bool ReadConfig();
+
+// Session callback: queue 2 when the MES accepted the gateway, queue 1 when the link is lost.
+void EventProc_Session_onConnection(_OBJ<ISession> session, bool up);
+// Reports every format file of the format folder with "CheckConfig".
+void SendConfig(_OBJ<ISession> session);
+void EventProc_onCheckConfig(_OBJ<ISession> session, bool ok, nlohmann::json reply);
+// Queue 1: opens one format that the MES named and sends "Register" with its page setup.
+void RegisterFormat(_OBJ<ISession> session, nlohmann::json item);
 // Tray menu, main thread: queues the format report to the MES and returns at once.
 void RefreshFormat();
+
+// Session callback on queue 2: queues the job for ExecutePrint on queue 1.
+void EventProc_Session_onPrint(_OBJ<ISession> session, PRINT_JOB::DEF job);
+// Queue 1: renders the job's label and returns it to the MES as base64 PNG.
+void ExecutePrint(_OBJ<ISession> session, PRINT_JOB::DEF job);
+
+// Every regular file below base, in walk order, whose extension is ".btw" in any letter
+// case. An entry or folder that cannot be read is logged and skipped.
+std::vector<FORMAT_FILE::DEF> FindFormatFiles(const std::filesystem::path& base);
 
 }  // namespace MAIN_CTRL

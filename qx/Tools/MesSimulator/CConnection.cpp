@@ -45,7 +45,7 @@ void CConnection::Read() {
 }
 
 void CConnection::Send(std::string text) {
-    if (!m_Open || m_Finished)
+    if (!m_Open || m_Finished || m_CloseRequested)
         return;
     m_Outgoing.push_back(std::move(text));
     if (m_Outgoing.size() == 1)
@@ -60,14 +60,24 @@ void CConnection::Write() {
                              return;
                          }
                          self->m_Outgoing.pop_front();
-                         if (!self->m_Outgoing.empty())
+                         if (!self->m_Outgoing.empty()) {
                              self->Write();
+                         } else if (self->m_CloseRequested) {
+                             self->StartClose();
+                         }
                      });
 }
 
 void CConnection::Close() {
-    if (!m_Open || m_Finished)
+    if (!m_Open || m_Finished || m_CloseRequested)
         return;
+    m_CloseRequested = true;
+    // The stream allows one write at a time, and the close frame is one.
+    if (m_Outgoing.empty())
+        StartClose();
+}
+
+void CConnection::StartClose() {
     m_Ws.async_close(websocket::close_code::normal,
                      [self = shared_from_this()](beast::error_code) { self->Finish("closed"); });
 }
@@ -84,7 +94,6 @@ void CConnection::Finish(const std::string& reason) {
     if (m_Finished)
         return;
     m_Finished = true;
-    m_Outgoing.clear();
     m_Owner.OnClosed(shared_from_this(), reason);
 }
 

@@ -17,7 +17,7 @@ struct CConnection : std::enable_shared_from_this<CConnection> {
 
     void Start();
     void Send(std::string text);
-    // Closing handshake with 1000.
+    // Closing handshake with 1000, once the frames queued before it are out.
     void Close();
     // Drops the TCP connection without a closing handshake.
     void Drop();
@@ -26,6 +26,7 @@ struct CConnection : std::enable_shared_from_this<CConnection> {
 private:
     void Read();
     void Write();
+    void StartClose();
     void Finish(const std::string& reason);
 
     boost::beast::websocket::stream<boost::beast::tcp_stream> m_Ws;
@@ -35,6 +36,7 @@ private:
     const int m_Id;
     bool m_Open = false;
     bool m_Finished = false;
+    bool m_CloseRequested = false;
 };
 
 }  // namespace MES_SIM

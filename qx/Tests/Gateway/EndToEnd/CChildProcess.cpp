@@ -24,7 +24,15 @@ std::vector<std::string> MergedEnvironment(const std::vector<std::string>& overr
         if (!replaced)
             env.push_back(entry);
     }
-    env.insert(env.end(), overrides.begin(), overrides.end());
+    // A later override of the same name wins.
+    for (auto o = overrides.rbegin(); o != overrides.rend(); ++o) {
+        const std::string name = o->substr(0, o->find('=') + 1);
+        bool later = false;
+        for (const auto& e : env)
+            later |= e.compare(0, name.size(), name) == 0;
+        if (!later)
+            env.push_back(*o);
+    }
     return env;
 }
 

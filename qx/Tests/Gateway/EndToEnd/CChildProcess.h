@@ -15,7 +15,8 @@ struct CChildProcess {
         std::string exe;
         std::vector<std::string> args;
         std::string cwd;
-        // NAME=VALUE entries added to (or replacing those of) this process's environment.
+        // NAME=VALUE entries added to (or replacing those of) this process's environment; of
+        // two entries with one name the later wins.
         std::vector<std::string> env;
         std::string output;
         // A descriptor the program inherits (for example Xvfb's -displayfd).

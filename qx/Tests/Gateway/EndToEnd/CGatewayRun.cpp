@@ -83,7 +83,17 @@ bool CGatewayRun::StartGateway(const std::vector<std::string>& env) {
     CChildProcess::SPEC spec;
     spec.exe = QX_E2E_QUENLOR;
     spec.cwd = m_Work.string();
-    spec.env = env;
+    // The gateway gets a home of its own and no display unless the case gives one.
+    const fs::path home = m_Root / "home";
+    fs::create_directories(home / "runtime");
+    fs::permissions(home / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+    spec.env = {"HOME=" + home.string(),
+                "XDG_RUNTIME_DIR=" + (home / "runtime").string(),
+                "XDG_CONFIG_HOME=" + (home / "config").string(),
+                "XDG_DATA_HOME=" + (home / "data").string(),
+                "XDG_CACHE_HOME=" + (home / "cache").string(),
+                "QT_QPA_PLATFORM=offscreen"};
+    spec.env.insert(spec.env.end(), env.begin(), env.end());
     spec.output = (m_Root / "gateway.txt").string();
     return m_Gateway.Start(spec);
 }

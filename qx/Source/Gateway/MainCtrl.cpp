@@ -1,0 +1,98 @@
+#include "MainCtrl.h"
+
+#include <chrono>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include <spdlog/fmt/fmt.h>
+
+#include "Code_Bartender.h"
+#include "Code_Session.h"
+#include "Env.h"
+#include "Gcd.h"
+#include "Halt.h"
+#include "Log.h"
+#include "QxApp.h"
+#include "Text.h"
+
+namespace MAIN_CTRL {
+
+namespace {
+
+// Built before the two handles so that it is destroyed after them.
+const std::string kDisplayTitle = "Morvash 条码模版服务";
+
+const char kAppId[] = "Bartender";
+const char kLanguage[] = "en";
+const char kLogPattern[] = "[%m-%d %H:%M:%S] %^[%l]%$ %v";
+const char kMaterialsFolder[] = "物料";
+const std::string kMesUrl = std::string("ws://") + QX_MES_HOST + ":5212";
+
+// The materials folder goes into the format folder when that exists; a file system error
+// costs only the folder, never the start-up.
+void CreateMaterialsFolder() {
+    const std::filesystem::path& varDir = _OS::ENV::GetVarDir();
+    try {
+        std::error_code ec;
+        const auto status = std::filesystem::status(varDir, ec);
+        if (status.type() == std::filesystem::file_type::not_found)
+            return;
+        if (ec)
+            throw std::filesystem::filesystem_error("cannot inspect", varDir, ec);
+        if (!std::filesystem::is_directory(status))
+            return;
+        std::filesystem::create_directories(varDir / _OS::Utf8ToWide(kMaterialsFolder));
+    } catch (const std::exception& e) {
+        _LOG::Error(fmt::format("Cannot create the folder '{}': {}", kMaterialsFolder, e.what()));
+    }
+}
+
+}  // namespace
+
+_OBJ<IBartender> g_Bartender;
+_OBJ<ISession> g_Session;
+
+bool ReadConfig() {
+    return true;
+}
+
+void Initialize(int argc, char** argv) {
+    _OS::ENV::Initialize(kAppId, argc, argv);
+    _OS::ENV::SetDisplayName(kDisplayTitle);
+    _GCD::Post(WaitQtStarted, 1);
+    _QX::APP::Run(argc, argv, _OS::ENV::GetAppName(), kLanguage);
+    if (g_Session)
+        g_Session->Disconnect();
+    _GCD::Quit();
+}
+
+void WaitQtStarted() {
+    while (!_QX::APP::g_QtStarted.load()) {
+        std::this_thread::sleep_until(std::chrono::steady_clock::now() +
+                                      std::chrono::milliseconds(10));
+    }
+    StartUp();
+}
+
+void StartUp() {
+    if (!ReadConfig()) {
+        _QX::APP::ShutdownWithMessage("Cannot read config");
+        return;
+    }
+    CreateMaterialsFolder();
+    _LOG::Pattern(kLogPattern);
+    _LOG::Level(_LOG::LEVEL_TRACE);
+    g_Bartender = Code_Bartender::Create();
+    if (!g_Bartender) {
+        _QX::APP::ShutdownWithMessage("Cannot connect to Bartender");
+        return;
+    }
+    _LOG::Info("System is ready");
+    g_Session = Code_Session::Create(kMesUrl, EventProc_Session_onConnection);
+    if (!g_Session)
+        HALT();
+    g_Session->SetOnPrint(EventProc_Session_onPrint);
+}
+
+}  // namespace MAIN_CTRL

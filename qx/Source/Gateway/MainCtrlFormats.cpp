@@ -1,0 +1,133 @@
+#include <exception>
+#include <string>
+#include <system_error>
+
+#include <spdlog/fmt/fmt.h>
+
+#include "Env.h"
+#include "Gcd.h"
+#include "Halt.h"
+#include "Log.h"
+#include "MainCtrl.h"
+#include "Messages.h"
+#include "QxApp.h"
+#include "Text.h"
+
+using nlohmann::json;
+
+namespace MAIN_CTRL {
+
+namespace {
+
+// A format folder that cannot even be inspected counts as missing, with its reason logged.
+bool IsFormatFolder(const std::filesystem::path& base) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(base, ec);
+    if (ec && status.type() != std::filesystem::file_type::not_found) {
+        _LOG::Error(fmt::format("Cannot inspect the format folder: {}", ec.message()));
+    }
+    return std::filesystem::is_directory(status);
+}
+
+}  // namespace
+
+void EventProc_Session_onConnection(_OBJ<ISession> session, bool up) {
+    _QX::APP::NotifyConnected(up);
+    if (up) {
+        SendConfig(session);
+        _LOG::Info("MES is Connected");
+        return;
+    }
+    _LOG::Info("MES is Disconnected");
+    if (!g_Bartender)
+        HALT();
+    g_Bartender->CloseAll();
+}
+
+void SendConfig(_OBJ<ISession> session) {
+    const std::filesystem::path& base = _OS::ENV::GetVarDir();
+    if (!IsFormatFolder(base)) {
+        _LOG::Error("Cannot find Bartender directory");
+        return;
+    }
+    const json params = MESSAGES::CheckConfigParams(FindFormatFiles(base));
+    _LOG::Info("Checking formats");
+    if (!session)
+        HALT();
+    try {
+        session->Call(MESSAGES::PATH, MESSAGES::CHECK_CONFIG, params,
+                      [session](bool ok, json reply) {
+                          EventProc_onCheckConfig(session, ok, std::move(reply));
+                      });
+    } catch (const std::exception& e) {
+        _LOG::Error(fmt::format("Cannot send the format list: {}", e.what()));
+    }
+}
+
+void EventProc_onCheckConfig(_OBJ<ISession> session, bool ok, json reply) {
+    if (!ok) {
+        _QX::APP::ShutdownWithMessage("Cannot upload pattern files");
+        return;
+    }
+    _LOG::Info("All formats are checked");
+    try {
+        if (!reply.is_object())
+            return;
+        const auto items = reply.find("Items");
+        if (items == reply.end() || !items->is_array())
+            return;
+        for (const json& item : *items) {
+            if (!item.is_object())
+                continue;
+            _GCD::Post([session, item] { RegisterFormat(session, item); }, 1);
+        }
+    } catch (...) {
+        // A reply that cannot be read registers nothing.
+    }
+}
+
+void RegisterFormat(_OBJ<ISession> session, json item) {
+    try {
+        if (!item.is_object())
+            return;
+        const auto displayName = item.at("DisplayName").get<std::string>();
+        const auto absPath = item.at("absPath").get<std::string>();
+        // "Type" must be a string, though nothing else reads it.
+        item.at("Type").get<std::string>();
+        const std::u16string path = _OS::Utf8ToWide(absPath);
+
+        _LOG::Info(fmt::format("Loading '{}'", displayName));
+        if (!g_Bartender)
+            HALT();
+        if (!g_Bartender->Open(path))
+            return;
+        if (!g_Bartender)
+            HALT();
+        const auto setup = g_Bartender->GetPageSetup();
+        if (!setup)
+            return;
+        _LOG::Info(fmt::format("Loaded '{}'", displayName));
+
+        const json params = MESSAGES::RegisterParams(std::move(item), setup->WidthInMm,
+                                                     setup->HeightInMm, setup->Orientation == 1);
+        if (!session)
+            HALT();
+        session->Call(MESSAGES::PATH, MESSAGES::REGISTER, params, nullptr);
+    } catch (...) {
+        // An item that cannot be read or registered is skipped without a word.
+    }
+}
+
+void RefreshFormat() {
+    _GCD::Post(
+        [] {
+            if (!g_Bartender)
+                HALT();
+            g_Bartender->CloseAll();
+            SendConfig(g_Session);
+            _QX::APP::ShowTrayMessage(_OS::ENV::GetDisplayName(), "模版已刷新", 1, 3);
+        },
+        1);
+}
+
+}  // namespace MAIN_CTRL

@@ -1,0 +1,121 @@
+#include <QBuffer>
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include <spdlog/fmt/fmt.h>
+
+#include "Gcd.h"
+#include "Halt.h"
+#include "Log.h"
+#include "MainCtrl.h"
+#include "Messages.h"
+#include "Text.h"
+
+using nlohmann::json;
+
+namespace MAIN_CTRL {
+
+namespace {
+
+// The format's path as the wrapper keys it: absolute, dot segments removed; either separator
+// is accepted in the job.
+std::u16string AbsoluteFormatPath(const std::string& formatFilename) {
+    std::u16string name = _OS::Utf8ToWide(formatFilename);
+    if (name.empty())
+        return name;
+#ifndef _WIN32
+    for (char16_t& c : name) {
+        if (c == u'\\')
+            c = u'/';
+    }
+#endif
+    return std::filesystem::absolute(std::filesystem::path(name)).lexically_normal().u16string();
+}
+
+// Sets the job's substrings in key order (arrays by index, a single value under the empty
+// name). Returns false at the first value that is not a string: what was set stays set.
+bool SetSubstrings(const json& data) {
+    const auto set = [](const std::string& name, const json& value) {
+        if (!value.is_string())
+            return false;
+        if (!g_Bartender)
+            HALT();
+        g_Bartender->SetNamedSubStringValue(name, value.get<std::string>());
+        return true;
+    };
+    if (data.is_null())
+        return true;
+    if (data.is_object()) {
+        for (const auto& [name, value] : data.items()) {
+            if (!set(name, value))
+                return false;
+        }
+        return true;
+    }
+    if (data.is_array()) {
+        for (size_t i = 0; i < data.size(); ++i) {
+            if (!set(std::to_string(i), data[i]))
+                return false;
+        }
+        return true;
+    }
+    return set(std::string(), data);
+}
+
+std::string EncodePng(const QImage& image) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG", -1);
+    return QString::fromLatin1(bytes.toBase64()).toStdString();
+}
+
+}  // namespace
+
+void EventProc_Session_onPrint(_OBJ<ISession> session, PRINT_JOB::DEF job) {
+    _GCD::Post([session, job] { ExecutePrint(session, job); }, 1);
+}
+
+void ExecutePrint(_OBJ<ISession> session, PRINT_JOB::DEF job) {
+    const std::string line = job.FormatFilename + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+    try {
+        const std::u16string path = AbsoluteFormatPath(job.FormatFilename);
+        if (!g_Bartender)
+            HALT();
+        if (!g_Bartender->Activate(path))
+            return;
+
+        bool complete = false;
+        try {
+            complete = SetSubstrings(job.Data);
+        } catch (...) {
+        }
+        if (!complete)
+            return;
+
+        QImage image(1, 1, QImage::Format_Mono);
+        if (!g_Bartender)
+            HALT();
+        if (!g_Bartender->ExportImage(image, job.Dpi))
+            return;
+        const std::string base64 = EncodePng(image);
+        _LOG::Info(fmt::format("'{}' Image is generated", job.FormatName));
+
+        const json params = MESSAGES::PrintParams(job.PrinterName, base64, job);
+        if (!session)
+            HALT();
+        session->Call(MESSAGES::PATH, MESSAGES::PRINT, params, nullptr);
+    } catch (const std::exception& e) {
+        _LOG::Error(fmt::format("Print job for '{}' dropped: {}", job.FormatFilename, e.what()));
+    } catch (...) {
+        _LOG::Error(fmt::format("Print job for '{}' dropped", job.FormatFilename));
+    }
+}
+
+}  // namespace MAIN_CTRL

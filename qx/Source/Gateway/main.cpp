@@ -1,0 +1,7 @@
+#include "Gcd.h"
+#include "MainCtrl.h"
+
+int main(int argc, char** argv) {
+    _GCD::Run([argc, argv] { MAIN_CTRL::Initialize(argc, argv); }, 0);
+    return 0;
+}

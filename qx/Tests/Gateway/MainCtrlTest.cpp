@@ -1,0 +1,297 @@
+// MAIN_CTRL's registration and print tasks against a recording engine and session, and the
+// format folder walk on a real file system.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QImage>
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "MainCtrl.h"
+#include "RefCounted.h"
+#include "Text.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+struct FakeBartender : IBartender {
+    QX_REFCOUNTED
+public:
+    bool Open(std::u16string path) override {
+        opened.push_back(_OS::WideToUtf8(path));
+        if (!openable)
+            return false;
+        open.insert(_OS::WideToUtf8(path));
+        return true;
+    }
+    void Close(std::u16string) override {}
+    void CloseAll() override { open.clear(); }
+    bool Activate(std::u16string path) override {
+        activated.push_back(_OS::WideToUtf8(path));
+        return open.count(activated.back()) != 0;
+    }
+    std::optional<PAGE_SETUP> GetPageSetup() override { return pageSetup; }
+    void SetNamedSubStringValue(std::string name, std::string value) override {
+        substrings.emplace_back(name, value);
+    }
+    bool ExportImage(QImage& image, int32_t dpi) override {
+        exportedDpi = dpi;
+        if (!exportable)
+            return false;
+        image = QImage(dpi / 10, dpi / 20, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        return true;
+    }
+
+    bool openable = true;
+    bool exportable = true;
+    std::optional<PAGE_SETUP> pageSetup = PAGE_SETUP{100.0, 50.0, 1};
+    std::set<std::string> open;
+    std::vector<std::string> opened;
+    std::vector<std::string> activated;
+    std::vector<std::pair<std::string, std::string>> substrings;
+    int32_t exportedDpi = 0;
+};
+
+struct FakeSession : ISession {
+    QX_REFCOUNTED
+public:
+    struct CALL {
+        std::string path, method;
+        json params;
+        bool withReply;
+    };
+    void Call(const std::string& path, const std::string& method, const json& params,
+              const ReplyCallback& onReply) override {
+        calls.push_back({path, method, params, static_cast<bool>(onReply)});
+    }
+    void SetOnPrint(const PrintCallback&) override {}
+    void Disconnect() override {}
+    bool IsConnected() override { return true; }
+
+    std::vector<CALL> calls;
+};
+
+struct MainCtrlTasks : testing::Test {
+    void SetUp() override {
+        bartender = new FakeBartender;
+        MAIN_CTRL::g_Bartender = _OBJ<IBartender>(bartender);
+        session = _OBJ<FakeSession>(new FakeSession);
+    }
+    void TearDown() override { MAIN_CTRL::g_Bartender.reset(); }
+
+    PRINT_JOB::DEF Job(const std::string& file, json data) {
+        PRINT_JOB::DEF job;
+        job.Type = "Label";
+        job.PrinterName = "P1";
+        job.FormatName = "Label A";
+        job.FormatFilename = file;
+        job.Dpi = 200;
+        job.Data = std::move(data);
+        return job;
+    }
+    // Runs the job and returns what it wrote to standard output.
+    std::string Print(const PRINT_JOB::DEF& job) {
+        testing::internal::CaptureStdout();
+        MAIN_CTRL::ExecutePrint(session, job);
+        return testing::internal::GetCapturedStdout();
+    }
+
+    FakeBartender* bartender = nullptr;
+    _OBJ<FakeSession> session;
+    const std::string format = "/labels/a.btw";
+};
+
+using Substrings = std::vector<std::pair<std::string, std::string>>;
+
+}  // namespace
+
+TEST_F(MainCtrlTasks, PrintSetsSubstringsInKeyOrderAndSendsThePng) {
+    bartender->open.insert(format);
+    const auto job = Job(format, {{"b", "2"}, {"a", "1"}});
+    const std::string out = Print(job);
+
+    EXPECT_EQ(out.substr(0, format.size() + 1), format + "\n");
+    EXPECT_NE(out.find("'Label A' Image is generated"), std::string::npos);
+    EXPECT_EQ(bartender->substrings, (Substrings{{"a", "1"}, {"b", "2"}}));
+    EXPECT_EQ(bartender->exportedDpi, 200);
+    ASSERT_EQ(session->calls.size(), 1u);
+    const auto& call = session->calls[0];
+    EXPECT_EQ(call.path, "/");
+    EXPECT_EQ(call.method, "Print");
+    EXPECT_FALSE(call.withReply);
+    EXPECT_EQ(call.params.size(), 3u);
+    EXPECT_EQ(call.params.at("PrinterName"), "P1");
+    EXPECT_EQ(call.params.at("Job"), json(job));
+    const auto base64 =
+        QByteArray::fromStdString(call.params.at("base64PngData").get<std::string>());
+    EXPECT_EQ(QByteArray::fromBase64(base64).toBase64(), base64)
+        << "standard alphabet with padding, no line breaks";
+    const QImage png = QImage::fromData(QByteArray::fromBase64(base64), "PNG");
+    EXPECT_EQ(png.size(), QSize(20, 10));
+}
+
+TEST_F(MainCtrlTasks, PrintDataShapes) {
+    bartender->open.insert(format);
+    Print(Job(format, json::array({"x", "y"})));
+    EXPECT_EQ(bartender->substrings, (Substrings{{"0", "x"}, {"1", "y"}}));
+    bartender->substrings.clear();
+    Print(Job(format, nullptr));
+    EXPECT_TRUE(bartender->substrings.empty());
+    Print(Job(format, "single"));
+    EXPECT_EQ(bartender->substrings, (Substrings{{"", "single"}}));
+    bartender->substrings.clear();
+    Print(Job(format, json::object()));
+    EXPECT_TRUE(bartender->substrings.empty());
+    EXPECT_EQ(session->calls.size(), 4u);
+}
+
+TEST_F(MainCtrlTasks, NonStringValueEndsTheJobSilently) {
+    bartender->open.insert(format);
+    const std::string out = Print(Job(format, {{"a", "1"}, {"b", 2}, {"c", "3"}}));
+    EXPECT_EQ(out, format + "\n");
+    EXPECT_EQ(bartender->substrings, (Substrings{{"a", "1"}}));
+    EXPECT_EQ(bartender->exportedDpi, 0);
+    Print(Job(format, 7));
+    Print(Job(format, json::array({"x", true})));
+    EXPECT_EQ(bartender->substrings, (Substrings{{"a", "1"}, {"0", "x"}}));
+    EXPECT_TRUE(session->calls.empty());
+}
+
+TEST_F(MainCtrlTasks, JobForAFormatThatIsNotOpenOrFailsToExport) {
+    const std::string out = Print(Job(format, {{"a", "1"}}));
+    EXPECT_EQ(out, format + "\n");
+    EXPECT_TRUE(bartender->substrings.empty());
+
+    bartender->open.insert(format);
+    bartender->exportable = false;
+    EXPECT_EQ(Print(Job(format, {{"a", "1"}})), format + "\n");
+    EXPECT_TRUE(session->calls.empty());
+}
+
+TEST_F(MainCtrlTasks, FormatPathIsMadeAbsoluteWithEitherSeparator) {
+    const std::string cwd = fs::current_path().u8string();
+    Print(Job("\\labels\\sub\\..\\a.btw", nullptr));
+    Print(Job("rel/./b.btw", nullptr));
+    Print(Job("", nullptr));
+    EXPECT_EQ(bartender->activated,
+              (std::vector<std::string>{"/labels/a.btw", cwd + "/rel/b.btw", ""}));
+    EXPECT_TRUE(session->calls.empty());
+}
+
+TEST_F(MainCtrlTasks, RegisterKeepsTheMesKeysAndSetsThePageSetup) {
+    MAIN_CTRL::RegisterFormat(session, {{"DisplayName", "A"},
+                                        {"absPath", format},
+                                        {"Type", "Bartender"},
+                                        {"Own", {1, 2}},
+                                        {"WidthInMm", "from the MES"}});
+    ASSERT_EQ(session->calls.size(), 1u);
+    EXPECT_EQ(session->calls[0].method, "Register");
+    EXPECT_FALSE(session->calls[0].withReply);
+    EXPECT_EQ(session->calls[0].params, json({{"DisplayName", "A"},
+                                              {"absPath", format},
+                                              {"Type", "Bartender"},
+                                              {"Own", {1, 2}},
+                                              {"WidthInMm", 100.0},
+                                              {"HeightInMm", 50.0},
+                                              {"isLandscape", true}}));
+    EXPECT_TRUE(session->calls[0].params.at("WidthInMm").is_number_float());
+
+    bartender->pageSetup = IBartender::PAGE_SETUP{60.0, 40.0, 0};
+    MAIN_CTRL::RegisterFormat(session, {{"DisplayName", "B"}, {"absPath", format}, {"Type", ""}});
+    ASSERT_EQ(session->calls.size(), 2u);
+    EXPECT_EQ(session->calls[1].params.at("isLandscape"), false);
+}
+
+TEST_F(MainCtrlTasks, RegisterSkipsBadItemsAndUnusableFormats) {
+    MAIN_CTRL::RegisterFormat(session, {{"DisplayName", "A"}, {"absPath", format}, {"Type", 3}});
+    MAIN_CTRL::RegisterFormat(session, {{"DisplayName", "A"}, {"absPath", format}});
+    MAIN_CTRL::RegisterFormat(session, json::array({"A", format, "Bartender"}));
+    EXPECT_TRUE(bartender->opened.empty());
+
+    const json item = {{"DisplayName", "A"}, {"absPath", format}, {"Type", "Bartender"}};
+    bartender->pageSetup.reset();
+    MAIN_CTRL::RegisterFormat(session, item);
+    bartender->openable = false;
+    testing::internal::CaptureStdout();
+    MAIN_CTRL::RegisterFormat(session, item);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("Loading 'A'"), std::string::npos);
+    EXPECT_EQ(out.find("Loaded"), std::string::npos);
+    EXPECT_EQ(bartender->opened.size(), 2u);
+    EXPECT_TRUE(session->calls.empty());
+}
+
+TEST_F(MainCtrlTasks, CheckConfigReplyWithoutItemsRegistersNothing) {
+    for (const json& reply : {json{{"_OK", true}}, json{{"Items", "a.btw"}}, json::array()}) {
+        testing::internal::CaptureStdout();
+        MAIN_CTRL::EventProc_onCheckConfig(session, true, reply);
+        EXPECT_NE(testing::internal::GetCapturedStdout().find("All formats are checked"),
+                  std::string::npos);
+    }
+    EXPECT_TRUE(bartender->opened.empty());
+    EXPECT_TRUE(session->calls.empty());
+}
+
+namespace {
+
+struct FormatWalk : testing::Test {
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "quenlor-walk-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        base = fs::canonical(pattern);
+    }
+    void TearDown() override { fs::remove_all(base); }
+    void Touch(const std::string& relPath) {
+        const fs::path file = base / fs::u8path(relPath);
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << "{}";
+    }
+    std::set<std::string> RelPaths(const std::vector<FORMAT_FILE::DEF>& files) {
+        std::set<std::string> paths;
+        for (const auto& f : files) {
+            paths.insert(f.relPath);
+            EXPECT_EQ(f.absPath, (base / fs::u8path(f.relPath)).u8string());
+        }
+        return paths;
+    }
+
+    fs::path base;
+};
+
+}  // namespace
+
+TEST_F(FormatWalk, FindsFormatsAtAnyDepthAndLetterCase) {
+    for (const char* name : {"top.btw", "a/UPPER.BTW", "a/b/Mixed.Btw", "a/b/c/标签.btw",
+                             "x.btw.bak", "a/x.btwx", "a/b/.btw", "a/xbtw", "a/b/c/btw"}) {
+        Touch(name);
+    }
+    fs::create_directories(base / "folder.btw");
+    fs::create_directory_symlink(base / "a", base / "link-to-a");
+    const auto files = MAIN_CTRL::FindFormatFiles(base);
+    EXPECT_EQ(RelPaths(files),
+              (std::set<std::string>{"top.btw", "a/UPPER.BTW", "a/b/Mixed.Btw", "a/b/c/标签.btw"}));
+    EXPECT_EQ(files.size(), 4u) << "a link to a folder is not followed";
+}
+
+TEST_F(FormatWalk, EmptyFolder) {
+    EXPECT_TRUE(MAIN_CTRL::FindFormatFiles(base).empty());
+}
+
+TEST_F(FormatWalk, UnreadableEntriesAreLoggedAndSkipped) {
+    Touch("good.btw");
+    Touch("sub/also.btw");
+    fs::create_symlink(base / "loop.btw", base / "loop.btw");
+    std::ofstream(base / "bad-\xff.btw") << "{}";
+    testing::internal::CaptureStdout();
+    const auto files = MAIN_CTRL::FindFormatFiles(base);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(RelPaths(files), (std::set<std::string>{"good.btw", "sub/also.btw"}));
+    EXPECT_NE(out.find("loop.btw"), std::string::npos) << out;
+    EXPECT_NE(out.find("bad-"), std::string::npos) << out;
+}
