@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QPainter>
 #include <cmath>
+#include <limits>
 #include <nlohmann/json.hpp>
 
 namespace _ENGINE {
@@ -20,6 +21,19 @@ double Number(const json& object, const char* key, double fallback) {
     if (!it->is_number())
         throw std::invalid_argument(key);
     return it->get<double>();
+}
+
+// A number no int holds makes the file invalid instead of an undefined conversion.
+int Integer(const json& object, const char* key, int fallback) {
+    auto it = object.find(key);
+    if (it == object.end())
+        return fallback;
+    if (it->is_number_float()) {
+        const double value = std::trunc(it->get<double>());
+        if (!(value >= std::numeric_limits<int>::min() && value <= std::numeric_limits<int>::max()))
+            throw std::invalid_argument(key);
+    }
+    return it->get<int>();
 }
 
 QString Text(const json& object, const char* key) {
@@ -88,7 +102,7 @@ std::optional<CLabelFormat> CLabelFormat::Load(const QString& path) {
         CLabelFormat format;
         format.WidthMm = Number(root, "Width", 0);
         format.HeightMm = Number(root, "Height", 0);
-        format.Orientation = root.value("Orientation", 0);
+        format.Orientation = Integer(root, "Orientation", 0);
         if (!(format.WidthMm > 0) || !(format.HeightMm > 0))
             return std::nullopt;
         auto subStrings = root.find("SubStrings");

@@ -75,6 +75,7 @@ TEST_F(EngineTest, MissingOrInvalidFilesDoNotOpen) {
         R"({"Width": 100, "Height": 50, "SubStrings": {"A": 1}})",
         R"({"Width": 100, "Height": 50, "Objects": [{"Width": 10, "Height": 0}]})",
         R"({"Width": 100, "Height": 50, "Objects": [{"Width": 10, "Height": 5, "Align": "up"}]})",
+        R"({"Width": 100, "Height": 50, "Orientation": 1e300})",
     };
     int n = 0;
     for (const char* text : invalid) {

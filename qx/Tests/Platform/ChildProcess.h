@@ -9,10 +9,13 @@
 
 // The dispatcher runs once per process, so every case that runs it does so in a death-test
 // child. "threadsafe" re-executes the binary for the child instead of forking a threaded one.
-inline const bool kThreadsafeDeathTests = [] {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    return true;
-}();
+// Set when the tests start: GoogleTest's own flag may not be constructed yet while this
+// header's globals are, and its construction would overwrite a value set then.
+struct THREADSAFE_DEATH_TESTS : testing::Environment {
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+inline testing::Environment* const kThreadsafeDeathTests =
+    testing::AddGlobalTestEnvironment(new THREADSAFE_DEATH_TESTS);
 
 // Inside a child: a failed check is written to standard error and ends the child with 1.
 #define CHILD_CHECK(cond)                                                                  \

@@ -269,6 +269,11 @@ void HaltOnWorkerEndsWithZero() {
         2);
 }
 
+// A forked copy of a threaded test process may inherit locks held by its other threads.
+TEST(GcdTest, ChildrenAreFreshProcesses) {
+    EXPECT_EQ(std::string(GTEST_FLAG_GET(death_test_style)), "threadsafe");
+}
+
 TEST(GcdTest, PostToMissingQueueHalts) {
     EXPECT_EXIT(PostToMissingQueueHalts(), testing::ExitedWithCode(0), "");
     EXPECT_EXIT(PostBeforeRunHalts(), testing::ExitedWithCode(0), "");

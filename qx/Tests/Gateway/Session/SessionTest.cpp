@@ -26,11 +26,18 @@ using _NET::CWsTestPeer;
 using nlohmann::json;
 using namespace std::chrono_literals;
 
-// The dispatcher runs once per process: each scenario runs in a re-executed child.
-const bool kThreadsafeDeathTests = [] {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    return true;
-}();
+// The dispatcher runs once per process: each scenario runs in a re-executed child. Set when the
+// tests start: GoogleTest's own flag may be constructed after this file's globals, and would
+// then overwrite a value set during static initialisation.
+struct THREADSAFE_DEATH_TESTS : testing::Environment {
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+testing::Environment* const kThreadsafeDeathTests =
+    testing::AddGlobalTestEnvironment(new THREADSAFE_DEATH_TESTS);
+
+TEST(SessionTest, ScenariosRunInFreshProcesses) {
+    EXPECT_EQ(std::string(GTEST_FLAG_GET(death_test_style)), "threadsafe");
+}
 
 // HALT also ends a process with 0, so a child passes only when it says so on stderr.
 #define EXPECT_SCENARIO_PASSES(...)                  \

@@ -1,0 +1,69 @@
+#include <unistd.h>
+
+#include <QGuiApplication>
+#include <QImage>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "CLabelFormat.h"
+#include "FuzzCheck.h"
+
+namespace {
+
+std::filesystem::path g_File;
+
+void RemoveFile() {
+    std::error_code ec;
+    std::filesystem::remove(g_File, ec);
+}
+
+}  // namespace
+
+// Rendering needs a GUI application; the offscreen platform does without a display.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    new QGuiApplication(*argc, *argv);
+    std::string pattern = (std::filesystem::temp_directory_path() / "qx-format-XXXXXX").string();
+    const int fd = mkstemp(pattern.data());
+    if (fd < 0)
+        std::abort();
+    close(fd);
+    g_File = pattern;
+    std::atexit(RemoveFile);
+    return 0;
+}
+
+// The bytes as a format file in the gateway's format folder.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FILE* file = std::fopen(g_File.c_str(), "wb");
+    FUZZ_CHECK(file && std::fwrite(data, 1, size, file) == size);
+    std::fclose(file);
+
+    const std::optional<_ENGINE::CLabelFormat> format =
+        _ENGINE::CLabelFormat::Load(QString::fromStdString(g_File.string()));
+    if (!format)
+        return 0;
+
+    // A loaded format has a paper and only text boxes that can hold text.
+    FUZZ_CHECK(format->WidthMm > 0 && format->HeightMm > 0);
+    for (const _ENGINE::CLabelFormat::TEXT& text : format->Texts)
+        FUZZ_CHECK(text.Width > 0 && text.Height > 0 && text.FontMm > 0);
+
+    // Rendering gives the paper at the resolution asked for, or nothing when that is too big.
+    constexpr int kDpi = 12;
+    const QImage image = format->Render(kDpi, format->SubStrings);
+    const double width = std::round(format->WidthMm * kDpi / 25.4);
+    const double height = std::round(format->HeightMm * kDpi / 25.4);
+    if (width < 1 || height < 1 || width * height > _ENGINE::CLabelFormat::MAX_PIXELS) {
+        FUZZ_CHECK(image.isNull());
+    } else {
+        FUZZ_CHECK(image.width() == width && image.height() == height);
+    }
+    FUZZ_CHECK(format->Render(0, format->SubStrings).isNull());
+    return 0;
+}

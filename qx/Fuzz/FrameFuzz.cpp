@@ -1,0 +1,79 @@
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "Code_JsonRpcClient.h"
+#include "FuzzCheck.h"
+#include "Gcd.h"
+
+namespace {
+
+using json = nlohmann::json;
+
+// Handlers run on queue 2, so the dispatcher serves on a thread of its own.
+std::atomic<bool> g_Running{false};
+std::atomic<int64_t> g_Handled{0};
+int64_t g_Expected = 0;
+std::mutex g_Mutex;
+json g_LastData;
+_NET::Code_JsonRpcClient* g_Client = nullptr;
+_OBJ<_NET::IJsonRpcClient> g_Handle;
+
+// The notification the handler must see for this frame, if any.
+bool Expected(const json& frame, json& data) {
+    if (!frame.is_object())
+        return false;
+    const auto magic = frame.find("_MAGIC");
+    const auto type = frame.find("_TYPE");
+    const auto payload = frame.find("_DATA");
+    if (magic == frame.end() || !magic->is_string() || *magic != "ORACLE")
+        return false;
+    if (type == frame.end() || !type->is_string() || *type != "Print" || payload == frame.end())
+        return false;
+    data = *payload;
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    std::thread([] { _GCD::Run([] { g_Running = true; }, 2); }).detach();
+    while (!g_Running)
+        std::this_thread::yield();
+    g_Handle = _NET::Code_JsonRpcClient::Create("ws://127.0.0.1:9/");
+    g_Client = static_cast<_NET::Code_JsonRpcClient*>(g_Handle.get());
+    g_Handle->RegisterHandler("Print", [](_OBJ<_NET::IJsonRpcClient>, json data) {
+        std::lock_guard<std::mutex> lock(g_Mutex);
+        g_LastData = std::move(data);
+        ++g_Handled;
+    });
+    return 0;
+}
+
+// The bytes as one text frame from the MES.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string payload(reinterpret_cast<const char*>(data), size);
+    g_Client->EventProc_Network_Msg(_OBJ<_NET::IWebSocket>(), payload,
+                                    _NET::IWebSocket::OPCODE_TEXT);
+
+    // A notification reaches its handler once with its data; anything else reaches nothing.
+    json expectedData;
+    const json frame = json::parse(payload, nullptr, false);
+    const bool notification = !frame.is_discarded() && Expected(frame, expectedData);
+    g_Expected += notification;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (g_Handled < g_Expected && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    FUZZ_CHECK(g_Handled == g_Expected);
+    if (notification) {
+        std::lock_guard<std::mutex> lock(g_Mutex);
+        FUZZ_CHECK(g_LastData == expectedData);
+    }
+    return 0;
+}
