@@ -149,10 +149,12 @@ uint32_t Post(const Task& task, int32_t queue) {
     Dispatcher& d = State();
     if (d.stopping)
         return 0;
+    // The copy is made before any lock is taken, and a refused one destroyed after.
+    Task copy(task);
     if (queue == 0) {
         {
             std::lock_guard<std::mutex> lock(d.mainLock);
-            d.mainQueue.push_back(task);
+            d.mainQueue.push_back(std::move(copy));
         }
         std::lock_guard<std::mutex> lock(d.loopLock);
         d.wake = true;
@@ -170,7 +172,7 @@ uint32_t Post(const Task& task, int32_t queue) {
         lock.unlock();
         HALT();
     }
-    d.queues[queue - 1]->Post(task, id);
+    d.queues[queue - 1]->Post(std::move(copy), id);
     return id;
 }
 
