@@ -63,10 +63,8 @@ void Code_TaskQueue::Worker(Slot& slot, bool serial, uint32_t policy, uint32_t p
             Slot* next = nullptr;
             {
                 std::lock_guard<std::mutex> lock(m_Lock);
-                if (slot.handed) {
-                    slot.handed = false;
-                    --m_Handed;
-                }
+                if (m_Handed == &slot)
+                    m_Handed = nullptr;
                 if (m_Fifo.empty()) {
                     // Going idle under the queue lock: a post that follows sees busy false.
                     std::lock_guard<std::mutex> slotLock(slot.mutex);
@@ -80,7 +78,7 @@ void Code_TaskQueue::Worker(Slot& slot, bool serial, uint32_t policy, uint32_t p
                 } else {
                     taken.push_back(std::move(m_Fifo.front()));
                     m_Fifo.pop_front();
-                    if (!m_Fifo.empty() && m_Handed == 0)
+                    if (!m_Fifo.empty() && !m_Handed)
                         next = HandWork();
                 }
             }
@@ -109,8 +107,7 @@ Code_TaskQueue::Slot* Code_TaskQueue::HandWork() {
             continue;
         std::lock_guard<std::mutex> slotLock(slot.mutex);
         slot.busy = true;
-        slot.handed = true;
-        ++m_Handed;
+        m_Handed = &slot;
         return &slot;
     }
     return nullptr;
@@ -123,9 +120,10 @@ void Code_TaskQueue::Post(std::function<void()> task, uint32_t id) {
         if (m_Closed)
             return;
         m_Fifo.emplace_back(id, std::move(task));
-        // A worker already woken takes this entry, or wakes the next one if it leaves it.
-        if (m_Handed == 0)
-            woken = HandWork();
+        // A worker already handed work takes this entry, or wakes the next one if it leaves
+        // it. It is woken again in case the post that handed it work has not yet done so:
+        // progress never waits for that poster to be scheduled again.
+        woken = m_Handed ? m_Handed : HandWork();
     }
     if (woken)
         woken->wake.notify_one();

@@ -38,9 +38,8 @@ private:
     using Fifo = std::deque<Entry>;
 
     struct Slot {
-        bool busy = false;    // handed work or draining the FIFO; written under both locks
-        bool stop = false;    // written under both locks
-        bool handed = false;  // woken for work and not yet at the FIFO (queue lock)
+        bool busy = false;  // handed work or draining the FIFO; written under both locks
+        bool stop = false;  // written under both locks
         std::atomic<bool> exited{false};
         std::mutex mutex;
         std::condition_variable wake;
@@ -56,7 +55,7 @@ private:
     std::mutex m_Lock;
     bool m_Closed = false;
     uint32_t m_WorkerCount = 0;
-    uint32_t m_Handed = 0;  // slots with handed set
+    Slot* m_Handed = nullptr;  // handed work and not yet back at the FIFO
     Fifo m_Fifo;
 };
 
