@@ -62,7 +62,7 @@ void Code_TaskQueue::Worker(Slot& slot, bool serial, uint32_t policy, uint32_t p
         for (;;) {
             Slot* next = nullptr;
             {
-                std::lock_guard<std::mutex> lock(m_Lock);
+                std::lock_guard<_OS::CAdaptiveMutex> lock(m_Lock);
                 if (m_Handed == &slot)
                     m_Handed = nullptr;
                 if (m_Fifo.empty()) {
@@ -116,7 +116,7 @@ Code_TaskQueue::Slot* Code_TaskQueue::HandWork() {
 void Code_TaskQueue::Post(std::function<void()> task, uint32_t id) {
     Slot* woken = nullptr;
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        std::lock_guard<_OS::CAdaptiveMutex> lock(m_Lock);
         if (m_Closed)
             return;
         m_Fifo.emplace_back(id, std::move(task));
@@ -131,12 +131,12 @@ void Code_TaskQueue::Post(std::function<void()> task, uint32_t id) {
 
 void Code_TaskQueue::Drain() {
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        std::lock_guard<_OS::CAdaptiveMutex> lock(m_Lock);
         m_Closed = true;
     }
     for (;;) {
         std::this_thread::yield();
-        std::lock_guard<std::mutex> lock(m_Lock);
+        std::lock_guard<_OS::CAdaptiveMutex> lock(m_Lock);
         if (m_Fifo.empty())
             return;
     }
@@ -145,7 +145,7 @@ void Code_TaskQueue::Drain() {
 void Code_TaskQueue::Stop() {
     // A worker handed busy and stop drains the FIFO before it ends.
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        std::lock_guard<_OS::CAdaptiveMutex> lock(m_Lock);
         m_Closed = true;
         for (uint32_t i = 0; i < m_WorkerCount; ++i) {
             std::lock_guard<std::mutex> slotLock(m_Slots[i].mutex);

@@ -10,6 +10,7 @@
 #include <thread>
 #include <utility>
 
+#include "CAdaptiveMutex.h"
 #include "ITaskQueue.h"
 #include "Obj.h"
 #include "RefCounted.h"
@@ -52,7 +53,7 @@ private:
     Slot* HandWork();
 
     std::array<Slot, kMaxWorkers> m_Slots;
-    std::mutex m_Lock;
+    _OS::CAdaptiveMutex m_Lock;
     bool m_Closed = false;
     uint32_t m_WorkerCount = 0;
     Slot* m_Handed = nullptr;  // handed work and not yet back at the FIFO
