@@ -39,7 +39,7 @@ void CConnection::Read() {
         std::string text = beast::buffers_to_string(self->m_Buffer.data());
         self->m_Buffer.consume(self->m_Buffer.size());
         self->m_Owner.OnFrame(self, text);
-        if (!self->m_Finished)
+        if (!self->m_Finished && !self->m_Muted)
             self->Read();
     });
 }
