@@ -31,14 +31,14 @@ cleanup() {
   [ -n "${SIM_PID:-}" ] && kill "$SIM_PID" 2>/dev/null || true
   [ -n "${GW_PID:-}" ] && kill "$GW_PID" 2>/dev/null || true
   wait 2>/dev/null || true
-  rm -rf "$RUN"
+  [ -n "${KEEP_RUN:-}" ] && echo "kept $RUN" || rm -rf "$RUN"
 }
 trap cleanup EXIT
 
 "$SIMULATOR" --listen "$HOST" --job "$RUN/job.json" --load "$JOBS" --window "$WINDOW" \
   --rate "$RATE" </dev/null >"$RUN/sim.log" 2>&1 &
 SIM_PID=$!
-(cd "$RUN/work" && QT_QPA_PLATFORM=offscreen exec "$QUENLOR") >/dev/null 2>"$RUN/quenlor.err" &
+(cd "$RUN/work" && QT_QPA_PLATFORM=offscreen exec "$QUENLOR") >"$RUN/quenlor.log" 2>&1 &
 GW_PID=$!
 
 hwm() { awk '/^VmHWM/ {print $2 " " $3}' "/proc/$GW_PID/status"; }
