@@ -110,6 +110,9 @@ void CMesSimulator::Command(const std::string& line) {
             if (auto connection = call.connection.lock())
                 Answer(connection, call.call);
         }
+    } else if (verb == "status") {
+        Info("load: " + CLoadStats::Format(m_Load.Summary()) + ", unanswered " +
+             std::to_string(m_Load.Outstanding()));
     } else if (verb == "go") {
         Go();
     } else if (verb == "refuse") {

@@ -28,6 +28,7 @@ std::string Usage() {
            "  print JSON  send a print job   send TEXT  send a raw text frame\n"
            "  drop        drop the connection without a close frame\n"
            "  hold        stop answering calls   release  answer the held calls\n"
+           "  status      print the job feed's figures\n"
            "  go          start the soak's faults once the warm-up is measured\n"
            "  refuse      refuse the next \"_INITIALIZE\" and drop the connection\n"
            "  quit        stop\n";
