@@ -12,28 +12,8 @@ JOBS="${2:-10000}"
 WINDOW="${3:-16}"
 RATE="${4:-0}"
 HOST="${QX_MES_HOST:-127.0.0.1}"
-REPO="$(cd "$(dirname "$0")/.." && pwd)"
-QUENLOR="$BUILD/qx/Source/Gateway/Quenlor"
-SIMULATOR="$BUILD/qx/Tools/MesSimulator/MesSimulator"
-
-RUN="$(mktemp -d)"
-mkdir -p "$RUN/work" "$RUN/.data/var/Bartender"
-cp "$REPO/qx/Source/Engine/samples/Label_100x50.btw" "$RUN/.data/var/Bartender/"
-cat > "$RUN/job.json" <<'JOB'
-{"Type": "Label", "PrinterName": "Load", "FormatName": "Label 100x50",
- "FormatFilename": "Label_100x50.btw", "WidthInMm": 100, "HeightInMm": 50,
- "isLandscape": false, "Dpi": 203,
- "Data": {"PartNo": "QX-4711", "Description": "Load test part", "Lot": "L-0815",
-          "Quantity": "25", "Date": "2024-07-01"}}
-JOB
-
-cleanup() {
-  [ -n "${SIM_PID:-}" ] && kill "$SIM_PID" 2>/dev/null || true
-  [ -n "${GW_PID:-}" ] && kill "$GW_PID" 2>/dev/null || true
-  wait 2>/dev/null || true
-  [ -n "${KEEP_RUN:-}" ] && echo "kept $RUN" || rm -rf "$RUN"
-}
-trap cleanup EXIT
+JOB_NAME=Load
+source "$(dirname "$0")/run_setup.sh"
 
 "$SIMULATOR" --listen "$HOST" --job "$RUN/job.json" --load "$JOBS" --window "$WINDOW" \
   --rate "$RATE" </dev/null >"$RUN/sim.log" 2>&1 &

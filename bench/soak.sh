@@ -20,29 +20,8 @@ RATE="${RATE:-50}"
 WARMUP="${WARMUP:-1000}"
 # Memory may be this much above the warm-up figure (KiB), threads not at all.
 RSS_TOLERANCE_KB="${RSS_TOLERANCE_KB:-4096}"
-REPO="$(cd "$(dirname "$0")/.." && pwd)"
-QUENLOR="$BUILD/qx/Source/Gateway/Quenlor"
-SIMULATOR="$BUILD/qx/Tools/MesSimulator/MesSimulator"
-
-RUN="$(mktemp -d)"
-mkdir -p "$RUN/work" "$RUN/.data/var/Bartender"
-cp "$REPO/qx/Source/Engine/samples/Label_100x50.btw" "$RUN/.data/var/Bartender/"
-cat > "$RUN/job.json" <<'JOB'
-{"Type": "Label", "PrinterName": "Soak", "FormatName": "Label 100x50",
- "FormatFilename": "Label_100x50.btw", "WidthInMm": 100, "HeightInMm": 50,
- "isLandscape": false, "Dpi": 203,
- "Data": {"PartNo": "QX-4711", "Description": "Soak test part", "Lot": "L-0815",
-          "Quantity": "25", "Date": "2024-07-01"}}
-JOB
-
-cleanup() {
-  exec 3>&- 2>/dev/null || true
-  [ -n "${SIM_PID:-}" ] && kill "$SIM_PID" 2>/dev/null || true
-  [ -n "${GW_PID:-}" ] && kill "$GW_PID" 2>/dev/null || true
-  wait 2>/dev/null || true
-  [ -n "${KEEP_RUN:-}" ] && echo "kept $RUN" || rm -rf "$RUN"
-}
-trap cleanup EXIT
+JOB_NAME=Soak
+source "$(dirname "$0")/run_setup.sh"
 
 mkfifo "$RUN/commands"
 "$SIMULATOR" --listen "$HOST" --job "$RUN/job.json" --load "$WARMUP" --window 16 --rate "$RATE" \
