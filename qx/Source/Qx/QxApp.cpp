@@ -117,9 +117,13 @@ bool InvokeBlocking(const std::function<void()>& task) {
         if (!onMainThread) {
             // Posted under the lock: ShutdownApp either finds this call queued and drops it,
             // or we find the null pointer. A caller never waits for a loop that has ended.
+            // Taking the lock again before the task runs shows ThreadSanitizer the order the
+            // event queue gives (inside Qt, which it cannot see) between our writes and the
+            // task's reads.
             QMetaObject::invokeMethod(
                 g_Application,
                 [task, done] {
+                    { std::lock_guard<std::mutex> handedOver(g_Mutex); }
                     task();
                     done->set_value();
                 },

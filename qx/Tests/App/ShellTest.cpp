@@ -17,6 +17,7 @@
 #include "CleanupWebEngine.h"
 #include "Code_MainWindow.h"
 #include "Env.h"
+#include "GlDrivers.h"
 #include "QtMessages.h"
 #include "QxApp.h"
 #include "Reg.h"
@@ -127,6 +128,7 @@ int main(int argc, char** argv) {
     for (QWidget* widget : QApplication::topLevelWidgets())
         if (qobject_cast<QMainWindow*>(widget))
             delete widget;
+    KeepGlDriversLoaded();
     delete QCoreApplication::instance();
     return result;
 }

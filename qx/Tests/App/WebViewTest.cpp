@@ -16,6 +16,7 @@
 #include <memory>
 
 #include "Code_WebView.h"
+#include "GlDrivers.h"
 #include "HttpsTestServer.h"
 #include "QtMessages.h"
 #include "QxApp.h"
@@ -149,6 +150,7 @@ int main(int argc, char** argv) {
     for (QWidget* widget : QApplication::topLevelWidgets())
         if (qobject_cast<QMainWindow*>(widget))
             delete widget;
+    KeepGlDriversLoaded();
     delete QCoreApplication::instance();
     return result;
 }

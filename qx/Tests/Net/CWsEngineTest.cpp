@@ -30,10 +30,8 @@ struct Recorder {
 
     CWsEngine::Callback Callback() {
         return [this](const CWsMessage& message) {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                entries.push_back({message, Clock::now(), std::this_thread::get_id()});
-            }
+            std::lock_guard<std::mutex> lock(mutex);
+            entries.push_back({message, Clock::now(), std::this_thread::get_id()});
             changed.notify_all();
         };
     }

@@ -85,11 +85,10 @@ inline void RunInDispatcher(const std::function<void()>& scenario) {
 // Values handed over by other threads, with waits on their arrival.
 template <typename T>
 struct CCollector {
+    // Notifies under the lock: a waiter that sees the value may destroy the collector at once.
     void Add(T value) {
-        {
-            std::lock_guard<std::mutex> lock(m_Mutex);
-            m_Values.push_back(std::move(value));
-        }
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        m_Values.push_back(std::move(value));
         m_Changed.notify_all();
     }
 
@@ -127,10 +126,8 @@ struct CGate {
         m_Changed.wait(lock, [&] { return m_Entered; });
     }
     void Open() {
-        {
-            std::lock_guard<std::mutex> lock(m_Mutex);
-            m_Open = true;
-        }
+        std::lock_guard<std::mutex> lock(m_Mutex);
+        m_Open = true;
         m_Changed.notify_all();
     }
 

@@ -86,11 +86,9 @@ struct CWsTestPeer::Impl {
 
     template <typename F>
     void Update(F&& f) {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            f();
-            ++changes;
-        }
+        std::lock_guard<std::mutex> lock(mutex);
+        f();
+        ++changes;
         changed.notify_all();
     }
 

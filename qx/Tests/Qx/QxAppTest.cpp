@@ -7,7 +7,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "Gcd.h"
 #include "QxApp.h"
@@ -168,6 +170,48 @@ void LateCallFlow() {
 
 TEST(QxAppTest, BlockingCallRacingTheEndOfTheLoopIsReleased) {
     EXPECT_EXIT(LateCallFlow(), testing::ExitedWithCode(0), "");
+}
+
+// Plain (non-atomic) data written by a worker, read and answered on the main thread through
+// InvokeBlocking: the hand-over must order both directions, as ThreadSanitizer checks.
+void HandOverFlow() {
+    _GCD::Run(
+        [] {
+            _QX::APP::CreateApplication(g_Argc, g_Argv);
+            std::atomic<bool> done{false};
+            std::atomic<bool> allSeen{true};
+            _GCD::Post(
+                [&] {
+                    for (int i = 0; i < 200; ++i) {
+                        std::vector<int> request(4, i);
+                        std::string answer;
+                        const bool ran = _QX::APP::InvokeBlocking([&] {
+                            answer = std::to_string(request[0] + request[3]);
+                            request.assign(1, -1);
+                        });
+                        if (!ran || answer != std::to_string(2 * i) ||
+                            request != std::vector<int>{-1})
+                            allSeen = false;
+                    }
+                    done = true;
+                },
+                2);
+            // Serving the calls straight from the queue, never through the event loop's
+            // wake-up, leaves Qt's event queue as the only order between the threads.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (!done && std::chrono::steady_clock::now() < deadline)
+                QCoreApplication::sendPostedEvents();
+            Check(done, "worker finished in time");
+            Check(allSeen, "each side saw the other's writes");
+            _QX::APP::ShutdownApp();
+            _GCD::Quit();
+        },
+        2);
+    std::exit(0);
+}
+
+TEST(QxAppTest, BlockingCallHandsPlainDataBothWays) {
+    EXPECT_EXIT(HandOverFlow(), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
