@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs what the project needs (Debian 12), builds everything and runs the whole test suite.
+# Installs what the project needs (Debian 12), builds everything and runs the whole test suite:
+# the main build's tests, the same suite under AddressSanitizer with UndefinedBehaviorSanitizer,
+# and a bounded run of every fuzz target. QX_STAGES chooses stages (default "main asan fuzz").
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -18,6 +20,29 @@ if [ "${QX_SKIP_INSTALL:-0}" != "1" ]; then
 fi
 
 BUILD_DIR="${BUILD_DIR:-build}"
-cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$BUILD_DIR" -j"$(nproc)"
-ctest --test-dir "$BUILD_DIR" -j"$(nproc)" --output-on-failure
+STAGES="${QX_STAGES:-main asan fuzz}"
+JOBS="$(nproc)"
+
+for stage in $STAGES; do
+  echo "=== $stage"
+  case "$stage" in
+    main)
+      cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+      cmake --build "$BUILD_DIR" -j"$JOBS"
+      ctest --test-dir "$BUILD_DIR" -j"$JOBS" --output-on-failure
+      ;;
+    asan | tsan)
+      qx/Tests/sanitize.sh "$stage" "$BUILD_DIR-$stage"
+      ;;
+    fuzz)
+      CC=clang-14 CXX=clang++-14 cmake -S . -B "$BUILD_DIR-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DQX_FUZZ=ON -DQX_SANITIZE_ADDRESS=ON
+      cmake --build "$BUILD_DIR-fuzz" -j"$JOBS" --target qx_fuzz
+      ctest --test-dir "$BUILD_DIR-fuzz" -L fuzz -j"$JOBS" --output-on-failure
+      ;;
+    *)
+      echo "unknown stage: $stage (main, asan, tsan, fuzz)" >&2
+      exit 2
+      ;;
+  esac
+done

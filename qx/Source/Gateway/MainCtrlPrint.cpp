@@ -1,7 +1,4 @@
-#include <QBuffer>
-#include <QByteArray>
 #include <QImage>
-#include <QString>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -10,6 +7,7 @@
 
 #include "Gcd.h"
 #include "Halt.h"
+#include "LabelPng.h"
 #include "Log.h"
 #include "MainCtrl.h"
 #include "Messages.h"
@@ -66,14 +64,6 @@ bool SetSubstrings(const json& data) {
     return set(std::string(), data);
 }
 
-std::string EncodePng(const QImage& image) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG", -1);
-    return QString::fromLatin1(bytes.toBase64()).toStdString();
-}
-
 }  // namespace
 
 void EventProc_Session_onPrint(_OBJ<ISession> session, PRINT_JOB::DEF job) {
@@ -104,7 +94,7 @@ void ExecutePrint(_OBJ<ISession> session, PRINT_JOB::DEF job) {
             HALT();
         if (!g_Bartender->ExportImage(image, job.Dpi))
             return;
-        const std::string base64 = EncodePng(image);
+        const std::string base64 = LABEL_PNG::EncodeBase64(image);
         _LOG::Info(fmt::format("'{}' Image is generated", job.FormatName));
 
         const json params = MESSAGES::PrintParams(job.PrinterName, base64, job);

@@ -28,11 +28,13 @@ _OBJ<ITaskQueue> Code_TaskQueue::Create(uint32_t workers, uint32_t policy, uint3
 
 Code_TaskQueue::Code_TaskQueue(uint32_t workers, uint32_t policy, uint32_t priority) {
     const uint32_t count = std::min(workers, kMaxWorkers);
+    const bool serial = count == 1;
     try {
         for (uint32_t i = 0; i < count; ++i) {
             Slot& slot = m_Slots[i];
-            slot.thread =
-                std::thread([this, &slot, policy, priority] { Worker(slot, policy, priority); });
+            slot.thread = std::thread([this, &slot, serial, policy, priority] {
+                Worker(slot, serial, policy, priority);
+            });
             m_WorkerCount = i + 1;
         }
     } catch (...) {
@@ -46,31 +48,48 @@ Code_TaskQueue::~Code_TaskQueue() {
     Stop();
 }
 
-void Code_TaskQueue::Worker(Slot& slot, uint32_t policy, uint32_t priority) {
+void Code_TaskQueue::Worker(Slot& slot, bool serial, uint32_t policy, uint32_t priority) {
     sched_param param{};
     param.sched_priority = static_cast<int>(priority);
     pthread_setschedparam(pthread_self(), SchedPolicy(policy), &param);
 
+    Fifo taken;
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(slot.mutex);
             slot.wake.wait(lock, [&slot] { return slot.busy; });
         }
         for (;;) {
-            std::pair<uint32_t, std::function<void()>> entry;
+            Slot* next = nullptr;
             {
-                std::lock_guard<std::mutex> lock(m_Lock);
+                std::lock_guard<_OS::CAdaptiveMutex> lock(m_Lock);
+                if (m_Handed == &slot)
+                    m_Handed = nullptr;
                 if (m_Fifo.empty()) {
                     // Going idle under the queue lock: a post that follows sees busy false.
                     std::lock_guard<std::mutex> slotLock(slot.mutex);
                     slot.busy = false;
                     break;
                 }
-                entry = std::move(m_Fifo.front());
-                m_Fifo.pop_front();
+                // A single worker takes the whole FIFO at once: its tasks run in order
+                // either way. A pool worker takes one entry so that tasks start in order.
+                if (serial) {
+                    taken.swap(m_Fifo);
+                } else {
+                    taken.push_back(std::move(m_Fifo.front()));
+                    m_Fifo.pop_front();
+                    if (!m_Fifo.empty() && !m_Handed)
+                        next = HandWork();
+                }
             }
-            if (entry.first != 0 && entry.second)
-                entry.second();
+            if (next)
+                next->wake.notify_one();
+            while (!taken.empty()) {
+                Entry entry = std::move(taken.front());
+                taken.pop_front();
+                if (entry.first != 0 && entry.second)
+                    entry.second();
+            }
         }
         std::lock_guard<std::mutex> slotLock(slot.mutex);
         if (slot.stop)
@@ -79,54 +98,63 @@ void Code_TaskQueue::Worker(Slot& slot, uint32_t policy, uint32_t priority) {
     slot.exited = true;
 }
 
-void Code_TaskQueue::Post(std::function<void()> task, uint32_t id) {
-    std::unique_lock<std::mutex> lock(m_Lock);
-    if (m_Closed) {
-        lock.unlock();
-        return;
-    }
-    m_Fifo.emplace_back(id, std::move(task));
+// Under the queue lock: marks the first idle worker busy and returns it, to be woken once
+// the locks are released; nullptr when every worker is busy or exited.
+Code_TaskQueue::Slot* Code_TaskQueue::HandWork() {
     for (uint32_t i = 0; i < m_WorkerCount; ++i) {
         Slot& slot = m_Slots[i];
-        if (slot.exited)
+        if (slot.busy || slot.exited)
             continue;
         std::lock_guard<std::mutex> slotLock(slot.mutex);
-        if (!slot.busy) {
-            slot.busy = true;
-            slot.wake.notify_one();
-            break;
-        }
+        slot.busy = true;
+        m_Handed = &slot;
+        return &slot;
     }
+    return nullptr;
+}
+
+void Code_TaskQueue::Post(std::function<void()> task, uint32_t id) {
+    Slot* woken = nullptr;
+    {
+        std::lock_guard<_OS::CAdaptiveMutex> lock(m_Lock);
+        if (m_Closed)
+            return;
+        m_Fifo.emplace_back(id, std::move(task));
+        // A worker already handed work takes this entry, or wakes the next one if it leaves
+        // it. It is woken again in case the post that handed it work has not yet done so:
+        // progress never waits for that poster to be scheduled again.
+        woken = m_Handed ? m_Handed : HandWork();
+    }
+    if (woken)
+        woken->wake.notify_one();
 }
 
 void Code_TaskQueue::Drain() {
     {
-        std::lock_guard<std::mutex> lock(m_Lock);
+        std::lock_guard<_OS::CAdaptiveMutex> lock(m_Lock);
         m_Closed = true;
     }
     for (;;) {
         std::this_thread::yield();
-        std::lock_guard<std::mutex> lock(m_Lock);
+        std::lock_guard<_OS::CAdaptiveMutex> lock(m_Lock);
         if (m_Fifo.empty())
             return;
     }
 }
 
 void Code_TaskQueue::Stop() {
-    {
-        std::lock_guard<std::mutex> lock(m_Lock);
-        m_Closed = true;
-    }
     // A worker handed busy and stop drains the FIFO before it ends.
-    for (uint32_t i = 0; i < m_WorkerCount; ++i) {
-        Slot& slot = m_Slots[i];
-        {
-            std::lock_guard<std::mutex> slotLock(slot.mutex);
-            slot.busy = true;
-            slot.stop = true;
+    {
+        std::lock_guard<_OS::CAdaptiveMutex> lock(m_Lock);
+        m_Closed = true;
+        for (uint32_t i = 0; i < m_WorkerCount; ++i) {
+            std::lock_guard<std::mutex> slotLock(m_Slots[i].mutex);
+            m_Slots[i].busy = true;
+            m_Slots[i].stop = true;
         }
-        slot.wake.notify_all();
     }
+    for (uint32_t i = 0; i < m_WorkerCount; ++i)
+        m_Slots[i].wake.notify_all();
     for (uint32_t i = 0; i < m_WorkerCount; ++i) {
         if (m_Slots[i].thread.joinable())
             m_Slots[i].thread.join();

@@ -10,6 +10,7 @@
 #include <thread>
 #include <utility>
 
+#include "CAdaptiveMutex.h"
 #include "ITaskQueue.h"
 #include "Obj.h"
 #include "RefCounted.h"
@@ -17,7 +18,9 @@
 namespace _GCD {
 
 // Lock order: the queue lock before a slot's mutex, never the other way round. No lock is
-// held while a task runs or is destroyed.
+// held while a task runs or is destroyed, nor while a worker is woken. At most one worker is
+// on its way from a wake-up to the FIFO at a time: it wakes the next idle one when it leaves
+// work behind, so a burst of posts costs one wake-up per worker instead of one per task.
 struct Code_TaskQueue : ITaskQueue {
     QX_REFCOUNTED
 public:
@@ -32,9 +35,12 @@ public:
     ~Code_TaskQueue() override;
 
 private:
+    using Entry = std::pair<uint32_t, std::function<void()>>;
+    using Fifo = std::deque<Entry>;
+
     struct Slot {
-        bool busy = false;  // handed work or draining the FIFO
-        bool stop = false;
+        bool busy = false;  // handed work or draining the FIFO; written under both locks
+        bool stop = false;  // written under both locks
         std::atomic<bool> exited{false};
         std::mutex mutex;
         std::condition_variable wake;
@@ -42,14 +48,16 @@ private:
     };
 
     Code_TaskQueue(uint32_t workers, uint32_t policy, uint32_t priority);
-    void Worker(Slot& slot, uint32_t policy, uint32_t priority);
+    void Worker(Slot& slot, bool serial, uint32_t policy, uint32_t priority);
     void Stop();
+    Slot* HandWork();
 
     std::array<Slot, kMaxWorkers> m_Slots;
-    std::mutex m_Lock;
+    _OS::CAdaptiveMutex m_Lock;
     bool m_Closed = false;
     uint32_t m_WorkerCount = 0;
-    std::deque<std::pair<uint32_t, std::function<void()>>> m_Fifo;
+    Slot* m_Handed = nullptr;  // handed work and not yet back at the FIFO
+    Fifo m_Fifo;
 };
 
 }  // namespace _GCD

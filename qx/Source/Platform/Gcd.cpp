@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "CAdaptiveMutex.h"
 #include "Code_TaskQueue.h"
 #include "GcdTimer.h"
 #include "Halt.h"
@@ -22,7 +23,7 @@ namespace {
 // The dispatcher lock, the main-queue lock and the loop lock are never held together, and
 // no task runs under any of them. The dispatcher lock comes before a queue's own lock.
 struct Dispatcher {
-    std::mutex lock;  // id counter, exit tasks, stopping flag, queue array
+    _OS::CAdaptiveMutex lock;  // id counter, exit tasks, stopping flag, queue array
     uint32_t lastId = 0;
     std::atomic<bool> stopping{false};
     std::vector<_OBJ<ITaskQueue>> queues;  // element k-1 is queue k
@@ -53,7 +54,7 @@ void CreateQueues(uint32_t threads) {
     queues.push_back(Code_TaskQueue::Create(n, 0, 50));
     queues.push_back(Code_TaskQueue::Create(n, 4, 1));
     Dispatcher& d = State();
-    std::lock_guard<std::mutex> lock(d.lock);
+    std::lock_guard<_OS::CAdaptiveMutex> lock(d.lock);
     d.queues = std::move(queues);
 }
 
@@ -62,8 +63,9 @@ bool QuitSet(Dispatcher& d) {
     return d.quit;
 }
 
-bool TakeFront(std::mutex& mutex, std::deque<Task>& tasks, Task& out) {
-    std::lock_guard<std::mutex> lock(mutex);
+template <typename Mutex>
+bool TakeFront(Mutex& mutex, std::deque<Task>& tasks, Task& out) {
+    std::lock_guard<Mutex> lock(mutex);
     if (tasks.empty())
         return false;
     out = std::move(tasks.front());
@@ -100,7 +102,7 @@ void ExitPhase() {
     Dispatcher& d = State();
     std::vector<_OBJ<ITaskQueue>> queues;
     {
-        std::lock_guard<std::mutex> lock(d.lock);
+        std::lock_guard<_OS::CAdaptiveMutex> lock(d.lock);
         queues.swap(d.queues);
     }
     // Each release destroys its queue: the queue runs what is still queued, then joins.
@@ -130,7 +132,7 @@ void ExitPhase() {
 void Run(const Task& start, uint32_t threads) {
     Dispatcher& d = State();
     {
-        std::lock_guard<std::mutex> lock(d.lock);
+        std::lock_guard<_OS::CAdaptiveMutex> lock(d.lock);
         d.stopping = false;
     }
     {
@@ -149,17 +151,19 @@ uint32_t Post(const Task& task, int32_t queue) {
     Dispatcher& d = State();
     if (d.stopping)
         return 0;
+    // The copy is made before any lock is taken, and a refused one destroyed after.
+    Task copy(task);
     if (queue == 0) {
         {
             std::lock_guard<std::mutex> lock(d.mainLock);
-            d.mainQueue.push_back(task);
+            d.mainQueue.push_back(std::move(copy));
         }
         std::lock_guard<std::mutex> lock(d.loopLock);
         d.wake = true;
         d.loopWake.notify_one();
         return 0;
     }
-    std::unique_lock<std::mutex> lock(d.lock);
+    std::unique_lock<_OS::CAdaptiveMutex> lock(d.lock);
     if (d.stopping)
         return 0;
     // Id 0 means "dropped" to a queue, so the counter skips it when it wraps.
@@ -170,13 +174,13 @@ uint32_t Post(const Task& task, int32_t queue) {
         lock.unlock();
         HALT();
     }
-    d.queues[queue - 1]->Post(task, id);
+    d.queues[queue - 1]->Post(std::move(copy), id);
     return id;
 }
 
 void AtExit(const Task& task) {
     Dispatcher& d = State();
-    std::lock_guard<std::mutex> lock(d.lock);
+    std::lock_guard<_OS::CAdaptiveMutex> lock(d.lock);
     d.exitTasks.push_back(task);
 }
 
@@ -185,7 +189,7 @@ void Quit() {
     if (d.quitOnce.exchange(true))
         return;
     {
-        std::lock_guard<std::mutex> lock(d.lock);
+        std::lock_guard<_OS::CAdaptiveMutex> lock(d.lock);
         d.stopping = true;
     }
     std::lock_guard<std::mutex> lock(d.loopLock);

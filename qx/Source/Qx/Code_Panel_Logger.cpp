@@ -27,6 +27,8 @@ Code_Panel_Logger::Code_Panel_Logger(const LOGGER_DEF& def, QWidget* parent) : Q
 
     textEdit = new QTextEdit(this);
     textEdit->setReadOnly(true);
+    // Nobody can undo in a read-only view, and the history would keep every line ever logged.
+    textEdit->setUndoRedoEnabled(false);
     logger = _QX::WIDGET::Code_Logger_Qt::Create(
         def.Name, def.MaxLines < 1 ? kDefaultMaxLines : def.MaxLines, textEdit);
 

@@ -78,6 +78,7 @@ struct CWsTestPeer::Impl {
     std::string lastExtensions;
     bool answerPings = true;
     bool answerCloses = true;
+    std::shared_ptr<const Responder> responder;
 
     // Engine thread only.
     PeerConnectionPtr current;
@@ -205,6 +206,18 @@ struct CWsTestPeer::Impl {
     }
 
     void Received(const PeerConnectionPtr& c, Frame frame) {
+        if (frame.opcode == OPCODE_TEXT && frame.fin) {
+            std::shared_ptr<const Responder> respond;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                respond = responder;
+            }
+            if (respond) {
+                std::string answer = (*respond)(frame.payload);
+                if (!answer.empty())
+                    return Write(c, EncodeFrame(OPCODE_TEXT, true, answer));
+            }
+        }
         bool pings = false;
         bool closes = false;
         Update([&] {
@@ -396,6 +409,11 @@ void CWsTestPeer::SetAnswerPings(bool answer) {
 
 void CWsTestPeer::SetAnswerCloses(bool answer) {
     m_Impl->Update([&] { m_Impl->answerCloses = answer; });
+}
+
+void CWsTestPeer::SetResponder(Responder responder) {
+    auto shared = responder ? std::make_shared<const Responder>(std::move(responder)) : nullptr;
+    m_Impl->Update([&] { m_Impl->responder = std::move(shared); });
 }
 
 void CWsTestPeer::Refuse() {

@@ -79,6 +79,12 @@ struct CWsTestPeer {
     // Not answering close frames leaves the client's close handshake hanging.
     void SetAnswerCloses(bool answer);
 
+    // Called on the peer's thread with the payload of every whole text frame; a non-empty
+    // answer goes back as a text frame, and the frame it answers is not kept (long runs would
+    // fill the memory). An empty function ends it.
+    using Responder = std::function<std::string(const std::string& text)>;
+    void SetResponder(Responder responder);
+
     // Stops listening and drops every connection: connection attempts are refused.
     void Refuse();
     // Listens again on the same port.

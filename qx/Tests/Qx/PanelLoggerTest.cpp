@@ -57,6 +57,18 @@ TEST(PanelLoggerTest, LineLimitFromMaxLines) {
     }
 }
 
+// Every log line used to stay in the text's undo history, so a long-running gateway grew by a
+// few hundred bytes per line although the view keeps only its last lines.
+TEST(PanelLoggerTest, LinesLeaveNoUndoHistory) {
+    auto panel = MakePanel("undo", "Test/Undo", 3);
+    LogLines(50);
+    Button(*panel, "Blank")->click();
+    LogLines(5);
+    EXPECT_EQ(panel->textEdit->document()->blockCount(), 4);
+    EXPECT_EQ(panel->textEdit->document()->availableUndoSteps(), 0);
+    EXPECT_FALSE(panel->textEdit->document()->isUndoAvailable());
+}
+
 TEST(PanelLoggerTest, NothingStoredChecksTrace) {
     auto panel = MakePanel("fresh", "Test/Fresh", 10);
     EXPECT_TRUE(Button(*panel, "Trace")->isChecked());

@@ -16,6 +16,11 @@ CConnection::CConnection(boost::asio::ip::tcp::socket socket, CMesSimulator& own
     : m_Ws(std::move(socket)), m_Owner(owner), m_Id(id) {}
 
 void CConnection::Start() {
+    // A reply and the next job go out back to back: without this the job waits for the
+    // gateway's delayed acknowledgement of the reply (about 40 ms).
+    beast::error_code ignored;
+    beast::get_lowest_layer(m_Ws).socket().set_option(boost::asio::ip::tcp::no_delay(true),
+                                                      ignored);
     m_Ws.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
     m_Ws.read_message_max(kMaxMessage);
     m_Ws.async_accept([self = shared_from_this()](beast::error_code ec) {
@@ -39,7 +44,7 @@ void CConnection::Read() {
         std::string text = beast::buffers_to_string(self->m_Buffer.data());
         self->m_Buffer.consume(self->m_Buffer.size());
         self->m_Owner.OnFrame(self, text);
-        if (!self->m_Finished)
+        if (!self->m_Finished && !self->m_Muted)
             self->Read();
     });
 }

@@ -21,6 +21,10 @@ struct CConnection : std::enable_shared_from_this<CConnection> {
     void Close();
     // Drops the TCP connection without a closing handshake.
     void Drop();
+    // Stops reading once the frame in hand is handled: pings then go unanswered and the
+    // gateway's frames stay unread. Only Drop ends a muted connection.
+    void Mute() { m_Muted = true; }
+    bool Muted() const { return m_Muted; }
     int Id() const { return m_Id; }
 
 private:
@@ -37,6 +41,7 @@ private:
     bool m_Open = false;
     bool m_Finished = false;
     bool m_CloseRequested = false;
+    bool m_Muted = false;
 };
 
 }  // namespace MES_SIM

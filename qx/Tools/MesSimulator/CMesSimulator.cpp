@@ -28,7 +28,12 @@ std::string StringMember(const json& object, const char* key) {
 }  // namespace
 
 CMesSimulator::CMesSimulator(boost::asio::io_context& io, OPTIONS options)
-    : m_Io(io), m_Options(std::move(options)), m_StopTimer(io) {}
+    : m_Io(io),
+      m_Options(std::move(options)),
+      m_StopTimer(io),
+      m_FeedTimer(io),
+      m_Faults(m_Options.seed, std::chrono::milliseconds(m_Options.faultEveryMs)),
+      m_FaultTimer(io) {}
 
 bool CMesSimulator::Start(std::string& error) {
     if (!m_Options.frameLog.empty()) {
@@ -52,6 +57,7 @@ bool CMesSimulator::Start(std::string& error) {
     if (!m_Listener->Open(m_Options.address, m_Options.port, error))
         return false;
     m_Listener->Accept();
+    StartFeed();
     Info("listening on " + m_Options.address + ":" + std::to_string(m_Options.port));
     return true;
 }
@@ -66,8 +72,13 @@ bool CMesSimulator::LoadJobs(std::string& error) {
         }
         if (!value.is_array())
             value = json::array({value});
-        for (auto& job : value)
-            m_Jobs.push_back({std::move(job), false});
+        for (auto& job : value) {
+            // A feed copies the first job instead of sending the files' jobs.
+            if (m_Options.load > 0 && m_LoadJob.is_null())
+                m_LoadJob = job;
+            if (m_Options.load == 0)
+                m_Jobs.push_back({std::move(job), false});
+        }
     }
     return true;
 }
@@ -99,6 +110,13 @@ void CMesSimulator::Command(const std::string& line) {
             if (auto connection = call.connection.lock())
                 Answer(connection, call.call);
         }
+    } else if (verb == "status") {
+        Info("load: " + CLoadStats::Format(m_Load.Summary()) + ", unanswered " +
+             std::to_string(m_Load.Outstanding()));
+    } else if (verb == "go") {
+        Go();
+    } else if (verb == "refuse") {
+        Refuse();
     } else if (verb == "quit") {
         Stop();
     } else if (!verb.empty()) {
@@ -110,7 +128,11 @@ void CMesSimulator::Stop() {
     if (m_Stopping)
         return;
     m_Stopping = true;
+    if (m_Options.load > 0 && !m_LoadDone)
+        Info("load: stopped, " + CLoadStats::Format(m_Load.Summary()));
     Info("stopping");
+    m_FeedTimer.cancel();
+    m_FaultTimer.cancel();
     m_Listener->Close();
     for (const auto& connection : m_Connections)
         connection->Close();
@@ -126,7 +148,15 @@ void CMesSimulator::OnOpen(const std::shared_ptr<CConnection>& connection) {
         connection->Close();
         return;
     }
+    // A gateway has one connection: a muted one it has given up is dropped here.
+    const auto connections = m_Connections;
+    for (const auto& old : connections) {
+        if (old->Muted())
+            old->Drop();
+    }
     m_Connections.insert(connection);
+    // Every connection registers its formats anew.
+    m_Registered.clear();
     Info("gateway connected #" + std::to_string(connection->Id()));
 }
 
@@ -134,6 +164,7 @@ void CMesSimulator::OnClosed(const std::shared_ptr<CConnection>& connection,
                              const std::string& reason) {
     if (m_Connections.erase(connection) == 0)
         return;
+    m_Registered.clear();
     Info("gateway disconnected #" + std::to_string(connection->Id()) + ": " + reason);
     if (m_Stopping && m_Connections.empty())
         m_Io.stop();
@@ -158,6 +189,8 @@ void CMesSimulator::Answer(const std::shared_ptr<CConnection>& connection, const
     const std::string command = StringMember(call, "_CMD");
     if (command == "_INITIALIZE") {
         Reply(connection, call, !m_Options.refuseInitialize);
+        if (m_Options.refuseInitialize)
+            Info("refused _INITIALIZE on #" + std::to_string(connection->Id()));
     } else if (command == "CheckConfig") {
         if (m_Options.refuseCheckConfig) {
             Reply(connection, call, false);
@@ -202,6 +235,7 @@ void CMesSimulator::AnswerRegister(const json& call) {
         return;
     m_Registered.insert(absPath);
     SendDueJobs();
+    OnFeedRegistered();
 }
 
 void CMesSimulator::SendDueJobs() {
@@ -226,6 +260,10 @@ void CMesSimulator::SendPrint(const json& job) {
 
 void CMesSimulator::AnswerPrint(const json& call) {
     ++m_Prints;
+    if (m_Options.load > 0) {
+        OnLoadAnswer(call);
+        return;
+    }
     const std::string base64 = StringMember(call, "base64PngData");
     const auto decoded = QByteArray::fromBase64Encoding(QByteArray::fromStdString(base64),
                                                         QByteArray::AbortOnBase64DecodingErrors);
@@ -246,8 +284,10 @@ void CMesSimulator::AnswerPrint(const json& call) {
 }
 
 void CMesSimulator::SendAll(const std::string& text) {
-    for (const auto& connection : m_Connections)
-        Send(connection, text);
+    for (const auto& connection : m_Connections) {
+        if (!connection->Muted())
+            Send(connection, text);
+    }
 }
 
 void CMesSimulator::Reply(const std::shared_ptr<CConnection>& connection, const json& call, bool ok,

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "CFaultPlan.h"
+#include "CLoadStats.h"
 #include "SimOptions.h"
 
 namespace MES_SIM {
@@ -31,6 +33,9 @@ struct CMesSimulator {
     void OnClosed(const std::shared_ptr<CConnection>& connection, const std::string& reason);
 
 private:
+    // Phases of a soak run; a plain job feed stays in SOAK_NONE.
+    enum SOAK_PHASE { SOAK_NONE, SOAK_WARMUP, SOAK_WAIT_GO, SOAK_FAULTS, SOAK_SETTLE, SOAK_DONE };
+
     struct HELD_CALL {
         std::weak_ptr<CConnection> connection;
         nlohmann::json call;
@@ -54,6 +59,22 @@ private:
     void Log(const std::string& kind, const std::string& text);
     void Info(const std::string& text);
 
+    // Job feed and soak (CMesSimulatorLoad.cpp).
+    void StartFeed();
+    bool FeedReady() const;
+    void Feed();
+    void SendLoadJob();
+    void OnLoadAnswer(const nlohmann::json& call);
+    void OnFeedRegistered();
+    void Go();
+    void ScheduleFault();
+    void OnFaultDue();
+    void ApplyFault();
+    void Settle();
+    void Refuse();
+    std::string ResolveFormat(const nlohmann::json& job) const;
+    std::shared_ptr<CConnection> Current() const;
+
     boost::asio::io_context& m_Io;
     OPTIONS m_Options;
     std::shared_ptr<CListener> m_Listener;
@@ -67,6 +88,24 @@ private:
     int m_Prints = 0;
     bool m_Stopping = false;
     boost::asio::steady_timer m_StopTimer;
+
+    nlohmann::json m_LoadJob;
+    CLoadStats m_Load;
+    // The feed sends while it is not held and fewer than m_FeedLimit jobs went out.
+    int64_t m_FeedLimit = 0;
+    bool m_FeedHeld = false;
+    bool m_LoadDone = false;
+    bool m_FeedTimerArmed = false;
+    CLoadStats::Clock::time_point m_NextSend;
+    boost::asio::steady_timer m_FeedTimer;
+    SOAK_PHASE m_Soak = SOAK_NONE;
+    CLoadStats::Clock::time_point m_SoakEnd;
+    CFaultPlan m_Faults;
+    // A fault that waits for the gateway to be registered or for its jobs to be answered.
+    bool m_FaultPending = false;
+    CFaultPlan::KIND m_Fault = CFaultPlan::KIND_DROP;
+    std::map<std::string, int> m_FaultCounts;
+    boost::asio::steady_timer m_FaultTimer;
 };
 
 }  // namespace MES_SIM

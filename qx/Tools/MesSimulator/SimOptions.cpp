@@ -16,10 +16,21 @@ std::string Usage() {
            "  --frame-log FILE        write every frame received and sent to FILE\n"
            "  --png-dir DIR           save each received label image as DIR/label-N.png\n"
            "  --exit-after-prints N   stop after N label images\n"
+           "  --load N                send N numbered copies of the first --job, each\n"
+           "                          matched to its \"Print\" call, then print a summary\n"
+           "  --window N              at most N jobs unanswered at a time (16)\n"
+           "  --rate R                at most R jobs per second (no limit)\n"
+           "  --soak SECONDS          inject faults for SECONDS while the feed runs, then\n"
+           "                          settle and report (needs --load)\n"
+           "  --seed N                seed of the faults (1)\n"
+           "  --fault-every MS        mean wait between faults (5000)\n"
            "Commands on standard input, one per line:\n"
            "  print JSON  send a print job   send TEXT  send a raw text frame\n"
            "  drop        drop the connection without a close frame\n"
            "  hold        stop answering calls   release  answer the held calls\n"
+           "  status      print the job feed's figures\n"
+           "  go          start the soak's faults once the warm-up is measured\n"
+           "  refuse      refuse the next \"_INITIALIZE\" and drop the connection\n"
            "  quit        stop\n";
 }
 
@@ -38,11 +49,23 @@ bool ParsePort(const std::string& text, uint16_t& port) {
     }
 }
 
-bool ParseCount(const std::string& text, int& count) {
+template <typename T>
+bool ParseCount(const std::string& text, T& count) {
     try {
         size_t used = 0;
-        count = std::stoi(text, &used);
-        return used == text.size() && count >= 0;
+        const long long value = std::stoll(text, &used);
+        count = static_cast<T>(value);
+        return used == text.size() && value >= 0 && static_cast<long long>(count) == value;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool ParseRate(const std::string& text, double& rate) {
+    try {
+        size_t used = 0;
+        rate = std::stod(text, &used);
+        return used == text.size() && rate >= 0.0;
     } catch (const std::exception&) {
         return false;
     }
@@ -82,10 +105,39 @@ bool ParseOptions(int argc, char** argv, OPTIONS& options, std::string& error) {
                 error = "bad count: " + std::string(argv[i]);
                 return false;
             }
+        } else if (arg == "--load" || arg == "--window" || arg == "--soak" || arg == "--seed" ||
+                   arg == "--fault-every") {
+            const std::string text = value();
+            const bool ok = arg == "--load"     ? ParseCount(text, options.load)
+                            : arg == "--window" ? ParseCount(text, options.window)
+                            : arg == "--soak"   ? ParseCount(text, options.soakSeconds)
+                            : arg == "--seed"   ? ParseCount(text, options.seed)
+                                                : ParseCount(text, options.faultEveryMs);
+            if (!ok) {
+                error = "bad count: " + text;
+                return false;
+            }
+        } else if (arg == "--rate") {
+            if (!ParseRate(value(), options.rate)) {
+                error = "bad rate: " + std::string(argv[i]);
+                return false;
+            }
         } else {
             error = "unknown option: " + arg;
             return false;
         }
+    }
+    if (options.window < 1) {
+        error = "the window must hold at least one job";
+        return false;
+    }
+    if (options.load > 0 && options.jobFiles.empty()) {
+        error = "--load needs a --job to copy";
+        return false;
+    }
+    if (options.soakSeconds > 0 && options.load == 0) {
+        error = "--soak needs --load";
+        return false;
     }
     return true;
 }

@@ -20,6 +20,15 @@ struct OPTIONS {
     std::string pngDir;
     // Stop after this many label images have been received; 0 never stops.
     int exitAfterPrints = 0;
+    // Job feed: sends this many numbered copies of the first job file's job (0: no feed),
+    // at most window unanswered at a time and, with a rate, at most rate per second.
+    int64_t load = 0;
+    int window = 16;
+    double rate = 0.0;
+    // Soak: faults chosen by the seed for this many seconds while the feed runs.
+    int soakSeconds = 0;
+    uint64_t seed = 1;
+    int faultEveryMs = 5000;
 };
 
 // Fills options from argv; on failure returns false with a message in error.

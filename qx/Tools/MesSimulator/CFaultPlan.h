@@ -1,0 +1,42 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace MES_SIM {
+
+// A reproducible series of faults for a soak run: the same seed gives the same faults at the
+// same intervals on every platform.
+struct CFaultPlan {
+    enum KIND {
+        // Close the TCP connection without a closing handshake.
+        KIND_DROP,
+        // Stop reading, so pings go unanswered, until the gateway connects anew.
+        KIND_MUTE,
+        // A burst of frames that are no valid message, between live jobs.
+        KIND_MALFORMED,
+    };
+    struct FAULT {
+        KIND kind = KIND_DROP;
+        std::chrono::milliseconds delay{0};
+    };
+
+    CFaultPlan(uint64_t seed, std::chrono::milliseconds meanDelay);
+
+    // The next fault and the wait before it (exponentially distributed around the mean).
+    FAULT Next();
+    static const char* Name(KIND kind);
+    // The frames of a malformed burst; none of them is a message the gateway may act on.
+    static std::vector<std::string> MalformedFrames();
+
+private:
+    double Uniform();
+
+    std::mt19937_64 m_Random;
+    std::chrono::milliseconds m_MeanDelay;
+};
+
+}  // namespace MES_SIM

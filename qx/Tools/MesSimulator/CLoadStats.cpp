@@ -1,0 +1,94 @@
+#include "CLoadStats.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace MES_SIM {
+
+namespace {
+
+// Nearest rank of a sorted sample.
+double Percentile(const std::vector<double>& sorted, double fraction) {
+    if (sorted.empty())
+        return 0.0;
+    const auto rank = static_cast<size_t>(std::ceil(fraction * static_cast<double>(sorted.size())));
+    return sorted[std::min(sorted.size(), std::max<size_t>(rank, 1)) - 1];
+}
+
+}  // namespace
+
+int64_t CLoadStats::Send(Clock::time_point now) {
+    if (m_Sent == 0)
+        m_First = now;
+    ++m_Sent;
+    m_Pending.emplace(m_Sent, now);
+    return m_Sent;
+}
+
+CLoadStats::ANSWER CLoadStats::Answer(int64_t number, Clock::time_point now) {
+    if (number < 1 || number > m_Sent) {
+        ++m_Unknown;
+        return ANSWER_UNKNOWN;
+    }
+    const auto it = m_Pending.find(number);
+    if (it == m_Pending.end()) {
+        ++m_Duplicates;
+        return ANSWER_DUPLICATE;
+    }
+    m_Latencies.push_back(std::chrono::duration<double, std::milli>(now - it->second).count());
+    m_Pending.erase(it);
+    ++m_Answered;
+    m_Last = now;
+    return ANSWER_FIRST;
+}
+
+CLoadStats::SUMMARY CLoadStats::Summary() const {
+    SUMMARY summary;
+    summary.sent = m_Sent;
+    summary.answered = m_Answered;
+    summary.duplicates = m_Duplicates;
+    summary.unknown = m_Unknown;
+    if (m_Answered > 0) {
+        summary.seconds = std::chrono::duration<double>(m_Last - m_First).count();
+        if (summary.seconds > 0.0)
+            summary.jobsPerSecond = static_cast<double>(m_Answered) / summary.seconds;
+    }
+    std::vector<double> sorted = m_Latencies;
+    std::sort(sorted.begin(), sorted.end());
+    summary.p50 = Percentile(sorted, 0.50);
+    summary.p99 = Percentile(sorted, 0.99);
+    summary.max = sorted.empty() ? 0.0 : sorted.back();
+    return summary;
+}
+
+std::string CLoadStats::Format(const SUMMARY& s) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "sent %lld answered %lld duplicates %lld unknown %lld seconds %.2f "
+                  "jobs/s %.1f p50 %.2f ms p99 %.2f ms max %.2f ms",
+                  static_cast<long long>(s.sent), static_cast<long long>(s.answered),
+                  static_cast<long long>(s.duplicates), static_cast<long long>(s.unknown),
+                  s.seconds, s.jobsPerSecond, s.p50, s.p99, s.max);
+    return text;
+}
+
+std::string CLoadStats::PrinterName(const std::string& prefix, int64_t number) {
+    return prefix + " #" + std::to_string(number);
+}
+
+int64_t CLoadStats::NumberOf(const std::string& printerName) {
+    const auto hash = printerName.rfind(" #");
+    if (hash == std::string::npos || hash + 2 >= printerName.size())
+        return 0;
+    int64_t number = 0;
+    for (size_t i = hash + 2; i < printerName.size(); ++i) {
+        const char c = printerName[i];
+        if (c < '0' || c > '9' || number > (INT64_MAX - 9) / 10)
+            return 0;
+        number = number * 10 + (c - '0');
+    }
+    return number;
+}
+
+}  // namespace MES_SIM
