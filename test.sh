@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the project needs (Debian 12), builds everything and runs the whole test suite:
 # the main build's tests, the same suite under AddressSanitizer with UndefinedBehaviorSanitizer,
-# and a bounded run of every fuzz target. QX_STAGES chooses stages (default "main asan fuzz").
+# the suite under ThreadSanitizer, and a bounded run of every fuzz target. QX_STAGES chooses
+# stages (default "main asan tsan fuzz").
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -20,7 +21,7 @@ if [ "${QX_SKIP_INSTALL:-0}" != "1" ]; then
 fi
 
 BUILD_DIR="${BUILD_DIR:-build}"
-STAGES="${QX_STAGES:-main asan fuzz}"
+STAGES="${QX_STAGES:-main asan tsan fuzz}"
 JOBS="$(nproc)"
 
 for stage in $STAGES; do
