@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Code_JsonRpcClient.h"
+#include "Net/Code_JsonRpcClient.h"
 
 // Cost of one incoming frame on the socket's queue: parse, envelope checks and the hand-over
 // of a "Print" notification to queue 2 (its handler only counts).

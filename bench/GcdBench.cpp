@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "Gcd.h"
+#include "Platform/Gcd.h"
 
 // _GCD::Post against boost::asio::thread_pool with the same tasks (one std::function each).
 // The dispatcher runs once per process, so the benchmarks run on a thread of their own while

@@ -13,10 +13,10 @@
 #include <set>
 #include <string>
 
-#include "CUuid.h"
-#include "Code_JsonRpcClient.h"
-#include "Gcd.h"
-#include "WsTestPeer.h"
+#include "Net/Code_JsonRpcClient.h"
+#include "Net/WsTestPeer.h"
+#include "Platform/CUuid.h"
+#include "Platform/Gcd.h"
 
 // JSON-RPC round trips over loopback: the test peer answers every call with its "_ID" and
 // "_OK": true. The client's calls, reply parsing and reply callbacks (on queue 2) against a

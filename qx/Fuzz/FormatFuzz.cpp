@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "CLabelFormat.h"
+#include "Engine/CLabelFormat.h"
 #include "FuzzCheck.h"
 
 namespace {

@@ -8,9 +8,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Code_JsonRpcClient.h"
 #include "FuzzCheck.h"
-#include "Gcd.h"
+#include "Net/Code_JsonRpcClient.h"
+#include "Platform/Gcd.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "FuzzCheck.h"
-#include "PrintJob.h"
+#include "Gateway/PrintJob.h"
 
 namespace {
 

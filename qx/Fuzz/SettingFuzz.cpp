@@ -10,9 +10,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Env.h"
 #include "FuzzCheck.h"
-#include "Reg.h"
+#include "Platform/Env.h"
+#include "Platform/Reg.h"
 
 namespace {
 

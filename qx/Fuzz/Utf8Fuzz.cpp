@@ -4,7 +4,7 @@
 #include <string>
 
 #include "FuzzCheck.h"
-#include "Text.h"
+#include "Platform/Text.h"
 
 // The bytes as UTF-8 text (file names, MES frames), then as UTF-16 code units (COM strings).
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,4 +1,4 @@
-#include "CleanupWebEngine.h"
+#include "App/CleanupWebEngine.h"
 
 #include <QDebug>
 #include <QDir>

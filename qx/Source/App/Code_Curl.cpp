@@ -1,11 +1,11 @@
-#include "Code_Curl.h"
+#include "App/Code_Curl.h"
 
 #include <curl/curl.h>
 
 #include <exception>
 #include <new>
 
-#include "NetStartup.h"
+#include "Platform/NetStartup.h"
 
 namespace _NET {
 

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "ICurl.h"
-#include "Obj.h"
-#include "RefCounted.h"
+#include "App/ICurl.h"
+#include "Platform/Obj.h"
+#include "Platform/RefCounted.h"
 
 namespace _NET {
 

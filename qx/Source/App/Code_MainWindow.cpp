@@ -1,15 +1,15 @@
-#include "Code_MainWindow.h"
+#include "App/Code_MainWindow.h"
 
 #include <QCoreApplication>
 #include <QIcon>
 #include <QVBoxLayout>
 #include <QWidget>
 
-#include "Code_WebView.h"
-#include "Env.h"
-#include "Halt.h"
-#include "MakeTintedIcon.h"
-#include "QxColor.h"
+#include "App/Code_WebView.h"
+#include "Platform/Env.h"
+#include "Platform/Halt.h"
+#include "Qx/MakeTintedIcon.h"
+#include "Qx/QxColor.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "IWebView.h"
-#include "Obj.h"
-#include "Reg.h"
+#include "App/IWebView.h"
+#include "Platform/Obj.h"
+#include "Platform/Reg.h"
 
 class QIcon;
 class QVBoxLayout;

@@ -1,4 +1,4 @@
-#include "Code_WebView.h"
+#include "App/Code_WebView.h"
 
 #include <QApplication>
 #include <QUrl>
@@ -8,8 +8,8 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
-#include "DownloadManager.h"
-#include "QxApp.h"
+#include "App/DownloadManager.h"
+#include "Qx/QxApp.h"
 
 namespace _QX {
 

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "IWebView.h"
-#include "Obj.h"
-#include "RefCounted.h"
+#include "App/IWebView.h"
+#include "Platform/Obj.h"
+#include "Platform/RefCounted.h"
 
 class QWebEngineProfile;
 class QWebEngineView;

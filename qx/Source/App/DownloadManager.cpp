@@ -1,4 +1,4 @@
-#include "DownloadManager.h"
+#include "App/DownloadManager.h"
 
 #include <QDebug>
 #include <QDir>

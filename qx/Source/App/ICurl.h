@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "IRoot.h"
+#include "Platform/IRoot.h"
 
 namespace _NET {
 

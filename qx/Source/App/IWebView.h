@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "IRoot.h"
+#include "Platform/IRoot.h"
 
 class QWidget;
 

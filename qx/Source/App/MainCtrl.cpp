@@ -1,4 +1,4 @@
-#include "MainCtrl.h"
+#include "App/MainCtrl.h"
 
 #include <QCoreApplication>
 
@@ -7,14 +7,14 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Code_Curl.h"
-#include "Code_MainWindow.h"
-#include "Env.h"
-#include "Gcd.h"
-#include "Halt.h"
-#include "Log.h"
-#include "QxApp.h"
-#include "RunBrowser.h"
+#include "App/Code_Curl.h"
+#include "App/Code_MainWindow.h"
+#include "App/RunBrowser.h"
+#include "Platform/Env.h"
+#include "Platform/Gcd.h"
+#include "Platform/Halt.h"
+#include "Platform/Log.h"
+#include "Qx/QxApp.h"
 
 namespace MAIN_CTRL {
 
@@ -39,7 +39,7 @@ void CheckNetwork() {
     if (result.ok) {
         _LOG::Info("Network is ready");
         _LOG::Info("Loading...");
-        _GCD::Post(Boot, 2);
+        _GCD::Post(Boot, _GCD::QUEUE_POOL);
     } else {
         _LOG::Critical("Cannot connect to server:" + result.error);
         Abort("请连接到 MES 网络");
@@ -61,7 +61,7 @@ void WaitForQt(int argc, char** argv) {
 void Initialize(int argc, char** argv) {
     _OS::ENV::Initialize("Mes", argc, argv);
     _OS::ENV::SetDisplayName(s_DisplayTitle);
-    _GCD::Post([argc, argv] { WaitForQt(argc, argv); }, 1);
+    _GCD::Post([argc, argv] { WaitForQt(argc, argv); }, _GCD::QUEUE_SERIAL);
     _QX::APP::RunBrowser(argc, argv, "MES", "en");
     _GCD::Quit();
 }
@@ -71,11 +71,11 @@ void Initialize_QtStarted(int, char**) {
     _LOG::Level(_LOG::LEVEL_TRACE);
     _LOG::Info("System is ready");
     _LOG::Info("Checking network...");
-    _GCD::Post(CheckNetwork, 2);
+    _GCD::Post(CheckNetwork, _GCD::QUEUE_POOL);
 }
 
 void Abort(const std::string& message) {
-    _GCD::Post([message] { _QX::APP::ShutdownWithMessage(message); }, 2);
+    _GCD::Post([message] { _QX::APP::ShutdownWithMessage(message); }, _GCD::QUEUE_POOL);
 }
 
 }  // namespace MAIN_CTRL

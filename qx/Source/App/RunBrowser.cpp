@@ -1,4 +1,4 @@
-#include "RunBrowser.h"
+#include "App/RunBrowser.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -9,9 +9,9 @@
 
 #include <iostream>
 
-#include "CleanupWebEngine.h"
-#include "Code_MainWindow.h"
-#include "QxApp.h"
+#include "App/CleanupWebEngine.h"
+#include "App/Code_MainWindow.h"
+#include "Qx/QxApp.h"
 
 namespace _QX::APP {
 

@@ -8,7 +8,7 @@ namespace _QX {
 using AxObject = ::QAxObject;
 }
 #else
-#include "CAxObject.h"
+#include "Automation/CAxObject.h"
 namespace _QX {
 using AxObject = CAxObject;
 }

@@ -1,6 +1,6 @@
-#include "CAxObject.h"
+#include "Automation/CAxObject.h"
 
-#include "CAxRegistry.h"
+#include "Automation/CAxRegistry.h"
 
 namespace _QX {
 

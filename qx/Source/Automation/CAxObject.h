@@ -4,7 +4,7 @@
 #include <QString>
 #include <QVariant>
 
-#include "IAutomationObject.h"
+#include "Automation/IAutomationObject.h"
 
 namespace _QX {
 

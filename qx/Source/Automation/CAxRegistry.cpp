@@ -1,4 +1,4 @@
-#include "CAxRegistry.h"
+#include "Automation/CAxRegistry.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,7 +10,7 @@
 #include <map>
 #include <mutex>
 
-#include "IAutomationServer.h"
+#include "Automation/IAutomationServer.h"
 
 namespace _QX {
 

@@ -3,7 +3,7 @@
 #include <QString>
 #include <functional>
 
-#include "IAutomationObject.h"
+#include "Automation/IAutomationObject.h"
 
 namespace _QX {
 

@@ -4,8 +4,8 @@
 #include <QVariant>
 #include <QVariantList>
 
-#include "IRoot.h"
-#include "Obj.h"
+#include "Platform/IRoot.h"
+#include "Platform/Obj.h"
 
 namespace _QX {
 

@@ -3,7 +3,7 @@
 #include <QString>
 #include <QtPlugin>
 
-#include "IAutomationObject.h"
+#include "Automation/IAutomationObject.h"
 
 namespace _QX {
 

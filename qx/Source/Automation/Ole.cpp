@@ -1,4 +1,4 @@
-#include "Ole.h"
+#include "Automation/Ole.h"
 
 #ifdef _WIN32
 #include <ole2.h>

@@ -1,6 +1,6 @@
-#include "CEnginePlugin.h"
+#include "Engine/CEnginePlugin.h"
 
-#include "Code_EngineApplication.h"
+#include "Engine/Code_EngineApplication.h"
 
 namespace _ENGINE {
 

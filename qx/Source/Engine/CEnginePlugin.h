@@ -2,7 +2,7 @@
 
 #include <QObject>
 
-#include "IAutomationServer.h"
+#include "Automation/IAutomationServer.h"
 
 namespace _ENGINE {
 

@@ -1,4 +1,4 @@
-#include "CLabelFormat.h"
+#include "Engine/CLabelFormat.h"
 
 #include <QFile>
 #include <QPainter>

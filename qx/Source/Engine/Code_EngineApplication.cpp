@@ -1,6 +1,6 @@
-#include "Code_EngineApplication.h"
+#include "Engine/Code_EngineApplication.h"
 
-#include "Code_EngineFormats.h"
+#include "Engine/Code_EngineFormats.h"
 
 namespace _ENGINE {
 

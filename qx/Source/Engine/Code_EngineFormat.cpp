@@ -1,9 +1,9 @@
-#include "Code_EngineFormat.h"
+#include "Engine/Code_EngineFormat.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 
-#include "Code_EnginePageSetup.h"
+#include "Engine/Code_EnginePageSetup.h"
 
 namespace _ENGINE {
 

@@ -2,10 +2,10 @@
 
 #include <memory>
 
-#include "CEngine.h"
-#include "CLabelFormat.h"
-#include "IAutomationObject.h"
-#include "RefCounted.h"
+#include "Automation/IAutomationObject.h"
+#include "Engine/CEngine.h"
+#include "Engine/CLabelFormat.h"
+#include "Platform/RefCounted.h"
 
 namespace _ENGINE {
 

@@ -1,6 +1,6 @@
-#include "Code_EngineFormats.h"
+#include "Engine/Code_EngineFormats.h"
 
-#include "Code_EngineFormat.h"
+#include "Engine/Code_EngineFormat.h"
 
 namespace _ENGINE {
 

@@ -2,9 +2,9 @@
 
 #include <memory>
 
-#include "CEngine.h"
-#include "IAutomationObject.h"
-#include "RefCounted.h"
+#include "Automation/IAutomationObject.h"
+#include "Engine/CEngine.h"
+#include "Platform/RefCounted.h"
 
 namespace _ENGINE {
 

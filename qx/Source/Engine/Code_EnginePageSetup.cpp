@@ -1,4 +1,4 @@
-#include "Code_EnginePageSetup.h"
+#include "Engine/Code_EnginePageSetup.h"
 
 namespace _ENGINE {
 

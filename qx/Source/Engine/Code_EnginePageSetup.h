@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Code_EngineFormat.h"
+#include "Engine/Code_EngineFormat.h"
 
 namespace _ENGINE {
 

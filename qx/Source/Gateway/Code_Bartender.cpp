@@ -1,14 +1,14 @@
-#include "Code_Bartender.h"
+#include "Gateway/Code_Bartender.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <algorithm>
 #include <stdexcept>
 
-#include "Log.h"
-#include "Ole.h"
-#include "QxApp.h"
-#include "Text.h"
+#include "Automation/Ole.h"
+#include "Platform/Log.h"
+#include "Platform/Text.h"
+#include "Qx/QxApp.h"
 
 namespace {
 

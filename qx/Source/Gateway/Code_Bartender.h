@@ -3,10 +3,10 @@
 #include <map>
 #include <string>
 
-#include "AxObject.h"
-#include "IBartender.h"
-#include "Obj.h"
-#include "RefCounted.h"
+#include "Automation/AxObject.h"
+#include "Gateway/IBartender.h"
+#include "Platform/Obj.h"
+#include "Platform/RefCounted.h"
 
 // Drives the engine "BarTender.Application" through automation. Every engine call runs on the
 // Qt main thread while the calling thread waits, so the wrapper needs no lock; it must not be

@@ -1,4 +1,4 @@
-#include "Code_MainWindow.h"
+#include "Gateway/Code_MainWindow.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -11,21 +11,23 @@
 #include <QVBoxLayout>
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <system_error>
 
-#include "Code_Panel_Logger.h"
-#include "Env.h"
-#include "Log.h"
-#include "MainCtrl.h"
-#include "MakeTintedIcon.h"
-#include "QxApp.h"
-#include "QxColor.h"
+#include "Platform/Env.h"
+#include "Platform/Log.h"
+#include "Qx/Code_Panel_Logger.h"
+#include "Qx/MakeTintedIcon.h"
+#include "Qx/QxApp.h"
+#include "Qx/QxColor.h"
 
 namespace {
 
 // Written on the main thread only (creation, destruction); read by workers, hence atomic.
 // Cleared when the window goes, so a late SetConnected finds no window.
 std::atomic<Code_MainWindow*> s_Window{nullptr};
+// Set on the main thread before the window exists; run by the tray menu's refresh item.
+std::function<void()> s_RefreshAction;
 
 const QString kIconPath = QStringLiteral(":/Resource/Svg/qr_code.svg");
 const QSize kIconSize(48, 48);
@@ -36,6 +38,10 @@ Code_MainWindow* Code_MainWindow::Create() {
     auto* window = new Code_MainWindow;
     s_Window = window;
     return window;
+}
+
+void Code_MainWindow::SetRefreshAction(std::function<void()> action) {
+    s_RefreshAction = std::move(action);
 }
 
 Code_MainWindow::Code_MainWindow()
@@ -95,7 +101,10 @@ void Code_MainWindow::CreateTrayMenu() {
     QAction* show = trayMenu->addAction(QString::fromUtf8("显示纪录"));
     connect(show, &QAction::triggered, show, [this] { showNormal(); });
     QAction* refresh = trayMenu->addAction(QString::fromUtf8("刷新模版"));
-    connect(refresh, &QAction::triggered, refresh, [] { MAIN_CTRL::RefreshFormat(); });
+    connect(refresh, &QAction::triggered, refresh, [] {
+        if (s_RefreshAction)
+            s_RefreshAction();
+    });
     QAction* folder = trayMenu->addAction(QString::fromUtf8("模版文件夹"));
     connect(folder, &QAction::triggered, folder, [this] { OpenFormatFolder(); });
 
@@ -117,9 +126,9 @@ void Code_MainWindow::SetConnected(bool up) {
             return;
         window->iconCurrent = up ? window->iconConnected : window->iconDisconnected;
         if (up)
-            window->ShowMessage("连线成功", 1, 3);
+            window->ShowMessage("连线成功", _QX::APP::TRAY_INFORMATION, 3);
         else
-            window->ShowMessage("连线中断", 3, 3);
+            window->ShowMessage("连线中断", _QX::APP::TRAY_CRITICAL, 3);
         window->setWindowIcon(*window->iconCurrent);
         window->trayIcon->setIcon(*window->iconCurrent);
     });

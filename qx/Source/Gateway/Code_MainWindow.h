@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QMainWindow>
+#include <functional>
 #include <string>
 
-#include "Reg.h"
+#include "Platform/Reg.h"
 
 class QCloseEvent;
 class QIcon;
@@ -15,6 +16,8 @@ class QSystemTrayIcon;
 struct Code_MainWindow : QMainWindow {
     // Main thread, once, after the QApplication and _OS::ENV exist.
     static Code_MainWindow* Create();
+    // Main thread, before Create: what the tray menu's refresh item runs.
+    static void SetRefreshAction(std::function<void()> action);
     // Worker threads only: waits until the main thread has shown the state.
     static void SetConnected(bool up);
 

@@ -1,10 +1,10 @@
-#include "Code_Session.h"
+#include "Gateway/Code_Session.h"
 
 #include <functional>
 #include <utility>
 
-#include "Code_JsonRpcClient.h"
-#include "Messages.h"
+#include "Gateway/Messages.h"
+#include "Net/Code_JsonRpcClient.h"
 
 _OBJ<ISession> Code_Session::Create(const std::string& url,
                                     const ConnectionCallback& onConnection) {

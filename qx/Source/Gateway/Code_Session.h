@@ -5,10 +5,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "IJsonRpcClient.h"
-#include "ISession.h"
-#include "Obj.h"
-#include "RefCounted.h"
+#include "Gateway/ISession.h"
+#include "Net/IJsonRpcClient.h"
+#include "Platform/Obj.h"
+#include "Platform/RefCounted.h"
 
 // Announces the gateway with "_INITIALIZE" on every up event of its client, reports the
 // accepted connection and each loss, and hands every "Print" job to the print callback.

@@ -1,4 +1,4 @@
-#include "FormatFile.h"
+#include "Gateway/FormatFile.h"
 
 namespace FORMAT_FILE {
 

@@ -1,7 +1,8 @@
 #include <QApplication>
 
-#include "Code_MainWindow.h"
-#include "QxApp.h"
+#include "Gateway/Code_MainWindow.h"
+#include "Gateway/GatewayApp.h"
+#include "Qx/QxApp.h"
 
 namespace _QX::APP {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "IRoot.h"
+#include "Platform/IRoot.h"
 
 // The gateway's label engine: opens formats, makes one current, reads its page setup, fills its
 // named substrings and exports it as an image. Paths are UTF-16 with either separator.

@@ -5,9 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "IRoot.h"
-#include "Obj.h"
-#include "PrintJob.h"
+#include "Gateway/PrintJob.h"
+#include "Platform/IRoot.h"
+#include "Platform/Obj.h"
 
 // The gateway's one connection to the MES.
 struct ISession : IRoot {

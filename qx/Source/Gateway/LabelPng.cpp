@@ -1,4 +1,4 @@
-#include "LabelPng.h"
+#include "Gateway/LabelPng.h"
 
 #include <QBuffer>
 #include <QByteArray>

@@ -1,4 +1,4 @@
-#include "MainCtrl.h"
+#include "Gateway/MainCtrl.h"
 
 #include <chrono>
 #include <string>
@@ -7,14 +7,16 @@
 
 #include <spdlog/fmt/fmt.h>
 
-#include "Code_Bartender.h"
-#include "Code_Session.h"
-#include "Env.h"
-#include "Gcd.h"
-#include "Halt.h"
-#include "Log.h"
-#include "QxApp.h"
-#include "Text.h"
+#include "Gateway/Code_Bartender.h"
+#include "Gateway/Code_MainWindow.h"
+#include "Gateway/Code_Session.h"
+#include "Gateway/GatewayApp.h"
+#include "Platform/Env.h"
+#include "Platform/Gcd.h"
+#include "Platform/Halt.h"
+#include "Platform/Log.h"
+#include "Platform/Text.h"
+#include "Qx/QxApp.h"
 
 namespace MAIN_CTRL {
 
@@ -60,7 +62,8 @@ bool ReadConfig() {
 void Initialize(int argc, char** argv) {
     _OS::ENV::Initialize(kAppId, argc, argv);
     _OS::ENV::SetDisplayName(kDisplayTitle);
-    _GCD::Post(WaitQtStarted, 1);
+    _GCD::Post(WaitQtStarted, _GCD::QUEUE_SERIAL);
+    Code_MainWindow::SetRefreshAction(RefreshFormat);
     _QX::APP::Run(argc, argv, _OS::ENV::GetAppName(), kLanguage);
     if (g_Session)
         g_Session->Disconnect();

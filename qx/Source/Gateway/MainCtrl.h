@@ -5,11 +5,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "FormatFile.h"
-#include "IBartender.h"
-#include "ISession.h"
-#include "Obj.h"
-#include "PrintJob.h"
+#include "Gateway/FormatFile.h"
+#include "Gateway/IBartender.h"
+#include "Gateway/ISession.h"
+#include "Gateway/PrintJob.h"
+#include "Platform/Obj.h"
 
 // The gateway's controller: start-up and stop, connection events, format registration,
 // print execution and the tray menu's refresh.

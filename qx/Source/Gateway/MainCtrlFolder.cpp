@@ -4,9 +4,9 @@
 
 #include <spdlog/fmt/fmt.h>
 
-#include "Log.h"
-#include "MainCtrl.h"
-#include "Text.h"
+#include "Gateway/MainCtrl.h"
+#include "Platform/Log.h"
+#include "Platform/Text.h"
 
 namespace fs = std::filesystem;
 

@@ -4,14 +4,15 @@
 
 #include <spdlog/fmt/fmt.h>
 
-#include "Env.h"
-#include "Gcd.h"
-#include "Halt.h"
-#include "Log.h"
-#include "MainCtrl.h"
-#include "Messages.h"
-#include "QxApp.h"
-#include "Text.h"
+#include "Gateway/GatewayApp.h"
+#include "Gateway/MainCtrl.h"
+#include "Gateway/Messages.h"
+#include "Platform/Env.h"
+#include "Platform/Gcd.h"
+#include "Platform/Halt.h"
+#include "Platform/Log.h"
+#include "Platform/Text.h"
+#include "Qx/QxApp.h"
 
 using nlohmann::json;
 
@@ -79,7 +80,7 @@ void EventProc_onCheckConfig(_OBJ<ISession> session, bool ok, json reply) {
         for (const json& item : *items) {
             if (!item.is_object())
                 continue;
-            _GCD::Post([session, item] { RegisterFormat(session, item); }, 1);
+            _GCD::Post([session, item] { RegisterFormat(session, item); }, _GCD::QUEUE_SERIAL);
         }
     } catch (...) {
         // A reply that cannot be read registers nothing.
@@ -125,9 +126,10 @@ void RefreshFormat() {
                 HALT();
             g_Bartender->CloseAll();
             SendConfig(g_Session);
-            _QX::APP::ShowTrayMessage(_OS::ENV::GetDisplayName(), "模版已刷新", 1, 3);
+            _QX::APP::ShowTrayMessage(_OS::ENV::GetDisplayName(), "模版已刷新",
+                                      _QX::APP::TRAY_INFORMATION, 3);
         },
-        1);
+        _GCD::QUEUE_SERIAL);
 }
 
 }  // namespace MAIN_CTRL

@@ -5,13 +5,13 @@
 
 #include <spdlog/fmt/fmt.h>
 
-#include "Gcd.h"
-#include "Halt.h"
-#include "LabelPng.h"
-#include "Log.h"
-#include "MainCtrl.h"
-#include "Messages.h"
-#include "Text.h"
+#include "Gateway/LabelPng.h"
+#include "Gateway/MainCtrl.h"
+#include "Gateway/Messages.h"
+#include "Platform/Gcd.h"
+#include "Platform/Halt.h"
+#include "Platform/Log.h"
+#include "Platform/Text.h"
 
 using nlohmann::json;
 
@@ -67,7 +67,7 @@ bool SetSubstrings(const json& data) {
 }  // namespace
 
 void EventProc_Session_onPrint(_OBJ<ISession> session, PRINT_JOB::DEF job) {
-    _GCD::Post([session, job] { ExecutePrint(session, job); }, 1);
+    _GCD::Post([session, job] { ExecutePrint(session, job); }, _GCD::QUEUE_SERIAL);
 }
 
 void ExecutePrint(_OBJ<ISession> session, PRINT_JOB::DEF job) {

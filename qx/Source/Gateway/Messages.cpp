@@ -1,4 +1,4 @@
-#include "Messages.h"
+#include "Gateway/Messages.h"
 
 namespace MESSAGES {
 

@@ -5,8 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "FormatFile.h"
-#include "PrintJob.h"
+#include "Gateway/FormatFile.h"
+#include "Gateway/PrintJob.h"
 
 // The gateway's messages to and from the MES: their names and the parameters they carry.
 namespace MESSAGES {

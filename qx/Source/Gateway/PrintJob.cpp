@@ -1,4 +1,4 @@
-#include "PrintJob.h"
+#include "Gateway/PrintJob.h"
 
 #include <cmath>
 #include <limits>

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "Obj.h"
+#include "Platform/Obj.h"
 
 namespace _NET {
 

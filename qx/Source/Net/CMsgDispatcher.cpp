@@ -1,8 +1,8 @@
-#include "CMsgDispatcher.h"
+#include "Net/CMsgDispatcher.h"
 
 #include <nlohmann/json.hpp>
 
-#include "Gcd.h"
+#include "Platform/Gcd.h"
 
 namespace _NET {
 
@@ -12,7 +12,8 @@ void CMsgDispatcher::Dispatch(_OBJ<IJsonRpcClient> client, const std::string& ty
     if (it == m_Handlers.end())
         return;
     try {
-        _GCD::Post([handler = it->second, client, data] { handler(client, data); }, 2);
+        _GCD::Post([handler = it->second, client, data] { handler(client, data); },
+                   _GCD::QUEUE_POOL);
     } catch (...) {
     }
 }

@@ -4,7 +4,7 @@
 #include <nlohmann/json_fwd.hpp>
 #include <string>
 
-#include "IJsonRpcClient.h"
+#include "Net/IJsonRpcClient.h"
 
 namespace _NET {
 

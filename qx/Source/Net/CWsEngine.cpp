@@ -1,4 +1,4 @@
-#include "CWsEngine.h"
+#include "Net/CWsEngine.h"
 
 #include <algorithm>
 #include <atomic>
@@ -14,8 +14,8 @@
 #include <optional>
 #include <thread>
 
-#include "CWsUrl.h"
-#include "Halt.h"
+#include "Net/CWsUrl.h"
+#include "Platform/Halt.h"
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "CWsMessage.h"
+#include "Net/CWsMessage.h"
 
 namespace _NET {
 

@@ -1,4 +1,4 @@
-#include "CWsUrl.h"
+#include "Net/CWsUrl.h"
 
 #include <cctype>
 

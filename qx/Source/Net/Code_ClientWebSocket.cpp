@@ -1,7 +1,7 @@
-#include "Code_ClientWebSocket.h"
+#include "Net/Code_ClientWebSocket.h"
 
-#include "Gcd.h"
-#include "NetStartup.h"
+#include "Platform/Gcd.h"
+#include "Platform/NetStartup.h"
 
 namespace _NET {
 
@@ -10,7 +10,6 @@ namespace {
 constexpr std::chrono::seconds kPingInterval{7};
 constexpr std::chrono::milliseconds kMaxRetryWait{10000};
 constexpr std::chrono::milliseconds kMinRetryWait{1000};
-constexpr int32_t kEventQueue = 1;
 
 }  // namespace
 
@@ -80,7 +79,7 @@ void Code_ClientWebSocket::Proc_Callback(const CWsMessage& message) {
                         self->m_OnMessage(_OBJ<IWebSocket>(self), payload, opcode);
                     }
                 },
-                kEventQueue);
+                _GCD::QUEUE_SERIAL);
             return;
         }
         case CWsMessage::TYPE_OPEN:
@@ -107,7 +106,7 @@ void Code_ClientWebSocket::PostConnection(bool connected) {
                 self->m_OnConnection(_OBJ<IWebSocket>(self), connected);
             }
         },
-        kEventQueue);
+        _GCD::QUEUE_SERIAL);
 }
 
 }  // namespace _NET

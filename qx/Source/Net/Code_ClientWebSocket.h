@@ -6,11 +6,11 @@
 #include <mutex>
 #include <string>
 
-#include "CAnchor.h"
-#include "CWsEngine.h"
-#include "IWebSocket.h"
-#include "Obj.h"
-#include "RefCounted.h"
+#include "Net/CAnchor.h"
+#include "Net/CWsEngine.h"
+#include "Net/IWebSocket.h"
+#include "Platform/Obj.h"
+#include "Platform/RefCounted.h"
 
 namespace _NET {
 

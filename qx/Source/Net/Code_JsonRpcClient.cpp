@@ -1,18 +1,16 @@
-#include "Code_JsonRpcClient.h"
+#include "Net/Code_JsonRpcClient.h"
 
 #include <nlohmann/json.hpp>
 
-#include "CUuid.h"
-#include "Code_ClientWebSocket.h"
-#include "Gcd.h"
-#include "Halt.h"
-#include "NetStartup.h"
+#include "Net/Code_ClientWebSocket.h"
+#include "Platform/CUuid.h"
+#include "Platform/Gcd.h"
+#include "Platform/Halt.h"
+#include "Platform/NetStartup.h"
 
 namespace _NET {
 
 namespace {
-
-constexpr int32_t kReplyQueue = 2;
 
 std::string Serialise(const nlohmann::json& message) {
     return message.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
@@ -130,7 +128,8 @@ void Code_JsonRpcClient::EventProc_Network_Msg(_OBJ<IWebSocket>, const std::stri
             callback = std::move(it->second);
             m_Pending.erase(it);
         }
-        _GCD::Post([callback, ok, reply = std::move(frame)] { callback(ok, reply); }, kReplyQueue);
+        _GCD::Post([callback, ok, reply = std::move(frame)] { callback(ok, reply); },
+                   _GCD::QUEUE_POOL);
     } catch (...) {
     }
 }

@@ -6,12 +6,12 @@
 #include <nlohmann/json_fwd.hpp>
 #include <string>
 
-#include "CAnchor.h"
-#include "CMsgDispatcher.h"
-#include "IJsonRpcClient.h"
-#include "IWebSocket.h"
-#include "Obj.h"
-#include "RefCounted.h"
+#include "Net/CAnchor.h"
+#include "Net/CMsgDispatcher.h"
+#include "Net/IJsonRpcClient.h"
+#include "Net/IWebSocket.h"
+#include "Platform/Obj.h"
+#include "Platform/RefCounted.h"
 
 namespace _NET {
 

@@ -4,8 +4,8 @@
 #include <nlohmann/json_fwd.hpp>
 #include <string>
 
-#include "IRoot.h"
-#include "Obj.h"
+#include "Platform/IRoot.h"
+#include "Platform/Obj.h"
 
 namespace _NET {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "IRoot.h"
+#include "Platform/IRoot.h"
 
 namespace _NET {
 

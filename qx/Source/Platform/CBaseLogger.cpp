@@ -1,4 +1,4 @@
-#include "CBaseLogger.h"
+#include "Platform/CBaseLogger.h"
 
 #include <spdlog/spdlog.h>
 

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "Log.h"
+#include "Platform/Log.h"
 
 namespace spdlog {
 class logger;

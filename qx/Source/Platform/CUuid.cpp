@@ -1,4 +1,4 @@
-#include "CUuid.h"
+#include "Platform/CUuid.h"
 
 #include <cstring>
 #include <mutex>

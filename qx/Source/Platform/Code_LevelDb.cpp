@@ -1,4 +1,4 @@
-#include "Code_LevelDb.h"
+#include "Platform/Code_LevelDb.h"
 
 #include <memory>
 #include <system_error>

@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <mutex>
 
-#include "ILevelDb.h"
-#include "Obj.h"
-#include "RefCounted.h"
+#include "Platform/ILevelDb.h"
+#include "Platform/Obj.h"
+#include "Platform/RefCounted.h"
 
 namespace leveldb {
 class DB;

@@ -1,4 +1,4 @@
-#include "Code_RegDatabase.h"
+#include "Platform/Code_RegDatabase.h"
 
 namespace _OS::ENV {
 

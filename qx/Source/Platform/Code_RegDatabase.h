@@ -1,9 +1,9 @@
 #pragma once
 
-#include "ILevelDb.h"
-#include "IRegDatabase.h"
-#include "Obj.h"
-#include "RefCounted.h"
+#include "Platform/ILevelDb.h"
+#include "Platform/IRegDatabase.h"
+#include "Platform/Obj.h"
+#include "Platform/RefCounted.h"
 
 namespace _OS::ENV {
 

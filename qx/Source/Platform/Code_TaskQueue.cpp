@@ -1,4 +1,4 @@
-#include "Code_TaskQueue.h"
+#include "Platform/Code_TaskQueue.h"
 
 #include <pthread.h>
 #include <sched.h>

@@ -10,10 +10,10 @@
 #include <thread>
 #include <utility>
 
-#include "CAdaptiveMutex.h"
-#include "ITaskQueue.h"
-#include "Obj.h"
-#include "RefCounted.h"
+#include "Platform/CAdaptiveMutex.h"
+#include "Platform/ITaskQueue.h"
+#include "Platform/Obj.h"
+#include "Platform/RefCounted.h"
 
 namespace _GCD {
 

@@ -1,13 +1,13 @@
-#include "Env.h"
+#include "Platform/Env.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
 #include <system_error>
 
-#include "Code_LevelDb.h"
-#include "Code_RegDatabase.h"
-#include "HiddenFile.h"
+#include "Platform/Code_LevelDb.h"
+#include "Platform/Code_RegDatabase.h"
+#include "Platform/HiddenFile.h"
 
 namespace fs = std::filesystem;
 

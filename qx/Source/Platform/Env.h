@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <string>
 
-#include "IRegDatabase.h"
-#include "Obj.h"
+#include "Platform/IRegDatabase.h"
+#include "Platform/Obj.h"
 
 // The process environment: application id, display name, the data root beside the working
 // directory and the settings registry. Set up once, on the main thread, before anything reads

@@ -1,4 +1,4 @@
-#include "Gcd.h"
+#include "Platform/Gcd.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,12 +9,12 @@
 #include <utility>
 #include <vector>
 
-#include "CAdaptiveMutex.h"
-#include "Code_TaskQueue.h"
-#include "GcdTimer.h"
-#include "Halt.h"
-#include "ITaskQueue.h"
-#include "Obj.h"
+#include "Platform/CAdaptiveMutex.h"
+#include "Platform/Code_TaskQueue.h"
+#include "Platform/GcdTimer.h"
+#include "Platform/Halt.h"
+#include "Platform/ITaskQueue.h"
+#include "Platform/Obj.h"
 
 namespace _GCD {
 

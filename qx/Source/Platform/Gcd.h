@@ -8,6 +8,12 @@
 namespace _GCD {
 
 using Task = std::function<void()>;
+
+// Queue numbers for Post.
+constexpr int32_t QUEUE_MAIN = 0;    // the main thread's loop
+constexpr int32_t QUEUE_SERIAL = 1;  // one worker, tasks strictly in order
+constexpr int32_t QUEUE_POOL = 2;    // one worker per hardware thread
+constexpr int32_t QUEUE_SPARE = 3;   // a second pool of the same size
 using TimerTask = std::function<bool()>;
 
 // Runs the start task on the calling thread (which becomes the main thread), then serves

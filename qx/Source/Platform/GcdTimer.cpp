@@ -1,4 +1,4 @@
-#include "GcdTimer.h"
+#include "Platform/GcdTimer.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "Gcd.h"
+#include "Platform/Gcd.h"
 
 namespace _GCD {
 

@@ -1,4 +1,4 @@
-#include "Halt.h"
+#include "Platform/Halt.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "HiddenFile.h"
+#include "Platform/HiddenFile.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -4,8 +4,8 @@
 #include <sstream>
 #include <string>
 
-#include "IRoot.h"
-#include "Log.h"
+#include "Platform/IRoot.h"
+#include "Platform/Log.h"
 
 namespace _LOG {
 

@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "IRoot.h"
+#include "Platform/IRoot.h"
 
 namespace _OS::ENV {
 

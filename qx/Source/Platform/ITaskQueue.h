@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "IRoot.h"
+#include "Platform/IRoot.h"
 
 namespace _GCD {
 

@@ -1,11 +1,11 @@
-#include "Log.h"
+#include "Platform/Log.h"
 
 #include <spdlog/cfg/env.h>
 #include <spdlog/spdlog.h>
 
 #include <mutex>
 
-#include "Gcd.h"
+#include "Platform/Gcd.h"
 
 namespace _LOG {
 

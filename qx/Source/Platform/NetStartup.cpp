@@ -1,9 +1,9 @@
-#include "NetStartup.h"
+#include "Platform/NetStartup.h"
 
 #include <iostream>
 
-#include "Gcd.h"
-#include "Winsock.h"
+#include "Platform/Gcd.h"
+#include "Platform/Winsock.h"
 
 namespace _NET {
 

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "Halt.h"
+#include "Platform/Halt.h"
 
 // Handle through which objects are held and passed: one reference per non-empty handle.
 // The empty handle stands for no object; factories return it when creation fails.
@@ -12,14 +12,16 @@ public:
     _OBJ() = default;
     _OBJ(std::nullptr_t) {}
     _OBJ(T* p) : m_P(p) {
-        if (m_P) m_P->AddRef();
+        if (m_P)
+            m_P->AddRef();
     }
     _OBJ(const _OBJ& other) : _OBJ(other.m_P) {}
     _OBJ(_OBJ&& other) noexcept : m_P(std::exchange(other.m_P, nullptr)) {}
     template <typename U>
     _OBJ(const _OBJ<U>& other) : _OBJ(other.get()) {}
     ~_OBJ() {
-        if (m_P) m_P->Release();
+        if (m_P)
+            m_P->Release();
     }
 
     _OBJ& operator=(const _OBJ& other) {
@@ -37,7 +39,8 @@ public:
     explicit operator bool() const { return m_P != nullptr; }
     T* get() const { return m_P; }
     T* operator->() const {
-        if (!m_P) HALT();
+        if (!m_P)
+            HALT();
         return m_P;
     }
     T& operator*() const { return *operator->(); }

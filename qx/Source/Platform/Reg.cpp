@@ -1,4 +1,4 @@
-#include "Reg.h"
+#include "Platform/Reg.h"
 
 #include <cmath>
 #include <cstdint>

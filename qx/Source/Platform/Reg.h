@@ -5,9 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Env.h"
-#include "IRegDatabase.h"
-#include "Obj.h"
+#include "Platform/Env.h"
+#include "Platform/IRegDatabase.h"
+#include "Platform/Obj.h"
 
 namespace _OS::ENV {
 

@@ -1,4 +1,4 @@
-#include "Text.h"
+#include "Platform/Text.h"
 
 #include <cstdint>
 #include <locale>

@@ -1,4 +1,4 @@
-#include "Winsock.h"
+#include "Platform/Winsock.h"
 
 #include <utility>
 

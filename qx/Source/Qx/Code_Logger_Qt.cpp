@@ -1,12 +1,12 @@
-#include "Code_Logger_Qt.h"
+#include "Qx/Code_Logger_Qt.h"
 
 #include <spdlog/details/synchronous_factory.h>
 #include <spdlog/spdlog.h>
 #include <mutex>
 #include <sstream>
 
-#include "Log.h"
-#include "drav_qt_color_sink.h"
+#include "Platform/Log.h"
+#include "Qx/drav_qt_color_sink.h"
 
 namespace _QX::WIDGET {
 

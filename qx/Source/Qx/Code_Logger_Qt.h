@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "CBaseLogger.h"
-#include "ILogger.h"
-#include "Obj.h"
-#include "RefCounted.h"
+#include "Platform/CBaseLogger.h"
+#include "Platform/ILogger.h"
+#include "Platform/Obj.h"
+#include "Platform/RefCounted.h"
 
 class QTextEdit;
 

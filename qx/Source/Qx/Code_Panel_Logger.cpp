@@ -1,4 +1,4 @@
-#include "Code_Panel_Logger.h"
+#include "Qx/Code_Panel_Logger.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
@@ -9,8 +9,8 @@
 #include <QTextEdit>
 #include <QVBoxLayout>
 
-#include "Code_Logger_Qt.h"
-#include "Log.h"
+#include "Platform/Log.h"
+#include "Qx/Code_Logger_Qt.h"
 
 namespace _QX::PANEL {
 

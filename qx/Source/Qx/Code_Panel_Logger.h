@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "ILogger.h"
-#include "Obj.h"
-#include "Reg.h"
+#include "Platform/ILogger.h"
+#include "Platform/Obj.h"
+#include "Platform/Reg.h"
 
 class QTextEdit;
 

@@ -1,4 +1,4 @@
-#include "MakeTintedIcon.h"
+#include "Qx/MakeTintedIcon.h"
 
 #include <QPainter>
 #include <QPixmap>

@@ -1,4 +1,4 @@
-#include "QxApp.h"
+#include "Qx/QxApp.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -9,7 +9,7 @@
 #include <memory>
 #include <utility>
 
-#include "Gcd.h"
+#include "Platform/Gcd.h"
 
 namespace _QX::APP {
 
@@ -102,7 +102,7 @@ void ShutdownApp() {
             std::lock_guard<std::mutex> lock(g_Mutex);
             app->deleteLater();
         },
-        1);
+        _GCD::QUEUE_SERIAL);
 }
 
 bool InvokeBlocking(const std::function<void()>& task) {

@@ -26,13 +26,6 @@ extern QSystemTrayIcon* g_TrayIcon;
 // Set once, just before the event loop starts; never cleared.
 extern std::atomic<bool> g_QtStarted;
 
-// The gateway's whole Qt life on the main thread; returns after the loop ended and
-// ShutdownApp ran. Defined with the gateway's window.
-void Run(int argc, char** argv, const std::string& appId, const std::string& language);
-// Gateway only: shows the connection state in its window; waits for the main thread.
-// Defined with the gateway's window.
-void NotifyConnected(bool connected);
-
 QApplication* CreateApplication(int argc, char** argv);
 // The translation language of a locale: "en" unless Chinese; Chinese gives "zh_CN" in
 // Simplified Han script, "zh_TW" in Traditional Han script, and none (empty) in any other.
@@ -54,8 +47,11 @@ bool InvokeBlocking(const std::function<void()>& task);
 // Worker threads: the "Shutdown" box on the main thread, then the end of the event loop.
 // Returns once the box has been closed.
 void ShutdownWithMessage(const std::string& text);
-// Any thread: a tray balloon on the main thread; never waits. kind 1 information,
-// 2 warning, 3 critical, anything else no icon.
+// Icon kinds of a tray balloon; any other value shows none.
+constexpr int TRAY_INFORMATION = 1;
+constexpr int TRAY_WARNING = 2;
+constexpr int TRAY_CRITICAL = 3;
+// Any thread: a tray balloon on the main thread; never waits.
 void ShowTrayMessage(std::string title, std::string text, int kind, int seconds);
 
 }  // namespace _QX::APP

@@ -1,4 +1,4 @@
-#include "QxColor.h"
+#include "Qx/QxColor.h"
 
 namespace _QX::COLOR {
 

@@ -1,7 +1,7 @@
 #include <QApplication>
 #include <QSystemTrayIcon>
 
-#include "QxApp.h"
+#include "Qx/QxApp.h"
 
 namespace _QX::APP {
 
@@ -23,11 +23,11 @@ void ShowTrayMessage(std::string title, std::string text, int kind, int seconds)
         return;
 
     QSystemTrayIcon::MessageIcon icon = QSystemTrayIcon::NoIcon;
-    if (kind == 1)
+    if (kind == TRAY_INFORMATION)
         icon = QSystemTrayIcon::Information;
-    if (kind == 2)
+    if (kind == TRAY_WARNING)
         icon = QSystemTrayIcon::Warning;
-    if (kind == 3)
+    if (kind == TRAY_CRITICAL)
         icon = QSystemTrayIcon::Critical;
     const QString qtitle = QString::fromStdString(title);
     const QString qtext = QString::fromStdString(text);

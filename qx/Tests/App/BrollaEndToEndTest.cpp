@@ -11,10 +11,10 @@
 #include <memory>
 #include <thread>
 
-#include "ChildProcess.h"
-#include "HttpsTestServer.h"
-#include "TestDir.h"
-#include "X11Probe.h"
+#include "App/ChildProcess.h"
+#include "App/HttpsTestServer.h"
+#include "App/TestDir.h"
+#include "App/X11Probe.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ChildProcess.h"
+#include "App/ChildProcess.h"
 
 #include <signal.h>
 #include <sys/wait.h>

@@ -7,9 +7,9 @@
 #include <chrono>
 #include <memory>
 
-#include "Code_Curl.h"
-#include "HttpsTestServer.h"
-#include "TestDir.h"
+#include "App/Code_Curl.h"
+#include "App/HttpsTestServer.h"
+#include "App/TestDir.h"
 
 namespace {
 

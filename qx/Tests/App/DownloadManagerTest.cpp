@@ -4,8 +4,8 @@
 #include <QFile>
 #include <QStandardPaths>
 
-#include "DownloadManager.h"
-#include "TestDir.h"
+#include "App/DownloadManager.h"
+#include "App/TestDir.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "GlDrivers.h"
+#include "App/GlDrivers.h"
 
 #include <dlfcn.h>
 #include <link.h>

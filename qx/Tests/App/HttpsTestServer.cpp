@@ -1,4 +1,4 @@
-#include "HttpsTestServer.h"
+#include "App/HttpsTestServer.h"
 
 #include <boost/asio.hpp>
 #include <boost/asio/ssl.hpp>

@@ -14,10 +14,10 @@
 #include <filesystem>
 #include <thread>
 
-#include "Gcd.h"
-#include "MainCtrl.h"
-#include "QxApp.h"
-#include "TestDir.h"
+#include "App/MainCtrl.h"
+#include "App/TestDir.h"
+#include "Platform/Gcd.h"
+#include "Qx/QxApp.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "QtMessages.h"
+#include "App/QtMessages.h"
 
 #include <QtGlobal>
 

@@ -14,14 +14,14 @@
 #include <fstream>
 #include <thread>
 
-#include "CleanupWebEngine.h"
-#include "Code_MainWindow.h"
-#include "Env.h"
-#include "GlDrivers.h"
-#include "QtMessages.h"
-#include "QxApp.h"
-#include "Reg.h"
-#include "TestDir.h"
+#include "App/CleanupWebEngine.h"
+#include "App/Code_MainWindow.h"
+#include "App/GlDrivers.h"
+#include "App/QtMessages.h"
+#include "App/TestDir.h"
+#include "Platform/Env.h"
+#include "Platform/Reg.h"
+#include "Qx/QxApp.h"
 
 namespace {
 

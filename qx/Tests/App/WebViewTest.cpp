@@ -15,12 +15,12 @@
 #include <fstream>
 #include <memory>
 
-#include "Code_WebView.h"
-#include "GlDrivers.h"
-#include "HttpsTestServer.h"
-#include "QtMessages.h"
-#include "QxApp.h"
-#include "TestDir.h"
+#include "App/Code_WebView.h"
+#include "App/GlDrivers.h"
+#include "App/HttpsTestServer.h"
+#include "App/QtMessages.h"
+#include "App/TestDir.h"
+#include "Qx/QxApp.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "X11Probe.h"
+#include "App/X11Probe.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>

@@ -7,9 +7,9 @@
 #include <QTemporaryDir>
 #include <vector>
 
-#include "CAxObject.h"
-#include "CAxRegistry.h"
-#include "RefCounted.h"
+#include "Automation/CAxObject.h"
+#include "Automation/CAxRegistry.h"
+#include "Platform/RefCounted.h"
 
 namespace {
 

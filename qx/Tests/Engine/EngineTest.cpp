@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "CAxObject.h"
+#include "Automation/CAxObject.h"
 
 namespace {
 

@@ -16,10 +16,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "CAxRegistry.h"
-#include "Code_Bartender.h"
-#include "Gcd.h"
-#include "QxApp.h"
+#include "Automation/CAxRegistry.h"
+#include "Gateway/Code_Bartender.h"
+#include "Platform/Gcd.h"
+#include "Qx/QxApp.h"
 
 namespace {
 

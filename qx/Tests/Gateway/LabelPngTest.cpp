@@ -6,7 +6,7 @@
 #include <QImage>
 #include <QPainter>
 
-#include "LabelPng.h"
+#include "Gateway/LabelPng.h"
 
 namespace {
 

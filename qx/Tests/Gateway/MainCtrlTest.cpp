@@ -10,9 +10,9 @@
 #include <fstream>
 #include <set>
 
-#include "MainCtrl.h"
-#include "RefCounted.h"
-#include "Text.h"
+#include "Gateway/MainCtrl.h"
+#include "Platform/RefCounted.h"
+#include "Platform/Text.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;

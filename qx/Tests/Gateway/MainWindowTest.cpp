@@ -15,12 +15,11 @@
 #include <mutex>
 #include <vector>
 
-#include "Code_MainWindow.h"
-#include "Env.h"
-#include "MainCtrl.h"
-#include "QxApp.h"
+#include "Gateway/Code_MainWindow.h"
+#include "Platform/Env.h"
+#include "Qx/QxApp.h"
 
-// The window's neighbours, recorded: the refresh handler and the host's tray functions.
+// The window's neighbours, recorded: the refresh action and the host's tray functions.
 namespace {
 
 struct Balloon {
@@ -40,10 +39,6 @@ std::vector<Balloon> Balloons() {
 }
 
 }  // namespace
-
-void MAIN_CTRL::RefreshFormat() {
-    ++g_Refreshes;
-}
 
 QSystemTrayIcon* _QX::APP::CreateTrayIcon() {
     std::lock_guard<std::mutex> lock(g_Mutex);
@@ -83,6 +78,7 @@ void FromWorker(const std::function<void()>& work) {
 
 struct MainWindowTest : ::testing::Test {
     void SetUp() override {
+        Code_MainWindow::SetRefreshAction([] { ++g_Refreshes; });
         window = Code_MainWindow::Create();
         g_Balloons.clear();
     }

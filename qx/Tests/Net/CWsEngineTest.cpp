@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
-#include "CWsEngine.h"
-#include "NetTestSupport.h"
-#include "WsTestPeer.h"
+#include "Net/CWsEngine.h"
+#include "Net/NetTestSupport.h"
+#include "Net/WsTestPeer.h"
 
 using namespace std::chrono_literals;
 using _NET::CWsEngine;

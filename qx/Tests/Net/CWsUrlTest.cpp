@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "CWsUrl.h"
+#include "Net/CWsUrl.h"
 
 using _NET::CWsUrl;
 

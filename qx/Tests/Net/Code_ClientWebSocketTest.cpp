@@ -3,9 +3,9 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include "Code_ClientWebSocket.h"
-#include "NetTestSupport.h"
-#include "WsTestPeer.h"
+#include "Net/Code_ClientWebSocket.h"
+#include "Net/NetTestSupport.h"
+#include "Net/WsTestPeer.h"
 
 using namespace std::chrono_literals;
 using _NET::CCollector;

@@ -3,10 +3,10 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 
-#include "Code_ClientWebSocket.h"
-#include "Code_JsonRpcClient.h"
-#include "NetTestSupport.h"
-#include "WsTestPeer.h"
+#include "Net/Code_ClientWebSocket.h"
+#include "Net/Code_JsonRpcClient.h"
+#include "Net/NetTestSupport.h"
+#include "Net/WsTestPeer.h"
 
 using namespace std::chrono_literals;
 using _NET::CCollector;

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "Gcd.h"
+#include "Platform/Gcd.h"
 
 namespace _NET {
 

@@ -1,4 +1,4 @@
-#include "WsTestPeer.h"
+#include "Net/WsTestPeer.h"
 
 #include <array>
 #include <boost/asio/executor_work_guard.hpp>

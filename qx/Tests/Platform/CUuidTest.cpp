@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "CUuid.h"
+#include "Platform/CUuid.h"
 
 namespace {
 

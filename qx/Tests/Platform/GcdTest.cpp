@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "ChildProcess.h"
-#include "Gcd.h"
-#include "Halt.h"
+#include "Platform/ChildProcess.h"
+#include "Platform/Gcd.h"
+#include "Platform/Halt.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <chrono>
 #include <memory>
 
-#include "ChildProcess.h"
-#include "Gcd.h"
+#include "Platform/ChildProcess.h"
+#include "Platform/Gcd.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "Code_LevelDb.h"
-#include "ForkedChild.h"
+#include "Platform/Code_LevelDb.h"
+#include "Platform/ForkedChild.h"
 
 namespace fs = std::filesystem;
 

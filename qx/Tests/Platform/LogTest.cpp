@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "CBaseLogger.h"
-#include "ChildProcess.h"
-#include "Gcd.h"
-#include "Log.h"
+#include "Platform/CBaseLogger.h"
+#include "Platform/ChildProcess.h"
+#include "Platform/Gcd.h"
+#include "Platform/Log.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "ForkedChild.h"
-#include "Gcd.h"
-#include "NetStartup.h"
-#include "Winsock.h"
+#include "Platform/ForkedChild.h"
+#include "Platform/Gcd.h"
+#include "Platform/NetStartup.h"
+#include "Platform/Winsock.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <thread>
 
-#include "IRoot.h"
-#include "Obj.h"
-#include "RefCounted.h"
+#include "Platform/IRoot.h"
+#include "Platform/Obj.h"
+#include "Platform/RefCounted.h"
 
 namespace {
 

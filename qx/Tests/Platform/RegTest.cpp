@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "Env.h"
-#include "ForkedChild.h"
-#include "Reg.h"
+#include "Platform/Env.h"
+#include "Platform/ForkedChild.h"
+#include "Platform/Reg.h"
 
 namespace fs = std::filesystem;
 

@@ -5,8 +5,8 @@
 #include <mutex>
 #include <vector>
 
-#include "ChildProcess.h"
-#include "Code_TaskQueue.h"
+#include "Platform/ChildProcess.h"
+#include "Platform/Code_TaskQueue.h"
 
 namespace {
 

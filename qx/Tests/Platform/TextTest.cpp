@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "Text.h"
+#include "Platform/Text.h"
 
 namespace {
 

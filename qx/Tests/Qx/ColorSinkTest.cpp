@@ -8,8 +8,8 @@
 #include <memory>
 #include <thread>
 
-#include "QtTestMain.h"
-#include "drav_qt_color_sink.h"
+#include "Qx/QtTestMain.h"
+#include "Qx/drav_qt_color_sink.h"
 
 namespace {
 

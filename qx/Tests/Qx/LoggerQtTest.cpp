@@ -2,9 +2,9 @@
 #include <QTextBlock>
 #include <QTextEdit>
 
-#include "Code_Logger_Qt.h"
-#include "Log.h"
-#include "QtTestMain.h"
+#include "Platform/Log.h"
+#include "Qx/Code_Logger_Qt.h"
+#include "Qx/QtTestMain.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <QTextBlock>
 #include <QTextEdit>
 
-#include "Code_Panel_Logger.h"
-#include "Env.h"
-#include "Log.h"
+#include "Platform/Env.h"
+#include "Platform/Log.h"
+#include "Qx/Code_Panel_Logger.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "Gcd.h"
-#include "QxApp.h"
+#include "Platform/Gcd.h"
+#include "Qx/QxApp.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <QSvgRenderer>
 #include <memory>
 
-#include "MakeTintedIcon.h"
-#include "QtTestMain.h"
-#include "QxColor.h"
+#include "Qx/MakeTintedIcon.h"
+#include "Qx/QtTestMain.h"
+#include "Qx/QxColor.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "CConnection.h"
+#include "MesSimulator/CConnection.h"
 
-#include "CMesSimulator.h"
+#include "MesSimulator/CMesSimulator.h"
 
 namespace beast = boost::beast;
 namespace websocket = boost::beast::websocket;

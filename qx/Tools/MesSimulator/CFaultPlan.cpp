@@ -1,4 +1,4 @@
-#include "CFaultPlan.h"
+#include "MesSimulator/CFaultPlan.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "CListener.h"
+#include "MesSimulator/CListener.h"
 
-#include "CConnection.h"
-#include "CMesSimulator.h"
+#include "MesSimulator/CConnection.h"
+#include "MesSimulator/CMesSimulator.h"
 
 namespace MES_SIM {
 

@@ -1,4 +1,4 @@
-#include "CLoadStats.h"
+#include "MesSimulator/CLoadStats.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,12 +1,12 @@
-#include "CMesSimulator.h"
+#include "MesSimulator/CMesSimulator.h"
 
 #include <QByteArray>
 #include <chrono>
 #include <filesystem>
 #include <iostream>
 
-#include "CConnection.h"
-#include "CListener.h"
+#include "MesSimulator/CConnection.h"
+#include "MesSimulator/CListener.h"
 
 using nlohmann::json;
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "CFaultPlan.h"
-#include "CLoadStats.h"
-#include "SimOptions.h"
+#include "MesSimulator/CFaultPlan.h"
+#include "MesSimulator/CLoadStats.h"
+#include "MesSimulator/SimOptions.h"
 
 namespace MES_SIM {
 

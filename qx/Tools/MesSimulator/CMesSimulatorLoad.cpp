@@ -2,8 +2,8 @@
 // "Print" call, with seeded faults in between when soaking.
 #include <algorithm>
 
-#include "CConnection.h"
-#include "CMesSimulator.h"
+#include "MesSimulator/CConnection.h"
+#include "MesSimulator/CMesSimulator.h"
 
 using nlohmann::json;
 

@@ -1,4 +1,4 @@
-#include "SimOptions.h"
+#include "MesSimulator/SimOptions.h"
 
 #include <exception>
 

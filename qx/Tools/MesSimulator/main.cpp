@@ -4,7 +4,7 @@
 #include <iostream>
 #include <thread>
 
-#include "CMesSimulator.h"
+#include "MesSimulator/CMesSimulator.h"
 
 int main(int argc, char** argv) {
     MES_SIM::OPTIONS options;

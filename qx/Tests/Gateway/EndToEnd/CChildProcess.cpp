@@ -1,4 +1,4 @@
-#include "CChildProcess.h"
+#include "Gateway/EndToEnd/CChildProcess.h"
 
 #include <fcntl.h>
 #include <signal.h>

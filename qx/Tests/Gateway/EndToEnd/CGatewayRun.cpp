@@ -1,4 +1,4 @@
-#include "CGatewayRun.h"
+#include "Gateway/EndToEnd/CGatewayRun.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "CChildProcess.h"
+#include "Gateway/EndToEnd/CChildProcess.h"
 
 // One end-to-end run: a temporary working directory with the data root beside it, the MES
 // simulator on 127.0.0.1:5212 and the real Quenlor process.

@@ -1,4 +1,4 @@
-#include "CVirtualDisplay.h"
+#include "Gateway/EndToEnd/CVirtualDisplay.h"
 
 #include <fcntl.h>
 #include <poll.h>

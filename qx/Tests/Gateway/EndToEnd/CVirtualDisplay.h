@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "CChildProcess.h"
+#include "Gateway/EndToEnd/CChildProcess.h"
 
 // An Xvfb server of the test's own, so that a real window can be found and closed with
 // xdotool as an operator would close it.

@@ -10,8 +10,8 @@
 #include <map>
 #include <set>
 
-#include "CGatewayRun.h"
-#include "CVirtualDisplay.h"
+#include "Gateway/EndToEnd/CGatewayRun.h"
+#include "Gateway/EndToEnd/CVirtualDisplay.h"
 
 using nlohmann::json;
 

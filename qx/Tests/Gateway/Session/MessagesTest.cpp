@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Messages.h"
+#include "Gateway/Messages.h"
 
 namespace {
 

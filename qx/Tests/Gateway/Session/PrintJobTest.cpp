@@ -5,8 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "FormatFile.h"
-#include "PrintJob.h"
+#include "Gateway/FormatFile.h"
+#include "Gateway/PrintJob.h"
 
 namespace {
 

@@ -15,10 +15,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Code_Session.h"
-#include "Gcd.h"
-#include "Messages.h"
-#include "WsTestPeer.h"
+#include "Gateway/Code_Session.h"
+#include "Gateway/Messages.h"
+#include "Net/WsTestPeer.h"
+#include "Platform/Gcd.h"
 
 namespace {
 

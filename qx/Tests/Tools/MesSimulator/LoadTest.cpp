@@ -3,9 +3,9 @@
 
 #include <set>
 
-#include "CFaultPlan.h"
-#include "CLoadStats.h"
-#include "SimOptions.h"
+#include "MesSimulator/CFaultPlan.h"
+#include "MesSimulator/CLoadStats.h"
+#include "MesSimulator/SimOptions.h"
 
 using MES_SIM::CFaultPlan;
 using MES_SIM::CLoadStats;
