@@ -1,9 +1,8 @@
 #include "Gateway/MainCtrl.h"
 
-#include <chrono>
+#include <mutex>
 #include <string>
 #include <system_error>
-#include <thread>
 
 #include <spdlog/fmt/fmt.h>
 
@@ -13,7 +12,6 @@
 #include "Gateway/GatewayApp.h"
 #include "Platform/Env.h"
 #include "Platform/Gcd.h"
-#include "Platform/Halt.h"
 #include "Platform/Log.h"
 #include "Platform/Text.h"
 #include "Qx/QxApp.h"
@@ -30,6 +28,11 @@ const char kLanguage[] = "en";
 const char kLogPattern[] = "[%m-%d %H:%M:%S] %^[%l]%$ %v";
 const char kMaterialsFolder[] = "物料";
 const std::string kMesUrl = std::string("ws://") + QX_MES_HOST + ":5212";
+
+// Orders the start-up's creation of the session against the stop on the main thread.
+std::mutex s_SessionMutex;
+// Set by the stop: from then on no session is created.
+bool s_Stopping = false;
 
 // The materials folder goes into the format folder when that exists; a file system error
 // costs only the folder, never the start-up.
@@ -65,16 +68,19 @@ void Initialize(int argc, char** argv) {
     _GCD::Post(WaitQtStarted, _GCD::QUEUE_SERIAL);
     Code_MainWindow::SetRefreshAction(RefreshFormat);
     _QX::APP::Run(argc, argv, _OS::ENV::GetAppName(), kLanguage);
-    if (g_Session)
-        g_Session->Disconnect();
+    _OBJ<ISession> session;
+    {
+        std::lock_guard<std::mutex> lock(s_SessionMutex);
+        s_Stopping = true;
+        session = g_Session;
+    }
+    if (session)
+        session->Disconnect();
     _GCD::Quit();
 }
 
 void WaitQtStarted() {
-    while (!_QX::APP::g_QtStarted.load()) {
-        std::this_thread::sleep_until(std::chrono::steady_clock::now() +
-                                      std::chrono::milliseconds(10));
-    }
+    _QX::APP::WaitQtStarted();
     StartUp();
 }
 
@@ -92,9 +98,14 @@ void StartUp() {
         return;
     }
     _LOG::Info("System is ready");
+    // Held while the session is made: the operator may have quit meanwhile, and a session made
+    // after the stop would never be disconnected.
+    std::lock_guard<std::mutex> lock(s_SessionMutex);
+    if (s_Stopping) {
+        _LOG::Info("The program is ending: the MES is not contacted");
+        return;
+    }
     g_Session = Code_Session::Create(kMesUrl, EventProc_Session_onConnection);
-    if (!g_Session)
-        HALT();
     g_Session->SetOnPrint(EventProc_Session_onPrint);
 }
 

@@ -16,6 +16,8 @@
 namespace MAIN_CTRL {
 
 // Filled once by StartUp on queue 1, released at static destruction: the session first.
+// The stop on the main thread reads g_Session under the lock that StartUp holds while it makes
+// the session; tasks on queue 1 run after the start-up and read it directly.
 extern _OBJ<IBartender> g_Bartender;
 extern _OBJ<ISession> g_Session;
 
@@ -24,6 +26,7 @@ extern _OBJ<ISession> g_Session;
 void Initialize(int argc, char** argv);
 // Queue 1: waits until Qt runs, then StartUp.
 void WaitQtStarted();
+// Makes no session once the stop has begun.
 void StartUp();
 // The gateway has no configuration file.
 bool ReadConfig();

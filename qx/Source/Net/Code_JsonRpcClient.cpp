@@ -5,7 +5,6 @@
 #include "Net/Code_ClientWebSocket.h"
 #include "Platform/CUuid.h"
 #include "Platform/Gcd.h"
-#include "Platform/Halt.h"
 #include "Platform/NetStartup.h"
 
 namespace _NET {
@@ -61,14 +60,10 @@ void Code_JsonRpcClient::Connect() {
 }
 
 void Code_JsonRpcClient::Close() {
-    if (!m_Socket)
-        HALT();
     m_Socket->Close();
 }
 
 void Code_JsonRpcClient::Notify(const std::string& type, const nlohmann::json& data) {
-    if (!m_Socket)
-        HALT();
     if (!m_Socket->IsConnected())
         return;
     nlohmann::json message = nlohmann::json::object();
@@ -83,8 +78,6 @@ void Code_JsonRpcClient::Call(const std::string& path, const std::string& comman
     _OS::CUuid uuid(true);
     uuid.Generate();
     const std::string id = uuid.ToString();
-    if (!m_Socket)
-        HALT();
     if (!m_Socket->IsConnected())
         return;
 
@@ -95,17 +88,20 @@ void Code_JsonRpcClient::Call(const std::string& path, const std::string& comman
     message["_PATH"] = path;
     const std::string text = Serialise(message);
 
-    // Stored before sending, so that an immediate reply finds its entry.
-    if (callback) {
+    // Stored before sending, so that an immediate reply finds its entry. A connection whose loss
+    // has been handled takes no more calls: nothing would ever answer or release them.
+    {
         std::lock_guard<std::mutex> lock(m_PendingMutex);
-        m_Pending[id] = callback;
+        if (m_LiveConnection == 0)
+            return;
+        if (callback)
+            m_Pending[id] = callback;
     }
     m_Socket->Send(text, IWebSocket::OPCODE_TEXT);
 }
 
 void Code_JsonRpcClient::EventProc_Network_Msg(_OBJ<IWebSocket>, const std::string& payload,
                                                IWebSocket::OPCODE) {
-    // A frame that is not what its kind needs is dropped without a word.
     try {
         nlohmann::json frame = nlohmann::json::parse(payload);
         if (frame.is_object() && frame.contains("_MAGIC") &&
@@ -119,6 +115,7 @@ void Code_JsonRpcClient::EventProc_Network_Msg(_OBJ<IWebSocket>, const std::stri
         const std::string id = frame.at("_ID").get<std::string>();
         ReplyCallback callback;
         bool ok = false;
+        uint64_t connection = 0;
         {
             std::lock_guard<std::mutex> lock(m_PendingMutex);
             const auto it = m_Pending.find(id);
@@ -127,17 +124,53 @@ void Code_JsonRpcClient::EventProc_Network_Msg(_OBJ<IWebSocket>, const std::stri
             ok = frame.at("_OK").get<bool>();  // a missing or other "_OK" keeps the entry
             callback = std::move(it->second);
             m_Pending.erase(it);
+            connection = m_LiveConnection;
         }
-        _GCD::Post([callback, ok, reply = std::move(frame)] { callback(ok, reply); },
-                   _GCD::QUEUE_POOL);
+        _GCD::Post(
+            [anchor = m_Anchor, connection, callback, ok, reply = std::move(frame)] {
+                if (_OBJ<Code_JsonRpcClient> self = anchor->Lock())
+                    self->DeliverReply(connection, callback, ok, reply);
+            },
+            _GCD::QUEUE_POOL);
     } catch (...) {
+        // Silent by design: the MES gets no answer to a frame, and a peer that keeps sending
+        // malformed frames must not flood the log; the frame simply has no effect.
     }
 }
 
+void Code_JsonRpcClient::DeliverReply(uint64_t connection, const ReplyCallback& callback, bool ok,
+                                      const nlohmann::json& reply) {
+    std::shared_lock<std::shared_mutex> replies(m_ReplyMutex);
+    {
+        std::lock_guard<std::mutex> lock(m_PendingMutex);
+        if (connection != m_LiveConnection)
+            return;
+    }
+    callback(ok, reply);
+}
+
+void Code_JsonRpcClient::EndConnection() {
+    std::map<std::string, ReplyCallback> unanswerable;
+    {
+        std::unique_lock<std::shared_mutex> replies(m_ReplyMutex);
+        std::lock_guard<std::mutex> lock(m_PendingMutex);
+        m_LiveConnection = 0;
+        unanswerable.swap(m_Pending);
+    }
+    // Destroyed outside the locks: a callback may hold the last handle of its owner.
+}
+
 void Code_JsonRpcClient::EventProc_Network_Connection(_OBJ<IWebSocket> socket, bool connected) {
-    if (socket != m_Socket || !m_OnConnection)
+    if (socket != m_Socket)
         return;
-    m_OnConnection(_OBJ<IJsonRpcClient>(this), connected);
+    if (connected) {
+        std::lock_guard<std::mutex> lock(m_PendingMutex);
+        m_LiveConnection = ++m_Connections;
+    } else {
+        EndConnection();
+    }
+    if (m_OnConnection)
+        m_OnConnection(_OBJ<IJsonRpcClient>(this), connected);
 }
 
 }  // namespace _NET

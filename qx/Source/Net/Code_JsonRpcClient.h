@@ -1,9 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json_fwd.hpp>
+#include <shared_mutex>
 #include <string>
 
 #include "Net/CAnchor.h"
@@ -44,12 +46,26 @@ public:
 private:
     explicit Code_JsonRpcClient(const std::string& url);
 
+    // Queue 2: runs a reply's callback unless the connection it came on has been lost.
+    void DeliverReply(uint64_t connection, const ReplyCallback& callback, bool ok,
+                      const nlohmann::json& reply);
+    // The pending calls of the lost connection are released uncalled.
+    void EndConnection();
+
     CMsgDispatcher m_Dispatcher;
     _OBJ<IWebSocket> m_Socket;
     std::string m_Url;
     ConnectionHandler m_OnConnection;
+    // Calls of the live connection only: a lost connection can answer none of them.
     std::map<std::string, ReplyCallback> m_Pending;
+    // Guards m_Pending and the two connection numbers.
     std::mutex m_PendingMutex;
+    // Connections numbered from 1 in the order of their up events; 0 while none is up.
+    uint64_t m_Connections = 0;
+    uint64_t m_LiveConnection = 0;
+    // Reply callbacks hold it shared; a loss takes it exclusively, so a reply is either
+    // handled in full before its connection's loss or not at all.
+    std::shared_mutex m_ReplyMutex;
     // The socket's callbacks reach the client through this, so none runs on a destroyed client.
     std::shared_ptr<CAnchor<Code_JsonRpcClient>> m_Anchor;
 };

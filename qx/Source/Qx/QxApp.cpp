@@ -5,11 +5,15 @@
 #include <QMessageBox>
 #include <QThread>
 #include <QTranslator>
+#include <chrono>
+#include <exception>
 #include <future>
 #include <memory>
+#include <thread>
 #include <utility>
 
 #include "Platform/Gcd.h"
+#include "Platform/Log.h"
 
 namespace _QX::APP {
 
@@ -25,7 +29,27 @@ namespace {
 // QApplication keeps a reference to its argument count for its whole life.
 int s_Argc = 0;
 
+// Nothing may leave a task through Qt's event loop: what it throws is logged here instead.
+bool RunCaught(const std::function<void()>& task) {
+    try {
+        task();
+        return true;
+    } catch (const std::exception& e) {
+        _LOG::Error(std::string("A task on the main thread failed: ") + e.what());
+    } catch (...) {
+        _LOG::Error("A task on the main thread failed with an unknown exception");
+    }
+    return false;
+}
+
 }  // namespace
+
+void WaitQtStarted() {
+    while (!g_QtStarted.load()) {
+        std::this_thread::sleep_until(std::chrono::steady_clock::now() +
+                                      std::chrono::milliseconds(10));
+    }
+}
 
 std::string LanguageForLocale(QLocale::Language language, QLocale::Script script) {
     if (language != QLocale::Chinese)
@@ -106,8 +130,8 @@ void ShutdownApp() {
 }
 
 bool InvokeBlocking(const std::function<void()>& task) {
-    auto done = std::make_shared<std::promise<void>>();
-    std::future<void> ran = done->get_future();
+    auto done = std::make_shared<std::promise<bool>>();
+    std::future<bool> ran = done->get_future();
     bool onMainThread = false;
     {
         std::lock_guard<std::mutex> lock(g_Mutex);
@@ -124,21 +148,17 @@ bool InvokeBlocking(const std::function<void()>& task) {
                 g_Application,
                 [task, done] {
                     { std::lock_guard<std::mutex> handedOver(g_Mutex); }
-                    task();
-                    done->set_value();
+                    done->set_value(RunCaught(task));
                 },
                 Qt::QueuedConnection);
         }
     }
-    if (onMainThread) {
-        task();
-        return true;
-    }
+    if (onMainThread)
+        return RunCaught(task);
     // Only the queued call holds the promise now: dropping it unblocks us.
     done.reset();
     try {
-        ran.get();
-        return true;
+        return ran.get();
     } catch (const std::future_error&) {
         return false;
     }

@@ -26,6 +26,9 @@ extern QSystemTrayIcon* g_TrayIcon;
 // Set once, just before the event loop starts; never cleared.
 extern std::atomic<bool> g_QtStarted;
 
+// Worker threads: returns once g_QtStarted is set, testing it every 10 ms.
+void WaitQtStarted();
+
 QApplication* CreateApplication(int argc, char** argv);
 // The translation language of a locale: "en" unless Chinese; Chinese gives "zh_CN" in
 // Simplified Han script, "zh_TW" in Traditional Han script, and none (empty) in any other.
@@ -41,7 +44,8 @@ void SetMainWidget(QWidget* widget);
 void ShutdownApp();
 
 // Runs task on the main thread and waits until it has run. Returns false, without running
-// it, when there is no application object or it is shut down before serving the call.
+// it, when there is no application object or it is shut down before serving the call, and
+// false when the task throws: what it threw is logged and goes no further.
 // On the main thread itself the task runs at once.
 bool InvokeBlocking(const std::function<void()>& task);
 // Worker threads: the "Shutdown" box on the main thread, then the end of the event loop.

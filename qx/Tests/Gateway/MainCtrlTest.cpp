@@ -4,15 +4,25 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <spdlog/sinks/base_sink.h>
+#include <spdlog/spdlog.h>
+
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QImage>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <thread>
 
 #include "Gateway/MainCtrl.h"
+#include "Platform/Gcd.h"
 #include "Platform/RefCounted.h"
 #include "Platform/Text.h"
+#include "Qx/QxApp.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -294,4 +304,59 @@ TEST_F(FormatWalk, UnreadableEntriesAreLoggedAndSkipped) {
     EXPECT_EQ(RelPaths(files), (std::set<std::string>{"good.btw", "sub/also.btw"}));
     EXPECT_NE(out.find("loop.btw"), std::string::npos) << out;
     EXPECT_NE(out.find("bad-"), std::string::npos) << out;
+}
+
+namespace {
+
+std::atomic<bool> g_QuitDuringStartUp{false};
+std::atomic<bool> g_InitializeReturned{false};
+
+// Quits the Qt application as the tray menu does, once the start-up has connected the engine
+// and before it makes the session, and holds the start-up until the stop has run.
+struct QUIT_DURING_START_UP : spdlog::sinks::base_sink<spdlog::details::null_mutex> {
+protected:
+    void sink_it_(const spdlog::details::log_msg& msg) override {
+        if (std::string(msg.payload.data(), msg.payload.size()) != "System is ready")
+            return;
+        g_QuitDuringStartUp = _QX::APP::InvokeBlocking([] { QCoreApplication::quit(); });
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!g_InitializeReturned && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    void flush_() override {}
+};
+
+void QuitDuringStartUp() {
+    std::string base = (fs::temp_directory_path() / "quenlor-stop-XXXXXX").string();
+    if (!mkdtemp(base.data()))
+        std::_Exit(2);
+    fs::create_directories(fs::path(base) / "work");
+    fs::current_path(fs::path(base) / "work");
+    setenv("QX_AUTOMATION_PATH", QX_ENGINE_DIR, 1);
+    spdlog::register_logger(
+        std::make_shared<spdlog::logger>("quit-hook", std::make_shared<QUIT_DURING_START_UP>()));
+    char arg0[] = "Gateway_MainCtrlTest";
+    char* argv[] = {arg0, nullptr};
+    _GCD::Run(
+        [&argv] {
+            MAIN_CTRL::Initialize(1, argv);
+            g_InitializeReturned = true;
+        },
+        0);
+    if (!g_QuitDuringStartUp)
+        std::fputs("the start-up did not get so far\n", stderr);
+    else if (MAIN_CTRL::g_Session)
+        std::fputs("a session was made after the stop\n", stderr);
+    else
+        std::fputs("no session\n", stderr);
+    std::fflush(stderr);
+    fs::remove_all(base);
+    std::_Exit(0);
+}
+
+}  // namespace
+
+TEST(MainCtrlStop, QuitDuringStartUpMakesNoSession) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(QuitDuringStartUp(), testing::ExitedWithCode(0), "no session");
 }

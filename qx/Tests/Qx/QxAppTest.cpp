@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <spdlog/sinks/ostream_sink.h>
+#include <spdlog/spdlog.h>
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -7,6 +9,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -212,6 +216,41 @@ void HandOverFlow() {
 
 TEST(QxAppTest, BlockingCallHandsPlainDataBothWays) {
     EXPECT_EXIT(HandOverFlow(), testing::ExitedWithCode(0), "");
+}
+
+// A task that throws on the main thread: the exception stays there and is logged, its caller
+// hears false, and the event loop goes on serving.
+void ThrowingTaskFlow() {
+    std::ostringstream log;
+    spdlog::register_logger(std::make_shared<spdlog::logger>(
+        "capture", std::make_shared<spdlog::sinks::ostream_sink_mt>(log)));
+    _GCD::Run(
+        [&log] {
+            _QX::APP::CreateApplication(g_Argc, g_Argv);
+            std::atomic<int> thrown{-1};
+            std::atomic<int> next{-1};
+            _GCD::Post(
+                [&] {
+                    thrown =
+                        _QX::APP::InvokeBlocking([] { throw std::runtime_error("no engine"); });
+                    next = _QX::APP::InvokeBlocking([] {});
+                    _QX::APP::InvokeBlocking([] { QCoreApplication::quit(); });
+                },
+                2);
+            QTimer::singleShot(20000, [] { QCoreApplication::exit(2); });
+            Check(QApplication::exec() == 0, "loop ended by the worker");
+            Check(thrown == 0, "the caller heard false");
+            Check(next == 1, "the next call was served");
+            Check(log.str().find("no engine") != std::string::npos, "the reason was logged");
+            _QX::APP::ShutdownApp();
+            _GCD::Quit();
+        },
+        2);
+    std::exit(0);
+}
+
+TEST(QxAppTest, ThrowingTaskReportsFailureToItsCaller) {
+    EXPECT_EXIT(ThrowingTaskFlow(), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

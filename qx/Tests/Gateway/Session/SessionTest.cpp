@@ -17,6 +17,7 @@
 
 #include "Gateway/Code_Session.h"
 #include "Gateway/Messages.h"
+#include "Net/NetTestSupport.h"
 #include "Net/WsTestPeer.h"
 #include "Platform/Gcd.h"
 
@@ -413,6 +414,55 @@ void CatalogueFramesAreByteExact() {
 
 TEST(SessionTest, CatalogueFramesAreByteExact) {
     EXPECT_SCENARIO_PASSES(CatalogueFramesAreByteExact());
+}
+
+// A reply handled after its connection was lost must not report that connection as up.
+void InitializeReplyOfALostConnectionChangesNothing() {
+    Options options;
+    options.threads = 1;  // one worker on queue 2, held by the gate
+    options.onPrint = RecordJob;
+    RunWithSession(options, [](CWsTestPeer& peer, const _OBJ<ISession>&) {
+        const std::string first = CheckInitialize(WaitText(peer, 0));
+        _NET::CGate gate;
+        _GCD::Post([&gate] { gate.Wait(); }, 2);
+        gate.WaitEntered();
+        // The close frame follows the reply on the wire: the reply is read, its handling waits.
+        peer.SendText(Reply(first, true));
+        CHECK(peer.Close(1001, "going away"));
+        CHECK(WaitUntil([] { return g_Reports.Connection() == std::vector<bool>{false}; }));
+        const std::string second = CheckInitialize(WaitText(peer, 1));
+        peer.SendText(Reply(second, true));
+        peer.SendText(PrintNotification(Job("after")));
+        gate.Open();
+        // The job is handled after both replies on the one worker of queue 2.
+        CHECK(WaitUntil([] { return g_Reports.Jobs().size() == 1; }));
+        CHECK((g_Reports.Connection() == std::vector<bool>{false, true}));
+        CHECK(Texts(peer).size() == 2);
+    });
+}
+
+TEST(SessionTest, InitializeReplyOfALostConnectionChangesNothing) {
+    EXPECT_SCENARIO_PASSES(InitializeReplyOfALostConnectionChangesNothing());
+}
+
+// A call outstanding when the link goes holds the session in its reply callback: the loss must
+// release it, or the session and its retrying socket outlive the program.
+void SessionWithALostCallEndsWithTheProgram() {
+    const size_t threads = _NET::ThreadCount();
+    RunWithSession({}, [](CWsTestPeer& peer, const _OBJ<ISession>& session) {
+        AcceptConnection(peer, 0, 0);
+        session->Call(MESSAGES::PATH, MESSAGES::CHECK_CONFIG, MESSAGES::CheckConfigParams({}),
+                      [session](bool, json) { CHECK(!"reply callback of a lost call"); });
+        WaitText(peer, 1);
+        peer.Refuse();
+        CHECK(WaitUntil([] { return g_Reports.Connection().size() == 2; }));
+    });
+    // The session went with its last handle, and its socket's thread with it.
+    CHECK(_NET::WaitThreadCount(threads));
+}
+
+TEST(SessionTest, SessionWithALostCallEndsWithTheProgram) {
+    EXPECT_SCENARIO_PASSES(SessionWithALostCallEndsWithTheProgram());
 }
 
 }  // namespace
