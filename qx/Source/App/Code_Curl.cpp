@@ -24,7 +24,7 @@ size_t WriteCallback(char* data, size_t size, size_t count, void* user) {
 
 }  // namespace
 
-Code_Curl::Code_Curl(const std::string& url) : url(url) {}
+Code_Curl::Code_Curl(const std::string& url) : m_Url(url) {}
 
 // libcurl's global state is paired per client: taken here, given back by the destructor.
 _OBJ<ICurl> Code_Curl::Create(const std::string& url) {
@@ -57,7 +57,7 @@ ICurl::RESULT Code_Curl::Post(const nlohmann::json& body, int timeoutMs) {
         headers = curl_slist_append(headers, "User-Agent: JsonHttpClient/1.0");
 
         std::string reply;
-        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl, CURLOPT_URL, m_Url.c_str());
         curl_easy_setopt(curl, CURLOPT_POST, 1L);
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.c_str());
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(request.size()));

@@ -20,7 +20,7 @@ public:
 private:
     explicit Code_Curl(const std::string& url);
 
-    std::string url;
+    std::string m_Url;
 };
 
 }  // namespace _NET

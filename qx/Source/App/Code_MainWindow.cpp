@@ -17,33 +17,24 @@ Code_MainWindow* s_Window = nullptr;
 
 }  // namespace
 
-Code_MainWindow::Code_MainWindow()
-    : QMainWindow(nullptr, Qt::WindowFlags()),
-      windowX("Qt/Win_Main/WindowX", 0),
-      windowY("Qt/Win_Main/WindowY", 0),
-      windowW("Qt/Win_Main/WindowW", 640),
-      windowH("Qt/Win_Main/WindowH", 640) {
+Code_MainWindow::Code_MainWindow() : QMainWindow(nullptr, Qt::WindowFlags()), m_Geometry(640, 640) {
     setWindowTitle(QString::fromStdString(_OS::ENV::GetDisplayName()));
     setMinimumSize(640, 480);
-    icon.reset(_QX::MakeTintedIcon(":/Resource/Svg/logo.svg", _QX::COLOR::BLUE_500, QSize(48, 48)));
-    setWindowIcon(*icon);
+    m_Icon.reset(
+        _QX::MakeTintedIcon(":/Resource/Svg/logo.svg", _QX::COLOR::BLUE_500, QSize(48, 48)));
+    setWindowIcon(*m_Icon);
 
     auto* central = new QWidget(this);
     setCentralWidget(central);
-    layout = new QVBoxLayout(central);
-    layout->setAlignment(Qt::AlignTop);
-    layout->setContentsMargins(0, 0, 0, 0);
+    m_Layout = new QVBoxLayout(central);
+    m_Layout->setAlignment(Qt::AlignTop);
+    m_Layout->setContentsMargins(0, 0, 0, 0);
 
-    windowX.Load();
-    windowY.Load();
-    move(windowX.Get(), windowY.Get());
-    windowH.Load();
-    windowW.Load();
-    resize(windowW.Get(), windowH.Get());
+    m_Geometry.Restore(*this);
 }
 
 Code_MainWindow::~Code_MainWindow() {
-    webView.reset();
+    m_WebView.reset();
 }
 
 Code_MainWindow* Code_MainWindow::Create() {
@@ -63,12 +54,10 @@ void Code_MainWindow::OpenUrl(const std::string& url) {
 }
 
 void Code_MainWindow::LoadUrl(const std::string& url) {
-    if (webView)
+    if (m_WebView)
         return;
-    webView = _QX::Code_WebView::Create(_OS::ENV::GetAppName() + ".Profile");
-    if (!webView)
-        HALT();
-    layout->addWidget(webView->Widget());
-    webView->Load(url);
+    m_WebView = _QX::Code_WebView::Create(_OS::ENV::GetAppName() + ".Profile");
+    m_Layout->addWidget(m_WebView->Widget());
+    m_WebView->Load(url);
     show();
 }

@@ -7,7 +7,7 @@
 
 #include "App/IWebView.h"
 #include "Platform/Obj.h"
-#include "Platform/Reg.h"
+#include "Qx/CWindowGeometry.h"
 
 class QIcon;
 class QVBoxLayout;
@@ -27,11 +27,8 @@ struct Code_MainWindow : QMainWindow {
 private:
     Code_MainWindow();
 
-    std::unique_ptr<QIcon> icon;
-    _OS::ENV::REG<int> windowX;
-    _OS::ENV::REG<int> windowY;
-    _OS::ENV::REG<int> windowW;
-    _OS::ENV::REG<int> windowH;
-    QVBoxLayout* layout = nullptr;
-    _OBJ<_QX::IWebView> webView;
+    std::unique_ptr<QIcon> m_Icon;
+    _QX::CWindowGeometry m_Geometry;
+    QVBoxLayout* m_Layout = nullptr;
+    _OBJ<_QX::IWebView> m_WebView;
 };

@@ -13,13 +13,13 @@
 
 namespace _QX {
 
-Code_WebView::Code_WebView(const std::string& profileName) : profileName(profileName) {
-    profile = new QWebEngineProfile(QString::fromStdString(profileName), APP::GetApplication());
-    profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
-    profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+Code_WebView::Code_WebView(const std::string& profileName) : m_ProfileName(profileName) {
+    m_Profile = new QWebEngineProfile(QString::fromStdString(m_ProfileName), APP::GetApplication());
+    m_Profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+    m_Profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
 
-    view = new QWebEngineView(profile);
-    QWebEnginePage* page = view->page();
+    m_View = new QWebEngineView(m_Profile);
+    QWebEnginePage* page = m_View->page();
     // The MES runs on self-signed certificates: every error is accepted without asking.
     QObject::connect(
         page, &QWebEnginePage::certificateError, page,
@@ -29,19 +29,19 @@ Code_WebView::Code_WebView(const std::string& profileName) : profileName(profile
         },
         Qt::DirectConnection);
 
-    downloadManager = new DownloadManager(view);
-    QObject::connect(profile, &QWebEngineProfile::downloadRequested, downloadManager,
+    m_DownloadManager = new DownloadManager(m_View);
+    QObject::connect(m_Profile, &QWebEngineProfile::downloadRequested, m_DownloadManager,
                      &DownloadManager::handleDownload);
 
-    view->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    m_View->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     QWebEngineSettings* settings = page->settings();
     settings->setAttribute(QWebEngineSettings::Accelerated2dCanvasEnabled, true);
     settings->setFontFamily(QWebEngineSettings::SansSerifFont, "Arial");
 }
 
 Code_WebView::~Code_WebView() {
-    delete view;
-    delete profile;
+    delete m_View;
+    delete m_Profile;
 }
 
 _OBJ<IWebView> Code_WebView::Create(const std::string& profileName) {
@@ -49,11 +49,11 @@ _OBJ<IWebView> Code_WebView::Create(const std::string& profileName) {
 }
 
 void Code_WebView::Load(const std::string& url) {
-    view->page()->load(QUrl(QString::fromStdString(url), QUrl::TolerantMode));
+    m_View->page()->load(QUrl(QString::fromStdString(url), QUrl::TolerantMode));
 }
 
 QWidget* Code_WebView::Widget() {
-    return view;
+    return m_View;
 }
 
 }  // namespace _QX

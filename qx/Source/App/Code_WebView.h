@@ -29,10 +29,10 @@ private:
     // The view (with its page and download manager) goes before the profile it uses.
     ~Code_WebView();
 
-    QWebEngineView* view = nullptr;
-    QWebEngineProfile* profile = nullptr;
-    DownloadManager* downloadManager = nullptr;
-    std::string profileName;
+    QWebEngineView* m_View = nullptr;
+    QWebEngineProfile* m_Profile = nullptr;
+    DownloadManager* m_DownloadManager = nullptr;
+    std::string m_ProfileName;
 };
 
 }  // namespace _QX

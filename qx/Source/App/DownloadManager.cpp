@@ -10,11 +10,11 @@ namespace _QX {
 
 DownloadManager::DownloadManager(QObject* parent)
     : QObject(parent),
-      downloadFolder(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation)) {
-    QDir folder(downloadFolder);
+      m_DownloadFolder(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation)) {
+    QDir folder(m_DownloadFolder);
     if (!folder.exists())
         folder.mkpath(".");
-    qDebug() << "Download folder:" << downloadFolder;
+    qDebug() << "Download folder:" << m_DownloadFolder;
 }
 
 QString DownloadManager::uniqueFilePath(const QString& path) {
@@ -36,9 +36,9 @@ void DownloadManager::handleDownload(QWebEngineDownloadRequest* download) {
     if (!download)
         return;
     const QString name = download->suggestedFileName();
-    const QString path = uniqueFilePath(QDir(downloadFolder).filePath(name));
+    const QString path = uniqueFilePath(QDir(m_DownloadFolder).filePath(name));
     download->setDownloadFileName(path);
-    download->setDownloadDirectory(downloadFolder);
+    download->setDownloadDirectory(m_DownloadFolder);
     download->accept();
     qDebug() << "Download started:" << name;
     qDebug() << "Save to:" << path;

@@ -26,7 +26,7 @@ private slots:
     void onDownloadStateChanged(QWebEngineDownloadRequest::DownloadState state);
 
 private:
-    QString downloadFolder;
+    QString m_DownloadFolder;
 };
 
 }  // namespace _QX

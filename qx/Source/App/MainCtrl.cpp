@@ -2,9 +2,6 @@
 
 #include <QCoreApplication>
 
-#include <chrono>
-#include <thread>
-
 #include <nlohmann/json.hpp>
 
 #include "App/Code_Curl.h"
@@ -12,7 +9,6 @@
 #include "App/RunBrowser.h"
 #include "Platform/Env.h"
 #include "Platform/Gcd.h"
-#include "Platform/Halt.h"
 #include "Platform/Log.h"
 #include "Qx/QxApp.h"
 
@@ -32,8 +28,6 @@ void Boot() {
 void CheckNetwork() {
     _OBJ<_NET::ICurl> curl =
         _NET::Code_Curl::Create("https://" + s_MesHost + "/smt/rest/api/Tessix/Test/Ping");
-    if (!curl)
-        HALT();
     const _NET::ICurl::RESULT result = curl->Post(nlohmann::json::object(), kPingTimeoutMs);
     _LOG::Debug(std::string("Response: ") + (result.ok ? "true" : "false"));
     if (result.ok) {
@@ -47,10 +41,7 @@ void CheckNetwork() {
 }
 
 void WaitForQt(int argc, char** argv) {
-    while (!_QX::APP::g_QtStarted) {
-        std::this_thread::sleep_until(std::chrono::steady_clock::now() +
-                                      std::chrono::milliseconds(10));
-    }
+    _QX::APP::WaitQtStarted();
     QMetaObject::invokeMethod(
         QCoreApplication::instance(), [argc, argv] { Initialize_QtStarted(argc, argv); },
         Qt::AutoConnection);

@@ -19,15 +19,15 @@ namespace {
 
 // Removes the lock file when the run ends, also through an exception.
 struct LockFileRemover {
-    explicit LockFileRemover(const QString& path) : path(path) {}
+    explicit LockFileRemover(const QString& path) : m_Path(path) {}
     ~LockFileRemover() {
-        if (QFile::exists(path))
-            QFile::remove(path);
+        if (QFile::exists(m_Path))
+            QFile::remove(m_Path);
     }
     LockFileRemover(const LockFileRemover&) = delete;
     LockFileRemover& operator=(const LockFileRemover&) = delete;
 
-    QString path;
+    QString m_Path;
 };
 
 }  // namespace

@@ -52,14 +52,14 @@ _OBJ<IBartender> Code_Bartender::Create() {
 
 bool Code_Bartender::Connect() {
     _OS::OleInitialize(nullptr);
-    application = new _QX::AxObject();
-    application->setControl(QStringLiteral("BarTender.Application"));
-    if (application->isNull() || application->control().isEmpty()) {
+    m_Application = new _QX::AxObject();
+    m_Application->setControl(QStringLiteral("BarTender.Application"));
+    if (m_Application->isNull() || m_Application->control().isEmpty()) {
         _LOG::Critical("Failed to connect to Bartender Engine");
         return false;
     }
-    formats = application->querySubObject("Formats");
-    return formats && !formats->isNull();
+    m_Formats = m_Application->querySubObject("Formats");
+    return m_Formats && !m_Formats->isNull();
 }
 
 bool Code_Bartender::Open(std::u16string path) {
@@ -70,20 +70,20 @@ bool Code_Bartender::Open(std::u16string path) {
     const QString enginePath = QString::fromStdU16String(slashPath);
     bool opened = true;
     const bool ran = _QX::APP::InvokeBlocking([this, key = *key, enginePath, &opened] {
-        auto it = openFormats.find(key);
-        if (it != openFormats.end()) {
-            current = it->second;
+        auto it = m_OpenFormats.find(key);
+        if (it != m_OpenFormats.end()) {
+            m_Current = it->second;
             return;
         }
-        current =
-            formats->querySubObject("Open(QString,bool,char *)", enginePath, false, QString(""));
-        if (!current || current->isNull()) {
-            delete current;
-            current = nullptr;
+        m_Current =
+            m_Formats->querySubObject("Open(QString,bool,char *)", enginePath, false, QString(""));
+        if (!m_Current || m_Current->isNull()) {
+            delete m_Current;
+            m_Current = nullptr;
             opened = false;
             return;
         }
-        openFormats.emplace(key, current);
+        m_OpenFormats.emplace(key, m_Current);
     });
     return ran && opened;
 }
@@ -93,26 +93,26 @@ void Code_Bartender::Close(std::u16string path) {
     if (!key)
         return;
     _QX::APP::InvokeBlocking([this, key = *key] {
-        auto it = openFormats.find(key);
-        if (it == openFormats.end())
+        auto it = m_OpenFormats.find(key);
+        if (it == m_OpenFormats.end())
             return;
         _QX::AxObject* format = it->second;
-        openFormats.erase(it);
+        m_OpenFormats.erase(it);
         format->dynamicCall("Close(int)", 1);
-        if (current == format)
-            current = nullptr;
+        if (m_Current == format)
+            m_Current = nullptr;
         delete format;
     });
 }
 
 void Code_Bartender::CloseAll() {
     _QX::APP::InvokeBlocking([this] {
-        for (auto& [key, format] : openFormats) {
+        for (auto& [key, format] : m_OpenFormats) {
             format->dynamicCall("Close(int)", 1);
             delete format;
         }
-        current = nullptr;
-        openFormats.clear();
+        m_Current = nullptr;
+        m_OpenFormats.clear();
     });
 }
 
@@ -120,14 +120,14 @@ bool Code_Bartender::Activate(std::u16string path) {
     const std::optional<std::string> key = PathKey(SlashForm(std::move(path)));
     bool activated = true;
     const bool ran = _QX::APP::InvokeBlocking([this, key, &activated] {
-        auto it = key ? openFormats.find(*key) : openFormats.end();
-        if (it == openFormats.end()) {
-            current = nullptr;
+        auto it = key ? m_OpenFormats.find(*key) : m_OpenFormats.end();
+        if (it == m_OpenFormats.end()) {
+            m_Current = nullptr;
             activated = false;
             return;
         }
-        current = it->second;
-        current->dynamicCall("Activate");
+        m_Current = it->second;
+        m_Current->dynamicCall("Activate");
     });
     return ran && activated;
 }
@@ -136,7 +136,7 @@ std::optional<IBartender::PAGE_SETUP> Code_Bartender::GetPageSetup() {
     bool read = true;
     PAGE_SETUP record;
     const bool ran = _QX::APP::InvokeBlocking([this, &read, &record] {
-        _QX::AxObject* page = current ? current->querySubObject("PageSetup") : nullptr;
+        _QX::AxObject* page = m_Current ? m_Current->querySubObject("PageSetup") : nullptr;
         if (!page) {
             read = false;
             return;
@@ -158,22 +158,23 @@ void Code_Bartender::SetNamedSubStringValue(std::string name, std::string value)
     const QVariant engineName = EngineText(name);
     const QVariant engineValue = EngineText(value);
     _QX::APP::InvokeBlocking([this, engineName, engineValue] {
-        if (current)
-            current->dynamicCall("SetNamedSubStringValue(char *,char *)", engineName, engineValue);
+        if (m_Current)
+            m_Current->dynamicCall("SetNamedSubStringValue(char *,char *)", engineName,
+                                   engineValue);
     });
 }
 
 bool Code_Bartender::ExportImage(QImage& image, int32_t resolution) {
     bool exported = true;
     const bool ran = _QX::APP::InvokeBlocking([this, resolution, &image, &exported] {
-        if (!current) {
+        if (!m_Current) {
             exported = false;
             return;
         }
         // A failed export must not hand back whatever image was on the clipboard before.
         QClipboard* clipboard = QGuiApplication::clipboard();
         clipboard->clear();
-        current->dynamicCall("ExportToClipboard(int,int)", 0, resolution);
+        m_Current->dynamicCall("ExportToClipboard(int,int)", 0, resolution);
         image = clipboard->image(QClipboard::Clipboard);
         if (image.isNull())
             exported = false;
@@ -189,17 +190,17 @@ Code_Bartender::~Code_Bartender() {
 }
 
 void Code_Bartender::CleanUp() {
-    for (auto& [key, format] : openFormats) {
+    for (auto& [key, format] : m_OpenFormats) {
         format->dynamicCall("Close(int)", 1);
         delete format;
     }
-    openFormats.clear();
-    current = nullptr;
-    delete formats;
-    formats = nullptr;
-    if (application) {
-        application->dynamicCall("Quit(int)", 1);
-        delete application;
-        application = nullptr;
+    m_OpenFormats.clear();
+    m_Current = nullptr;
+    delete m_Formats;
+    m_Formats = nullptr;
+    if (m_Application) {
+        m_Application->dynamicCall("Quit(int)", 1);
+        delete m_Application;
+        m_Application = nullptr;
     }
 }

@@ -33,8 +33,8 @@ private:
     bool Connect();
     void CleanUp();
 
-    _QX::AxObject* application = nullptr;
-    _QX::AxObject* formats = nullptr;
-    _QX::AxObject* current = nullptr;
-    std::map<std::string, _QX::AxObject*> openFormats;  // by path key; owns the objects
+    _QX::AxObject* m_Application = nullptr;
+    _QX::AxObject* m_Formats = nullptr;
+    _QX::AxObject* m_Current = nullptr;
+    std::map<std::string, _QX::AxObject*> m_OpenFormats;  // by path key; owns the objects
 };

@@ -44,24 +44,19 @@ void Code_MainWindow::SetRefreshAction(std::function<void()> action) {
     s_RefreshAction = std::move(action);
 }
 
-Code_MainWindow::Code_MainWindow()
-    : QMainWindow(nullptr),
-      windowX("Qt/Win_Main/WindowX", 0),
-      windowY("Qt/Win_Main/WindowY", 0),
-      windowW("Qt/Win_Main/WindowW", 480),
-      windowH("Qt/Win_Main/WindowH", 480) {
+Code_MainWindow::Code_MainWindow() : QMainWindow(nullptr), m_Geometry(480, 480) {
     setWindowTitle(QString::fromUtf8("Quenlor"));
     setMinimumSize(480, 320);
 
-    iconDisconnected = _QX::MakeTintedIcon(kIconPath, _QX::COLOR::RED_500, kIconSize);
-    iconConnected = _QX::MakeTintedIcon(kIconPath, _QX::COLOR::BLUE_500, kIconSize);
-    iconCurrent = iconDisconnected;
-    setWindowIcon(*iconCurrent);
+    m_IconDisconnected = _QX::MakeTintedIcon(kIconPath, _QX::COLOR::RED_500, kIconSize);
+    m_IconConnected = _QX::MakeTintedIcon(kIconPath, _QX::COLOR::BLUE_500, kIconSize);
+    m_IconCurrent = m_IconDisconnected;
+    setWindowIcon(*m_IconCurrent);
 
-    trayIcon = _QX::APP::CreateTrayIcon();
-    trayIcon->setIcon(*iconCurrent);
-    trayIcon->setToolTip(QString::fromStdString(_OS::ENV::GetDisplayName()));
-    trayIcon->setVisible(true);
+    m_TrayIcon = _QX::APP::CreateTrayIcon();
+    m_TrayIcon->setIcon(*m_IconCurrent);
+    m_TrayIcon->setToolTip(QString::fromStdString(_OS::ENV::GetDisplayName()));
+    m_TrayIcon->setVisible(true);
 
     CreateTrayMenu();
 
@@ -75,12 +70,7 @@ Code_MainWindow::Code_MainWindow()
     layout->setContentsMargins(8, 8, 8, 8);
     layout->addWidget(panel);
 
-    windowX.Load();
-    windowY.Load();
-    move(windowX.Get(), windowY.Get());
-    windowW.Load();
-    windowH.Load();
-    resize(windowW.Get(), windowH.Get());
+    m_Geometry.Restore(*this);
 
     setWindowFlags(Qt::Tool);
 }
@@ -88,31 +78,31 @@ Code_MainWindow::Code_MainWindow()
 Code_MainWindow::~Code_MainWindow() {
     Code_MainWindow* self = this;
     s_Window.compare_exchange_strong(self, nullptr);
-    delete trayMenu;
-    delete iconConnected;
-    delete iconDisconnected;
+    delete m_TrayMenu;
+    delete m_IconConnected;
+    delete m_IconDisconnected;
 }
 
 void Code_MainWindow::CreateTrayMenu() {
-    trayMenu = new QMenu;
+    m_TrayMenu = new QMenu;
     // The menu owns its actions.
-    QAction* quit = trayMenu->addAction(QString::fromUtf8("结束程序"));
+    QAction* quit = m_TrayMenu->addAction(QString::fromUtf8("结束程序"));
     connect(quit, &QAction::triggered, quit, [] { QCoreApplication::quit(); });
-    QAction* show = trayMenu->addAction(QString::fromUtf8("显示纪录"));
+    QAction* show = m_TrayMenu->addAction(QString::fromUtf8("显示纪录"));
     connect(show, &QAction::triggered, show, [this] { showNormal(); });
-    QAction* refresh = trayMenu->addAction(QString::fromUtf8("刷新模版"));
+    QAction* refresh = m_TrayMenu->addAction(QString::fromUtf8("刷新模版"));
     connect(refresh, &QAction::triggered, refresh, [] {
         if (s_RefreshAction)
             s_RefreshAction();
     });
-    QAction* folder = trayMenu->addAction(QString::fromUtf8("模版文件夹"));
+    QAction* folder = m_TrayMenu->addAction(QString::fromUtf8("模版文件夹"));
     connect(folder, &QAction::triggered, folder, [this] { OpenFormatFolder(); });
 
-    trayIcon->setContextMenu(trayMenu);
-    connect(trayIcon, &QSystemTrayIcon::activated, this,
+    m_TrayIcon->setContextMenu(m_TrayMenu);
+    connect(m_TrayIcon, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 if (reason == QSystemTrayIcon::Trigger)
-                    trayMenu->popup(QCursor::pos());
+                    m_TrayMenu->popup(QCursor::pos());
             });
 }
 
@@ -124,13 +114,13 @@ void Code_MainWindow::SetConnected(bool up) {
         Code_MainWindow* window = s_Window;
         if (!window)
             return;
-        window->iconCurrent = up ? window->iconConnected : window->iconDisconnected;
+        window->m_IconCurrent = up ? window->m_IconConnected : window->m_IconDisconnected;
         if (up)
             window->ShowMessage("连线成功", _QX::APP::TRAY_INFORMATION, 3);
         else
             window->ShowMessage("连线中断", _QX::APP::TRAY_CRITICAL, 3);
-        window->setWindowIcon(*window->iconCurrent);
-        window->trayIcon->setIcon(*window->iconCurrent);
+        window->setWindowIcon(*window->m_IconCurrent);
+        window->m_TrayIcon->setIcon(*window->m_IconCurrent);
     });
 }
 
@@ -139,15 +129,12 @@ void Code_MainWindow::ShowMessage(std::string text, int kind, int seconds) {
 }
 
 void Code_MainWindow::closeEvent(QCloseEvent* event) {
-    if (trayIcon->isVisible()) {
+    if (m_TrayIcon->isVisible()) {
         hide();
         event->ignore();
         return;
     }
-    windowX.Set(x());
-    windowY.Set(y());
-    windowW.Set(width());
-    windowH.Set(height());
+    m_Geometry.Store(*this);
     event->accept();
     deleteLater();
 }

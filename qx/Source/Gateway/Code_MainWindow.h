@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "Platform/Reg.h"
+#include "Qx/CWindowGeometry.h"
 
 class QCloseEvent;
 class QIcon;
@@ -27,15 +27,12 @@ struct Code_MainWindow : QMainWindow {
     void CreateTrayMenu();
     void OpenFormatFolder();
 
-    _OS::ENV::REG<int> windowX;
-    _OS::ENV::REG<int> windowY;
-    _OS::ENV::REG<int> windowW;
-    _OS::ENV::REG<int> windowH;
-    QSystemTrayIcon* trayIcon = nullptr;
-    QMenu* trayMenu = nullptr;
-    QIcon* iconDisconnected = nullptr;
-    QIcon* iconConnected = nullptr;
-    QIcon* iconCurrent = nullptr;
+    _QX::CWindowGeometry m_Geometry;
+    QSystemTrayIcon* m_TrayIcon = nullptr;
+    QMenu* m_TrayMenu = nullptr;
+    QIcon* m_IconDisconnected = nullptr;
+    QIcon* m_IconConnected = nullptr;
+    QIcon* m_IconCurrent = nullptr;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

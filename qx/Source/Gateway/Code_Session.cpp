@@ -74,6 +74,7 @@ void Code_Session::EventProc_onPrint(_OBJ<_NET::IJsonRpcClient>, nlohmann::json 
         const PRINT_JOB::DEF job = data.get<PRINT_JOB::DEF>();
         m_OnPrint(_OBJ<ISession>(this), job);
     } catch (...) {
-        // A job that fails here is dropped; the session goes on with the next one.
+        // Silent by design: a notification gets no answer, and the print task reports its own
+        // failures; the session goes on with the next job.
     }
 }

@@ -9,7 +9,6 @@
 #include "Gateway/Messages.h"
 #include "Platform/Env.h"
 #include "Platform/Gcd.h"
-#include "Platform/Halt.h"
 #include "Platform/Log.h"
 #include "Platform/Text.h"
 #include "Qx/QxApp.h"
@@ -40,8 +39,6 @@ void EventProc_Session_onConnection(_OBJ<ISession> session, bool up) {
         return;
     }
     _LOG::Info("MES is Disconnected");
-    if (!g_Bartender)
-        HALT();
     g_Bartender->CloseAll();
 }
 
@@ -53,8 +50,6 @@ void SendConfig(_OBJ<ISession> session) {
     }
     const json params = MESSAGES::CheckConfigParams(FindFormatFiles(base));
     _LOG::Info("Checking formats");
-    if (!session)
-        HALT();
     try {
         session->Call(MESSAGES::PATH, MESSAGES::CHECK_CONFIG, params,
                       [session](bool ok, json reply) {
@@ -83,7 +78,8 @@ void EventProc_onCheckConfig(_OBJ<ISession> session, bool ok, json reply) {
             _GCD::Post([session, item] { RegisterFormat(session, item); }, _GCD::QUEUE_SERIAL);
         }
     } catch (...) {
-        // A reply that cannot be read registers nothing.
+        // Silent by design: the MES learns nothing of how its reply was read, and a reply
+        // that cannot be read simply registers nothing.
     }
 }
 
@@ -98,12 +94,8 @@ void RegisterFormat(_OBJ<ISession> session, json item) {
         const std::u16string path = _OS::Utf8ToWide(absPath);
 
         _LOG::Info(fmt::format("Loading '{}'", displayName));
-        if (!g_Bartender)
-            HALT();
         if (!g_Bartender->Open(path))
             return;
-        if (!g_Bartender)
-            HALT();
         const auto setup = g_Bartender->GetPageSetup();
         if (!setup)
             return;
@@ -111,19 +103,16 @@ void RegisterFormat(_OBJ<ISession> session, json item) {
 
         const json params = MESSAGES::RegisterParams(std::move(item), setup->WidthInMm,
                                                      setup->HeightInMm, setup->Orientation == 1);
-        if (!session)
-            HALT();
         session->Call(MESSAGES::PATH, MESSAGES::REGISTER, params, nullptr);
     } catch (...) {
-        // An item that cannot be read or registered is skipped without a word.
+        // Silent by design: an item the MES names but the gateway cannot read or open is
+        // skipped like one the MES never named; the next task runs as usual.
     }
 }
 
 void RefreshFormat() {
     _GCD::Post(
         [] {
-            if (!g_Bartender)
-                HALT();
             g_Bartender->CloseAll();
             SendConfig(g_Session);
             _QX::APP::ShowTrayMessage(_OS::ENV::GetDisplayName(), "模版已刷新",

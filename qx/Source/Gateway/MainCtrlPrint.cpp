@@ -9,7 +9,6 @@
 #include "Gateway/MainCtrl.h"
 #include "Gateway/Messages.h"
 #include "Platform/Gcd.h"
-#include "Platform/Halt.h"
 #include "Platform/Log.h"
 #include "Platform/Text.h"
 
@@ -40,8 +39,6 @@ bool SetSubstrings(const json& data) {
     const auto set = [](const std::string& name, const json& value) {
         if (!value.is_string())
             return false;
-        if (!g_Bartender)
-            HALT();
         g_Bartender->SetNamedSubStringValue(name, value.get<std::string>());
         return true;
     };
@@ -76,8 +73,6 @@ void ExecutePrint(_OBJ<ISession> session, PRINT_JOB::DEF job) {
     std::fflush(stdout);
     try {
         const std::u16string path = AbsoluteFormatPath(job.FormatFilename);
-        if (!g_Bartender)
-            HALT();
         if (!g_Bartender->Activate(path))
             return;
 
@@ -85,21 +80,19 @@ void ExecutePrint(_OBJ<ISession> session, PRINT_JOB::DEF job) {
         try {
             complete = SetSubstrings(job.Data);
         } catch (...) {
+            // Silent by design: the MES expects no answer when a job cannot be filled, and the
+            // substrings set so far stay in the format for the next job to overwrite.
         }
         if (!complete)
             return;
 
         QImage image(1, 1, QImage::Format_Mono);
-        if (!g_Bartender)
-            HALT();
         if (!g_Bartender->ExportImage(image, job.Dpi))
             return;
         const std::string base64 = LABEL_PNG::EncodeBase64(image);
         _LOG::Info(fmt::format("'{}' Image is generated", job.FormatName));
 
         const json params = MESSAGES::PrintParams(job.PrinterName, base64, job);
-        if (!session)
-            HALT();
         session->Call(MESSAGES::PATH, MESSAGES::PRINT, params, nullptr);
     } catch (const std::exception& e) {
         _LOG::Error(fmt::format("Print job for '{}' dropped: {}", job.FormatFilename, e.what()));

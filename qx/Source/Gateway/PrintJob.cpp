@@ -86,7 +86,8 @@ void from_json(const json& j, DEF& job) {
             ReadFlag(j, "isLandscape", job.isLandscape) && ReadDpi(j, "Dpi", job.Dpi) &&
             ReadData(j, "Data", job.Data);
     } catch (...) {
-        // Reading a job never fails; what was read so far stands.
+        // Silent by design: reading a job never fails; what was read so far stands and the
+        // rest keeps its defaults.
     }
 }
 

@@ -2,7 +2,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <exception>
+
 #include "Platform/Gcd.h"
+#include "Platform/Log.h"
 
 namespace _NET {
 
@@ -14,7 +17,10 @@ void CMsgDispatcher::Dispatch(_OBJ<IJsonRpcClient> client, const std::string& ty
     try {
         _GCD::Post([handler = it->second, client, data] { handler(client, data); },
                    _GCD::QUEUE_POOL);
+    } catch (const std::exception& e) {
+        _LOG::Error("Notification '" + type + "' dropped: " + e.what());
     } catch (...) {
+        _LOG::Error("Notification '" + type + "' dropped");
     }
 }
 

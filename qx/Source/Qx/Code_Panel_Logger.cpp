@@ -23,23 +23,23 @@ constexpr int kDefaultMaxLines = 512;
 
 Code_Panel_Logger::Code_Panel_Logger(const LOGGER_DEF& def, QWidget* parent) : QWidget(parent) {
     const std::string key = def.LevelKey.empty() ? kDefaultLevelKey : def.LevelKey;
-    level = std::make_unique<_OS::ENV::REG<int>>(key, 0);
+    m_Level = std::make_unique<_OS::ENV::REG<int>>(key, 0);
 
-    textEdit = new QTextEdit(this);
-    textEdit->setReadOnly(true);
+    m_TextEdit = new QTextEdit(this);
+    m_TextEdit->setReadOnly(true);
     // Nobody can undo in a read-only view, and the history would keep every line ever logged.
-    textEdit->setUndoRedoEnabled(false);
-    logger = _QX::WIDGET::Code_Logger_Qt::Create(
-        def.Name, def.MaxLines < 1 ? kDefaultMaxLines : def.MaxLines, textEdit);
+    m_TextEdit->setUndoRedoEnabled(false);
+    m_Logger = _QX::WIDGET::Code_Logger_Qt::Create(
+        def.Name, def.MaxLines < 1 ? kDefaultMaxLines : def.MaxLines, m_TextEdit);
 
     auto* blank = new QPushButton(QStringLiteral("Blank"), this);
     connect(blank, &QPushButton::clicked, blank, [this] {
-        QTextCursor cursor(textEdit->document());
+        QTextCursor cursor(m_TextEdit->document());
         cursor.movePosition(QTextCursor::Start);
         cursor.insertText(QStringLiteral("\n"));
     });
     auto* clear = new QPushButton(QStringLiteral("Clear"), this);
-    connect(clear, &QPushButton::clicked, clear, [this] { textEdit->clear(); });
+    connect(clear, &QPushButton::clicked, clear, [this] { m_TextEdit->clear(); });
 
     const struct {
         const char* text;
@@ -54,14 +54,14 @@ Code_Panel_Logger::Code_Panel_Logger(const LOGGER_DEF& def, QWidget* parent) : Q
         group->addButton(new QRadioButton(QString::fromUtf8(choice.text), this), choice.id);
     connect(group, &QButtonGroup::buttonClicked, group, [this, group](QAbstractButton* button) {
         const int id = group->id(button);
-        level->Set(id);
+        m_Level->Set(id);
         _LOG::Level(static_cast<_LOG::LEVEL>(id));
     });
 
-    level->Load();
-    if (QAbstractButton* stored = group->button(level->Get()))
+    m_Level->Load();
+    if (QAbstractButton* stored = group->button(m_Level->Get()))
         stored->setChecked(true);
-    _LOG::Level(static_cast<_LOG::LEVEL>(level->Get()));
+    _LOG::Level(static_cast<_LOG::LEVEL>(m_Level->Get()));
 
     auto* column = new QVBoxLayout(this);
     column->setSpacing(0);
@@ -80,15 +80,15 @@ Code_Panel_Logger::Code_Panel_Logger(const LOGGER_DEF& def, QWidget* parent) : Q
     row->addStretch(2);
     row->addWidget(clear);
     column->addLayout(row);
-    column->addWidget(textEdit);
+    column->addWidget(m_TextEdit);
 
     show();
 }
 
 // The logger goes first so that no line is queued to the text widget once it is destroyed.
 Code_Panel_Logger::~Code_Panel_Logger() {
-    logger.reset();
-    level.reset();
+    m_Logger.reset();
+    m_Level.reset();
 }
 
 Code_Panel_Logger* CreatePanelLogger(const LOGGER_DEF& def, QWidget* parent) {

@@ -27,9 +27,9 @@ struct Code_Panel_Logger : QWidget {
     Code_Panel_Logger(const LOGGER_DEF& def, QWidget* parent);
     ~Code_Panel_Logger() override;
 
-    QTextEdit* textEdit = nullptr;
-    _OBJ<_LOG::ILogger> logger;
-    std::unique_ptr<_OS::ENV::REG<int>> level;
+    QTextEdit* m_TextEdit = nullptr;
+    _OBJ<_LOG::ILogger> m_Logger;
+    std::unique_ptr<_OS::ENV::REG<int>> m_Level;
 };
 
 Code_Panel_Logger* CreatePanelLogger(const LOGGER_DEF& def, QWidget* parent);

@@ -24,22 +24,22 @@ namespace sinks {
 template <typename Mutex>
 struct drav_qt_color_sink : public base_sink<Mutex> {
     drav_qt_color_sink(QTextEdit* textEdit, int lineLimit, bool darkColours, bool utf8)
-        : textEdit_(textEdit), lineLimit_(lineLimit), utf8_(utf8) {
-        if (!textEdit_)
+        : m_TextEdit(textEdit), m_LineLimit(lineLimit), m_Utf8(utf8) {
+        if (!m_TextEdit)
             throw spdlog_ex("qt_color_text_sink: text_edit is null");
 
         const QStringList families{QStringLiteral("Consolas"), QStringLiteral("Monaco"),
                                    QStringLiteral("Lucida Console"), QStringLiteral("Courier New")};
-        defaultFormat_ = textEdit_->currentCharFormat();
-        defaultFormat_.setFontFamilies(families);
-        defaultFormat_.setFontPointSize(12.0);
+        m_DefaultFormat = m_TextEdit->currentCharFormat();
+        m_DefaultFormat.setFontFamilies(families);
+        m_DefaultFormat.setFontPointSize(12.0);
 
         QTextCharFormat format;
         format.setFontFamilies(families);
         format.setFontPointSize(14.0);
         const auto set = [&](level::level_enum lvl, const QColor& colour) {
             format.setForeground(QBrush(colour));
-            levelFormats_[lvl] = format;
+            m_LevelFormats[lvl] = format;
         };
         set(level::trace, darkColours ? Qt::darkGray : Qt::gray);
         set(level::debug, darkColours ? Qt::darkCyan : Qt::darkGray);
@@ -52,21 +52,21 @@ struct drav_qt_color_sink : public base_sink<Mutex> {
 
     // One line on its way to the GUI thread: a copy that refers to nothing of the sink.
     struct append_request {
-        int lineLimit;
-        QTextEdit* textEdit;
-        QString payload;
-        QTextCharFormat defaultFormat;
-        QTextCharFormat levelFormat;
-        int colourStart;
-        int colourEnd;
+        int m_LineLimit;
+        QTextEdit* m_TextEdit;
+        QString m_Payload;
+        QTextCharFormat m_DefaultFormat;
+        QTextCharFormat m_LevelFormat;
+        int m_ColourStart;
+        int m_ColourEnd;
     };
 
     static void append_to_widget_(const append_request& request) {
-        QTextDocument* document = request.textEdit->document();
+        QTextDocument* document = request.m_TextEdit->document();
         QTextCursor cursor(document);
 
         // The newest lines are on top: the oldest is the block before the empty last block.
-        while (document->blockCount() > request.lineLimit) {
+        while (document->blockCount() > request.m_LineLimit) {
             const QTextBlock last = document->lastBlock();
             const QTextBlock oldest = last.previous();
             if (!oldest.isValid())
@@ -77,17 +77,17 @@ struct drav_qt_color_sink : public base_sink<Mutex> {
         }
 
         cursor.movePosition(QTextCursor::Start);
-        cursor.setCharFormat(request.defaultFormat);
-        if (request.colourEnd <= request.colourStart) {
-            cursor.insertText(request.payload);
+        cursor.setCharFormat(request.m_DefaultFormat);
+        if (request.m_ColourEnd <= request.m_ColourStart) {
+            cursor.insertText(request.m_Payload);
             return;
         }
-        cursor.insertText(request.payload.left(request.colourStart));
-        cursor.setCharFormat(request.levelFormat);
-        cursor.insertText(
-            request.payload.mid(request.colourStart, request.colourEnd - request.colourStart));
-        cursor.setCharFormat(request.defaultFormat);
-        cursor.insertText(request.payload.mid(request.colourEnd));
+        cursor.insertText(request.m_Payload.left(request.m_ColourStart));
+        cursor.setCharFormat(request.m_LevelFormat);
+        cursor.insertText(request.m_Payload.mid(request.m_ColourStart,
+                                                request.m_ColourEnd - request.m_ColourStart));
+        cursor.setCharFormat(request.m_DefaultFormat);
+        cursor.insertText(request.m_Payload.mid(request.m_ColourEnd));
     }
 
 protected:
@@ -98,7 +98,7 @@ protected:
         QString payload;
         int start = static_cast<int>(msg.color_range_start);
         int end = static_cast<int>(msg.color_range_end);
-        if (utf8_) {
+        if (m_Utf8) {
             payload = QString::fromUtf8(formatted.data(), static_cast<qsizetype>(formatted.size()));
             if (msg.color_range_start < msg.color_range_end) {
                 // The range is in bytes; the widget counts characters.
@@ -113,21 +113,21 @@ protected:
         }
 
         append_request request{
-            lineLimit_, textEdit_, std::move(payload), defaultFormat_, levelFormats_[msg.level],
-            start,      end};
+            m_LineLimit, m_TextEdit, std::move(payload), m_DefaultFormat, m_LevelFormats[msg.level],
+            start,       end};
         QMetaObject::invokeMethod(
-            textEdit_, [request = std::move(request)] { append_to_widget_(request); },
+            m_TextEdit, [request = std::move(request)] { append_to_widget_(request); },
             Qt::AutoConnection);
     }
 
     void flush_() override {}
 
 private:
-    QTextEdit* textEdit_;
-    int lineLimit_;
-    bool utf8_;
-    QTextCharFormat defaultFormat_;
-    std::array<QTextCharFormat, 7> levelFormats_;
+    QTextEdit* m_TextEdit;
+    int m_LineLimit;
+    bool m_Utf8;
+    QTextCharFormat m_DefaultFormat;
+    std::array<QTextCharFormat, 7> m_LevelFormats;
 };
 
 }  // namespace sinks

@@ -98,9 +98,9 @@ TEST_F(MainWindowTest, EmptyRegistryGivesTheDefaultGeometry) {
     EXPECT_TRUE(window->isHidden());
     EXPECT_EQ(window->windowTitle(), "Quenlor");
     EXPECT_TRUE(window->windowFlags().testFlag(Qt::Tool));
-    EXPECT_TRUE(window->trayIcon->isVisible());
-    EXPECT_EQ(window->trayIcon->toolTip(), QString::fromUtf8("Morvash 条码模版服务"));
-    EXPECT_EQ(IconColour(window->trayIcon->icon()).name(), "#f44336");
+    EXPECT_TRUE(window->m_TrayIcon->isVisible());
+    EXPECT_EQ(window->m_TrayIcon->toolTip(), QString::fromUtf8("Morvash 条码模版服务"));
+    EXPECT_EQ(IconColour(window->m_TrayIcon->icon()).name(), "#f44336");
 }
 
 TEST(MainWindowGeometryTest, StoredGeometryIsUsedAndRaisedToTheMinimum) {
@@ -135,7 +135,7 @@ TEST_F(MainWindowTest, CloseWithTheTrayShownOnlyHides) {
 TEST_F(MainWindowTest, CloseWithoutTrayStoresGeometryAndDeletesTheWindow) {
     window->move(12, 34);
     window->resize(500, 400);
-    window->trayIcon->setVisible(false);
+    window->m_TrayIcon->setVisible(false);
     window->showNormal();
     EXPECT_TRUE(window->close());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -152,11 +152,11 @@ TEST_F(MainWindowTest, CloseWithoutTrayStoresGeometryAndDeletesTheWindow) {
 TEST_F(MainWindowTest, SetConnectedSwitchesColourAndShowsABalloonEachTime) {
     FromWorker([] { Code_MainWindow::SetConnected(true); });
     EXPECT_EQ(IconColour(window->windowIcon()).name(), "#2196f3");
-    EXPECT_EQ(IconColour(window->trayIcon->icon()).name(), "#2196f3");
+    EXPECT_EQ(IconColour(window->m_TrayIcon->icon()).name(), "#2196f3");
     FromWorker([] { Code_MainWindow::SetConnected(true); });
     FromWorker([] { Code_MainWindow::SetConnected(false); });
     EXPECT_EQ(IconColour(window->windowIcon()).name(), "#f44336");
-    EXPECT_EQ(IconColour(window->trayIcon->icon()).name(), "#f44336");
+    EXPECT_EQ(IconColour(window->m_TrayIcon->icon()).name(), "#f44336");
 
     const auto balloons = Balloons();
     ASSERT_EQ(balloons.size(), 3u);
@@ -172,8 +172,8 @@ TEST_F(MainWindowTest, SetConnectedSwitchesColourAndShowsABalloonEachTime) {
 }
 
 TEST_F(MainWindowTest, TrayMenu) {
-    QMenu* menu = window->trayMenu;
-    ASSERT_EQ(window->trayIcon->contextMenu(), menu);
+    QMenu* menu = window->m_TrayMenu;
+    ASSERT_EQ(window->m_TrayIcon->contextMenu(), menu);
     const QList<QAction*> actions = menu->actions();
     ASSERT_EQ(actions.size(), 4);
     EXPECT_EQ(actions[0]->text(), QString::fromUtf8("结束程序"));
@@ -188,9 +188,9 @@ TEST_F(MainWindowTest, TrayMenu) {
     actions[1]->trigger();
     EXPECT_TRUE(window->isVisible());
 
-    emit window->trayIcon->activated(QSystemTrayIcon::DoubleClick);
+    emit window->m_TrayIcon->activated(QSystemTrayIcon::DoubleClick);
     EXPECT_FALSE(menu->isVisible());
-    emit window->trayIcon->activated(QSystemTrayIcon::Trigger);
+    emit window->m_TrayIcon->activated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(menu->isVisible());
     menu->hide();
 }

@@ -52,8 +52,8 @@ TEST(PanelLoggerTest, LineLimitFromMaxLines) {
     for (const auto& c : cases) {
         auto panel = MakePanel("limit" + std::to_string(n++), "Test/Limit", c.maxLines);
         LogLines(600);
-        EXPECT_EQ(panel->textEdit->document()->blockCount(), c.kept + 1) << c.maxLines;
-        EXPECT_EQ(panel->textEdit->document()->firstBlock().text(), "line 599");
+        EXPECT_EQ(panel->m_TextEdit->document()->blockCount(), c.kept + 1) << c.maxLines;
+        EXPECT_EQ(panel->m_TextEdit->document()->firstBlock().text(), "line 599");
     }
 }
 
@@ -64,9 +64,9 @@ TEST(PanelLoggerTest, LinesLeaveNoUndoHistory) {
     LogLines(50);
     Button(*panel, "Blank")->click();
     LogLines(5);
-    EXPECT_EQ(panel->textEdit->document()->blockCount(), 4);
-    EXPECT_EQ(panel->textEdit->document()->availableUndoSteps(), 0);
-    EXPECT_FALSE(panel->textEdit->document()->isUndoAvailable());
+    EXPECT_EQ(panel->m_TextEdit->document()->blockCount(), 4);
+    EXPECT_EQ(panel->m_TextEdit->document()->availableUndoSteps(), 0);
+    EXPECT_FALSE(panel->m_TextEdit->document()->isUndoAvailable());
 }
 
 TEST(PanelLoggerTest, NothingStoredChecksTrace) {
@@ -106,7 +106,7 @@ TEST(PanelLoggerTest, ForeignStoredLevelChecksNothingAndTurnsLoggingOff) {
 
 TEST(PanelLoggerTest, BlankAddsASeparatorAboveTheNewestLine) {
     auto panel = MakePanel("blank", "Test/Blank", 10);
-    QTextDocument* doc = panel->textEdit->document();
+    QTextDocument* doc = panel->m_TextEdit->document();
     Button(*panel, "Blank")->click();
     EXPECT_EQ(doc->blockCount(), 2);
     EXPECT_EQ(doc->firstBlock().text(), "");
@@ -121,9 +121,9 @@ TEST(PanelLoggerTest, ClearEmptiesTheView) {
     auto panel = MakePanel("clear", "Test/Clear", 10);
     LogLines(3);
     Button(*panel, "Clear")->click();
-    EXPECT_TRUE(panel->textEdit->document()->isEmpty());
+    EXPECT_TRUE(panel->m_TextEdit->document()->isEmpty());
     _LOG::Error("alone");
-    EXPECT_EQ(panel->textEdit->toPlainText(), "alone\n");
+    EXPECT_EQ(panel->m_TextEdit->toPlainText(), "alone\n");
 }
 
 }  // namespace
