@@ -448,16 +448,28 @@ TEST(SessionTest, InitializeReplyOfALostConnectionChangesNothing) {
 // A call outstanding when the link goes holds the session in its reply callback: the loss must
 // release it, or the session and its retrying socket outlive the program.
 void SessionWithALostCallEndsWithTheProgram() {
+    CWsTestPeer peer;
+    // Counted with the peer's thread running: a sanitizer may start a thread of its own then.
     const size_t threads = _NET::ThreadCount();
-    RunWithSession({}, [](CWsTestPeer& peer, const _OBJ<ISession>& session) {
-        AcceptConnection(peer, 0, 0);
-        session->Call(MESSAGES::PATH, MESSAGES::CHECK_CONFIG, MESSAGES::CheckConfigParams({}),
-                      [session](bool, json) { CHECK(!"reply callback of a lost call"); });
-        WaitText(peer, 1);
-        peer.Refuse();
-        CHECK(WaitUntil([] { return g_Reports.Connection().size() == 2; }));
-    });
-    // The session went with its last handle, and its socket's thread with it.
+    _OBJ<ISession> session;
+    _GCD::Run(
+        [&] {
+            std::promise<_OBJ<ISession>> made;
+            _GCD::Post([&] { made.set_value(Code_Session::Create(peer.Url(), OnConnection)); }, 1);
+            std::future<_OBJ<ISession>> future = made.get_future();
+            CHECK(future.wait_for(20s) == std::future_status::ready);
+            session = future.get();
+            AcceptConnection(peer, 0, 0);
+            session->Call(MESSAGES::PATH, MESSAGES::CHECK_CONFIG, MESSAGES::CheckConfigParams({}),
+                          [session](bool, json) { CHECK(!"reply callback of a lost call"); });
+            WaitText(peer, 1);
+            peer.Refuse();
+            CHECK(WaitUntil([] { return g_Reports.Connection().size() == 2; }));
+            _GCD::Quit();
+        },
+        0);
+    // The session goes with its last handle, and its socket's thread with it.
+    session.reset();
     CHECK(_NET::WaitThreadCount(threads));
 }
 
