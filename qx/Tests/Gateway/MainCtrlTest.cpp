@@ -11,18 +11,18 @@
 #include <QCoreApplication>
 #include <QImage>
 #include <atomic>
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <thread>
 
 #include "Gateway/MainCtrl.h"
 #include "Platform/Gcd.h"
 #include "Platform/RefCounted.h"
 #include "Platform/Text.h"
 #include "Qx/QxApp.h"
+#include "Support/ChildScenario.h"
+#include "Support/TempDir.h"
+#include "Support/Wait.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -319,19 +319,15 @@ protected:
         if (std::string(msg.payload.data(), msg.payload.size()) != "System is ready")
             return;
         g_QuitDuringStartUp = _QX::APP::InvokeBlocking([] { QCoreApplication::quit(); });
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!g_InitializeReturned && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        SUPPORT::WaitUntil([] { return g_InitializeReturned.load(); });
     }
     void flush_() override {}
 };
 
-void QuitDuringStartUp() {
-    std::string base = (fs::temp_directory_path() / "quenlor-stop-XXXXXX").string();
-    if (!mkdtemp(base.data()))
-        std::_Exit(2);
-    fs::create_directories(fs::path(base) / "work");
-    fs::current_path(fs::path(base) / "work");
+// 0 when no session was made, 1 when one was made after the stop.
+int QuitDuringStartUp(const fs::path& dir) {
+    fs::create_directories(dir / "work");
+    fs::current_path(dir / "work");
     setenv("QX_AUTOMATION_PATH", QX_ENGINE_DIR, 1);
     spdlog::register_logger(
         std::make_shared<spdlog::logger>("quit-hook", std::make_shared<QUIT_DURING_START_UP>()));
@@ -343,20 +339,15 @@ void QuitDuringStartUp() {
             g_InitializeReturned = true;
         },
         0);
-    if (!g_QuitDuringStartUp)
-        std::fputs("the start-up did not get so far\n", stderr);
-    else if (MAIN_CTRL::g_Session)
-        std::fputs("a session was made after the stop\n", stderr);
-    else
-        std::fputs("no session\n", stderr);
-    std::fflush(stderr);
-    fs::remove_all(base);
-    std::_Exit(0);
+    CHILD_CHECK(g_QuitDuringStartUp);
+    return MAIN_CTRL::g_Session ? 1 : 0;
 }
 
 }  // namespace
 
 TEST(MainCtrlStop, QuitDuringStartUpMakesNoSession) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(QuitDuringStartUp(), testing::ExitedWithCode(0), "no session");
+    const SUPPORT::TEMP_DIR dir;
+    const SUPPORT::CHILD_RESULT child =
+        SUPPORT::RunChild([&dir] { return QuitDuringStartUp(dir.m_Path); });
+    EXPECT_EQ(child.m_ExitCode, 0) << child.m_Err << child.m_Out;
 }
