@@ -129,6 +129,8 @@ void CMesDialogue::Answer(const std::shared_ptr<CConnection>& connection, const 
 json CMesDialogue::AnswerCheckConfig(const json& call) {
     m_Reported.clear();
     json items = json::array();
+    for (const auto& path : m_Options.m_ExtraFormats)
+        AddItem(items, path, path);
     const auto reported = call.find("Items");
     if (reported == call.end() || !reported->is_array())
         return {{"Items", items}};

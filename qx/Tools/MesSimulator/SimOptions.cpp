@@ -13,6 +13,8 @@ std::string Usage() {
            "  --hold                  leave calls unanswered until the \"release\" command\n"
            "  --job FILE              print job (JSON object or array) sent once its format\n"
            "                          is registered; FormatFilename may be a reported relPath\n"
+           "  --extra-format PATH     name PATH in the \"CheckConfig\" reply before the\n"
+           "                          reported formats, as if the MES knew it\n"
            "  --frame-log FILE        write every frame received and sent to FILE\n"
            "  --png-dir DIR           save each received label image as DIR/label-N.png\n"
            "  --exit-after-prints N   stop after N label images\n"
@@ -96,6 +98,8 @@ bool ParseOptions(int argc, char** argv, OPTIONS& options, std::string& error) {
             }
         } else if (arg == "--job") {
             options.m_JobFiles.push_back(value());
+        } else if (arg == "--extra-format") {
+            options.m_ExtraFormats.push_back(value());
         } else if (arg == "--frame-log") {
             options.m_FrameLog = value();
         } else if (arg == "--png-dir") {

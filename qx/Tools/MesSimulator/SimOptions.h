@@ -16,6 +16,8 @@ struct OPTIONS {
     bool m_Hold = false;
     // Files with one print job (or an array of them) each, sent once their format is registered.
     std::vector<std::string> m_JobFiles;
+    // Paths the "CheckConfig" reply names ahead of the gateway's own formats.
+    std::vector<std::string> m_ExtraFormats;
     std::string m_FrameLog;
     std::string m_PngDir;
     // Stop after this many label images have been received; 0 never stops.
