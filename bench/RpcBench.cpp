@@ -15,9 +15,9 @@
 
 #include "Net/Code_JsonRpcClient.h"
 #include "Net/Envelope.h"
-#include "Net/WsTestPeer.h"
 #include "Platform/CUuid.h"
 #include "Platform/Gcd.h"
+#include "Support/WsTestPeer.h"
 
 // JSON-RPC round trips over loopback: the test peer answers every call with its "_ID" and
 // "_OK": true. The client's calls, reply parsing and reply callbacks (on queue 2) against a
@@ -36,9 +36,9 @@ std::string Answer(const std::string& text) {
     return json({{ENVELOPE::KEY_ID, call[ENVELOPE::KEY_ID]}, {ENVELOPE::KEY_OK, true}}).dump();
 }
 
-_NET::CWsTestPeer& Peer() {
-    static _NET::CWsTestPeer* peer = [] {
-        auto* p = new _NET::CWsTestPeer;
+SUPPORT::CWsTestPeer& Peer() {
+    static SUPPORT::CWsTestPeer* peer = [] {
+        auto* p = new SUPPORT::CWsTestPeer;
         p->SetResponder(Answer);
         return p;
     }();

@@ -12,6 +12,7 @@
 #include "Net/Code_JsonRpcClient.h"
 #include "Net/Envelope.h"
 #include "Platform/Gcd.h"
+#include "Support/Wait.h"
 
 namespace {
 
@@ -69,9 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const json frame = json::parse(payload, nullptr, false);
     const bool notification = !frame.is_discarded() && Expected(frame, expectedData);
     g_Expected += notification;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (g_Handled < g_Expected && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
+    FUZZ_CHECK(
+        SUPPORT::WaitUntil([] { return g_Handled >= g_Expected; }, std::chrono::seconds(10)));
     FUZZ_CHECK(g_Handled == g_Expected);
     if (notification) {
         std::lock_guard<std::mutex> lock(g_Mutex);

@@ -5,7 +5,7 @@
 #include <QStandardPaths>
 
 #include "App/DownloadManager.h"
-#include "App/TestDir.h"
+#include "Support/TempDir.h"
 
 namespace {
 
@@ -16,21 +16,20 @@ void Touch(const QString& path) {
 
 struct DownloadManagerTest : testing::Test {
     void SetUp() override {
-        ASSERT_FALSE(home.path.empty());
-        qputenv("HOME", QByteArray::fromStdString(home.path));
-        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(home.path + "/config"));
+        qputenv("HOME", QByteArray::fromStdString(home.m_Path.string()));
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((home.m_Path / "config").string()));
         manager = std::make_unique<_QX::DownloadManager>(nullptr);
         folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
     }
     QString In(const QString& name) const { return QDir(folder).filePath(name); }
 
-    TestDir home;
+    SUPPORT::TEMP_DIR home;
     std::unique_ptr<_QX::DownloadManager> manager;
     QString folder;
 };
 
 TEST_F(DownloadManagerTest, CreatesMissingDownloadFolder) {
-    EXPECT_TRUE(folder.startsWith(QString::fromStdString(home.path)));
+    EXPECT_TRUE(folder.startsWith(QString::fromStdString(home.m_Path.string())));
     EXPECT_TRUE(QDir(folder).exists());
 }
 
