@@ -14,6 +14,7 @@
 #include <string>
 
 #include "Net/Code_JsonRpcClient.h"
+#include "Net/Envelope.h"
 #include "Platform/CUuid.h"
 #include "Platform/Gcd.h"
 #include "Support/WsTestPeer.h"
@@ -24,14 +25,15 @@
 namespace {
 
 using nlohmann::json;
+namespace ENVELOPE = _NET::ENVELOPE;
 
 constexpr int64_t kRoundTrips = 2000;  // per benchmark iteration
 
 std::string Answer(const std::string& text) {
     const json call = json::parse(text, nullptr, false);
-    if (!call.is_object() || !call.contains("_ID"))
+    if (!call.is_object() || !call.contains(ENVELOPE::KEY_ID))
         return {};
-    return json({{"_ID", call["_ID"]}, {"_OK", true}}).dump();
+    return json({{ENVELOPE::KEY_ID, call[ENVELOPE::KEY_ID]}, {ENVELOPE::KEY_OK, true}}).dump();
 }
 
 SUPPORT::CWsTestPeer& Peer() {
@@ -147,10 +149,10 @@ void BeastRoundTrip(benchmark::State& state) {
         _OS::CUuid uuid(true);
         uuid.Generate();
         json message = Params();
-        message["_ID"] = uuid.ToString();
-        message["_CMD"] = "Register";
-        message["_PATH"] = "/Formats";
-        pending.insert(message["_ID"].get<std::string>());
+        message[ENVELOPE::KEY_ID] = uuid.ToString();
+        message[ENVELOPE::KEY_CMD] = "Register";
+        message[ENVELOPE::KEY_PATH] = "/Formats";
+        pending.insert(message[ENVELOPE::KEY_ID].get<std::string>());
         ws.write(boost::asio::buffer(message.dump()));
     };
     beast::flat_buffer buffer;
@@ -163,8 +165,8 @@ void BeastRoundTrip(benchmark::State& state) {
             ws.read(buffer);
             const json reply = json::parse(beast::buffers_to_string(buffer.data()));
             buffer.consume(buffer.size());
-            if (pending.erase(reply.at("_ID").get<std::string>()) != 1 ||
-                !reply.at("_OK").get<bool>())
+            if (pending.erase(reply.at(ENVELOPE::KEY_ID).get<std::string>()) != 1 ||
+                !reply.at(ENVELOPE::KEY_OK).get<bool>())
                 ++failed;
             if (sent < kRoundTrips) {
                 send();

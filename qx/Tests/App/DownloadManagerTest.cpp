@@ -39,11 +39,10 @@ TEST_F(DownloadManagerTest, NameThatDoesNotExistIsKept) {
 
 TEST_F(DownloadManagerTest, ExistingNamesGetTheSmallestFreeCounter) {
     Touch(In("report.pdf"));
+    Touch(In("report (2).pdf"));
     EXPECT_EQ(manager->uniqueFilePath(In("report.pdf")), In("report (1).pdf"));
     Touch(In("report (1).pdf"));
-    EXPECT_EQ(manager->uniqueFilePath(In("report.pdf")), In("report (2).pdf"));
-    Touch(In("report (3).pdf"));
-    EXPECT_EQ(manager->uniqueFilePath(In("report.pdf")), In("report (2).pdf"));
+    EXPECT_EQ(manager->uniqueFilePath(In("report.pdf")), In("report (3).pdf"));
 }
 
 TEST_F(DownloadManagerTest, OnlyTheLastSuffixFollowsTheCounter) {
@@ -54,6 +53,19 @@ TEST_F(DownloadManagerTest, OnlyTheLastSuffixFollowsTheCounter) {
 TEST_F(DownloadManagerTest, NameWithoutSuffixGetsALoneDot) {
     Touch(In("README"));
     EXPECT_EQ(manager->uniqueFilePath(In("README")), In("README (1)."));
+}
+
+TEST_F(DownloadManagerTest, PercentSignsInTheNameAreKept) {
+    Touch(In("50%2off.pdf"));
+    EXPECT_EQ(manager->uniqueFilePath(In("50%2off.pdf")), In("50%2off (1).pdf"));
+    Touch(In("%3%1.%2"));
+    EXPECT_EQ(manager->uniqueFilePath(In("%3%1.%2")), In("%3%1 (1).%2"));
+}
+
+TEST_F(DownloadManagerTest, DownloadsStartedTogetherGetTheirOwnFiles) {
+    EXPECT_EQ(manager->uniqueFilePath(In("report.pdf")), In("report.pdf"));
+    EXPECT_EQ(manager->uniqueFilePath(In("report.pdf")), In("report (1).pdf"));
+    EXPECT_EQ(manager->uniqueFilePath(In("report.pdf")), In("report (2).pdf"));
 }
 
 }  // namespace
