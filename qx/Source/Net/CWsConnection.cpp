@@ -188,8 +188,9 @@ void CWsConnection::SchedulePing() {
 void CWsConnection::OnPingTimer(beast::error_code ec) {
     if (ec || !IsOpen())
         return;
+    // A missed pong means a dead peer, as a rule: its answer to the close frame gets a short wait.
     if (m_Phase == PHASE_PINGED)
-        return Close(1011, "Ping timeout");
+        return StartClose(1011, "Ping timeout", CWsEngine::kDeadPeerCloseTimeout);
     m_Phase = PHASE_PINGED;
     Enqueue({Outgoing::KIND_PING, {}});
     SchedulePing();
@@ -200,13 +201,17 @@ void CWsConnection::Close(uint16_t code, const std::string& reason) {
         m_Phase = PHASE_ENDED;
         return Shut();
     }
-    if (!IsOpen())
-        return;
+    if (IsOpen())
+        StartClose(code, reason, CWsEngine::kCloseTimeout);
+}
+
+void CWsConnection::StartClose(uint16_t code, const std::string& reason,
+                               std::chrono::milliseconds timeout) {
     m_Phase = PHASE_CLOSING;
     m_CloseCode = code;
     m_CloseReason = reason.substr(0, kMaxCloseReason);
     m_PingTimer.cancel();
-    m_Deadline.expires_after(CWsEngine::kCloseTimeout);
+    m_Deadline.expires_after(timeout);
     m_Deadline.async_wait([self = shared_from_this()](beast::error_code ec) {
         if (!ec)
             self->Lost(asio::error::timed_out);

@@ -81,6 +81,8 @@ private:
     void OnWrite(boost::beast::error_code ec);
     void SchedulePing();
     void OnPingTimer(boost::beast::error_code ec);
+    // The close handshake behind the queued messages, ended by the peer's answer or the timeout.
+    void StartClose(uint16_t code, const std::string& reason, std::chrono::milliseconds timeout);
     void SendClose();
     void OnClose(boost::beast::error_code ec);
 

@@ -27,6 +27,9 @@ struct CWsEngine {
     static constexpr std::chrono::milliseconds kConnectTimeout{10000};
     // A close handshake that the peer has not completed by then ends by dropping the connection.
     static constexpr std::chrono::milliseconds kCloseTimeout{3000};
+    // A peer that has missed a pong is presumed dead: the close handshake that follows ends when
+    // the peer answers or when this has passed.
+    static constexpr std::chrono::milliseconds kDeadPeerCloseTimeout{250};
 
     CWsEngine();
     ~CWsEngine();  // Stop(1000, "Normal closure")

@@ -379,7 +379,7 @@ TEST_F(EngineTest, PeerThatNeverAnswersTheCloseIsDroppedAfterTheCloseTimeout) {
     const auto close = recorder.Of(CWsMessage::TYPE_CLOSE)[0];
     EXPECT_EQ(close.message.closeCode, 1011);
     EXPECT_EQ(close.message.str, "Ping timeout");
-    EXPECT_GE(close.at - opened, 400ms + CWsEngine::kCloseTimeout);
+    EXPECT_GE(close.at - opened, 400ms);
     ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 2));
 
     const auto before = Clock::now();
@@ -430,6 +430,29 @@ TEST(WsEngineStop, BeforeStartAndTwiceDoNothing) {
     engine.Stop(1000, "Normal closure");
     EXPECT_FALSE(engine.Send("x"));
     engine.Stop(1000, "Normal closure");
+}
+
+// A peer that misses a pong is presumed dead: the close frame goes out, but its answer is not
+// awaited for the close handshake's limit.
+TEST_F(EngineTest, DeadPeerAtThePingTimeoutIsDroppedAtOnceThenRetried) {
+    peer.SetAnswerPings(false);
+    peer.SetAnswerCloses(false);
+    Connect(200ms);
+    const Clock::time_point opened = recorder.Of(CWsMessage::TYPE_OPEN)[0].at;
+    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 2));
+    const auto close = recorder.Of(CWsMessage::TYPE_CLOSE).at(0);
+    EXPECT_EQ(close.message.closeCode, 1011);
+    // Two ping intervals and the short wait, well below the close handshake's 3 s.
+    EXPECT_LT(close.at - opened, 400ms + CWsEngine::kDeadPeerCloseTimeout + 1s);
+    EXPECT_LT(recorder.Of(CWsMessage::TYPE_OPEN)[1].at - close.at, 900ms);
+    EXPECT_TRUE(peer.WaitFor([&] {
+        for (const auto& f : peer.Frames()) {
+            if (f.opcode == CWsTestPeer::OPCODE_CLOSE && CWsTestPeer::CloseCode(f) == 1011)
+                return true;
+        }
+        return false;
+    }));
+    peer.SetAnswerCloses(true);  // Stop's close handshake need not run into its limit
 }
 
 }  // namespace
