@@ -145,24 +145,17 @@ void CWsConnection::OnControl(websocket::frame_type kind, beast::string_view pay
 void CWsConnection::Send(std::string data, bool binary) {
     if (!IsOpen())
         return;
-    Enqueue({binary ? Outgoing::KIND_BINARY : Outgoing::KIND_TEXT, std::move(data)});
-}
-
-void CWsConnection::Enqueue(Outgoing item) {
-    m_Queue.push_back(std::move(item));
+    m_Queue.push_back({std::move(data), binary});
     if (m_Queue.size() == 1)
         DoWrite();
 }
 
 void CWsConnection::DoWrite() {
     const Outgoing& item = m_Queue.front();  // stays in place until its write completes
-    auto done = [self = shared_from_this()](beast::error_code ec, size_t = 0) {
-        self->OnWrite(ec);
-    };
-    if (item.m_Kind == Outgoing::KIND_PING)
-        return m_Ws.async_ping({}, std::move(done));
-    m_Ws.text(item.m_Kind == Outgoing::KIND_TEXT);
-    m_Ws.async_write(asio::buffer(item.m_Data), std::move(done));
+    m_Ws.text(!item.m_Binary);
+    m_Ws.async_write(
+        asio::buffer(item.m_Data),
+        [self = shared_from_this()](beast::error_code ec, size_t) { self->OnWrite(ec); });
 }
 
 void CWsConnection::OnWrite(beast::error_code ec) {
@@ -191,9 +184,16 @@ void CWsConnection::OnPingTimer(beast::error_code ec) {
     // A missed pong means a dead peer, as a rule: its answer to the close frame gets a short wait.
     if (m_Phase == PHASE_PINGED)
         return StartClose(1011, "Ping timeout", CWsEngine::kDeadPeerCloseTimeout);
+    // The stream allows one ping besides the message being written: none is outstanding here,
+    // as the previous one has been answered.
     m_Phase = PHASE_PINGED;
-    Enqueue({Outgoing::KIND_PING, {}});
+    m_Ws.async_ping({}, [self = shared_from_this()](beast::error_code ec) { self->OnPing(ec); });
     SchedulePing();
+}
+
+void CWsConnection::OnPing(beast::error_code ec) {
+    if (m_Phase != PHASE_ENDED && ec)
+        Lost(ec);
 }
 
 void CWsConnection::Close(uint16_t code, const std::string& reason) {

@@ -61,9 +61,8 @@ private:
     };
 
     struct Outgoing {
-        enum KIND { KIND_TEXT, KIND_BINARY, KIND_PING };
-        KIND m_Kind = KIND_TEXT;
         std::string m_Data;
+        bool m_Binary = false;
     };
 
     bool IsOpen() const { return m_Phase == PHASE_OPEN || m_Phase == PHASE_PINGED; }
@@ -76,11 +75,11 @@ private:
     void DoRead();
     void OnRead(boost::beast::error_code ec);
     void OnControl(boost::beast::websocket::frame_type kind, boost::beast::string_view payload);
-    void Enqueue(Outgoing item);
     void DoWrite();
     void OnWrite(boost::beast::error_code ec);
     void SchedulePing();
     void OnPingTimer(boost::beast::error_code ec);
+    void OnPing(boost::beast::error_code ec);
     // The close handshake behind the queued messages, ended by the peer's answer or the timeout.
     void StartClose(uint16_t code, const std::string& reason, std::chrono::milliseconds timeout);
     void SendClose();
@@ -101,7 +100,9 @@ private:
     boost::beast::flat_buffer m_In;
     boost::asio::steady_timer m_Deadline;  // of the attempt, later of the close handshake
     boost::asio::steady_timer m_PingTimer;
-    std::deque<Outgoing> m_Queue;  // the front is being written while the queue is not empty
+    // Data messages only: the front is being written while the queue is not empty. Pings do not
+    // wait behind it; the stream sends them between two messages.
+    std::deque<Outgoing> m_Queue;
     uint16_t m_CloseCode = 0;
     std::string m_CloseReason;
 };

@@ -455,4 +455,32 @@ TEST_F(EngineTest, DeadPeerAtThePingTimeoutIsDroppedAtOnceThenRetried) {
     peer.SetAnswerCloses(true);  // Stop's close handshake need not run into its limit
 }
 
+// Labels queued on a slow link take longer than a ping interval to go out: the ping goes out
+// between two of them instead of behind the queue, and its pong comes back in time.
+TEST_F(EngineTest, PingGoesOutBetweenQueuedMessagesOnASlowLink) {
+    peer.SetReadPause(2ms);  // 64 KiB per read: at most 32 MB/s
+    peer.SetResponder([](const std::string&) { return std::string("ok"); });
+    Connect(1s);
+    constexpr size_t kLabels = 100;  // 50 MiB
+    const std::string label(512 * 1024, 'L');
+    for (size_t i = 0; i < kLabels; ++i)
+        ASSERT_TRUE(engine.Send(label));
+    // Every answer, or a false ping timeout.
+    ASSERT_TRUE(peer.WaitFor(
+        [&] {
+            return recorder.Count(CWsMessage::TYPE_MESSAGE) == kLabels ||
+                   recorder.Count(CWsMessage::TYPE_CLOSE) > 0;
+        },
+        60s));
+    EXPECT_EQ(recorder.Count(CWsMessage::TYPE_CLOSE), 0u);
+    // The peer answers the labels and the ping in the order in which they reached it.
+    size_t labelsBeforePong = 0;
+    for (const auto& e : recorder.Snapshot()) {
+        if (e.message.type == CWsMessage::TYPE_PONG)
+            break;
+        labelsBeforePong += e.message.type == CWsMessage::TYPE_MESSAGE;
+    }
+    EXPECT_LT(labelsBeforePong, kLabels);
+}
+
 }  // namespace
