@@ -25,7 +25,6 @@ constexpr uint16_t kNoStatusCode = 1005;
 CWsConnection::CWsConnection(asio::io_context& ioc, Settings settings, Report report)
     : m_Settings(std::move(settings)),
       m_Report(std::move(report)),
-      m_Resolver(ioc),
       m_Ws(ioc),
       m_Deadline(ioc),
       m_PingTimer(ioc) {}
@@ -40,21 +39,22 @@ void CWsConnection::Run() {
         if (!ec && self->m_Phase < PHASE_OPEN)
             self->Fail("Connection timed out");
     });
-    m_Resolver.async_resolve(m_Url.host, m_Url.port,
-                             [self = shared_from_this()](
-                                 beast::error_code ec, const tcp::resolver::results_type& results) {
-                                 self->OnResolve(ec, results);
-                             });
+    m_Lookup = CWsLookup::Start(m_Settings.m_Resolve, m_Url.host,
+                                static_cast<uint16_t>(std::stoi(m_Url.port)), m_Ws.get_executor(),
+                                [self = shared_from_this()](const CWsLookup::Endpoints& endpoints,
+                                                            const std::string& error) {
+                                    self->OnResolve(endpoints, error);
+                                });
 }
 
-void CWsConnection::OnResolve(beast::error_code ec, const tcp::resolver::results_type& results) {
+void CWsConnection::OnResolve(const CWsLookup::Endpoints& endpoints, const std::string& error) {
     if (m_Phase != PHASE_RESOLVING)
         return;
-    if (ec)
-        return Fail(ec.message());
+    if (!error.empty())
+        return Fail(error);
     m_Phase = PHASE_CONNECTING;
     beast::get_lowest_layer(m_Ws).async_connect(
-        results, [self = shared_from_this()](beast::error_code ec, const tcp::endpoint&) {
+        endpoints, [self = shared_from_this()](beast::error_code ec, const tcp::endpoint&) {
             self->OnConnect(ec);
         });
 }
@@ -268,7 +268,8 @@ void CWsConnection::End(CWsMessage message) {
 }
 
 void CWsConnection::Shut() {
-    m_Resolver.cancel();
+    if (m_Lookup)
+        m_Lookup->Cancel();
     m_Deadline.cancel();
     m_PingTimer.cancel();
     beast::get_lowest_layer(m_Ws).close();

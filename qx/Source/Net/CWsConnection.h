@@ -13,6 +13,8 @@
 #include <memory>
 #include <string>
 
+#include "Net/CWsEngine.h"
+#include "Net/CWsLookup.h"
 #include "Net/CWsMessage.h"
 #include "Net/CWsUrl.h"
 
@@ -33,6 +35,7 @@ struct CWsConnection : std::enable_shared_from_this<CWsConnection> {
         std::string m_Url;
         bool m_Deflate = true;
         std::chrono::milliseconds m_PingInterval{0};  // zero: no pings
+        CWsEngine::ResolveFunction m_Resolve;         // empty: the system's name lookup
     };
     using Report = std::function<void(CWsMessage)>;
 
@@ -68,8 +71,7 @@ private:
     bool IsOpen() const { return m_Phase == PHASE_OPEN || m_Phase == PHASE_PINGED; }
     bool IsClosing() const { return m_Phase == PHASE_CLOSING || m_Phase == PHASE_CLOSE_SENT; }
 
-    void OnResolve(boost::beast::error_code ec,
-                   const boost::asio::ip::tcp::resolver::results_type& results);
+    void OnResolve(const CWsLookup::Endpoints& endpoints, const std::string& error);
     void OnConnect(boost::beast::error_code ec);
     void OnHandshake(boost::beast::error_code ec);
     void DoRead();
@@ -95,7 +97,7 @@ private:
     Report m_Report;
     PHASE m_Phase = PHASE_RESOLVING;
     CWsUrl m_Url;
-    boost::asio::ip::tcp::resolver m_Resolver;
+    std::shared_ptr<CWsLookup> m_Lookup;
     boost::beast::websocket::stream<boost::beast::tcp_stream> m_Ws;
     boost::beast::flat_buffer m_In;
     boost::asio::steady_timer m_Deadline;  // of the attempt, later of the close handshake

@@ -30,7 +30,7 @@ struct CWsEngine::Impl {
     std::mutex m_Mutex;  // configuration, Start and Stop
     Config m_Config;
     std::thread m_Thread;
-    // Each run has its own context, so that Stop also ends the resolver's helper thread.
+    // Each run has its own context.
     std::mutex m_ContextMutex;  // the context pointer against posts from other threads
     std::unique_ptr<asio::io_context> m_Ioc;
     std::atomic<bool> m_Open{false};  // the current connection has reported Open and not ended
@@ -154,6 +154,11 @@ void CWsEngine::SetMinWaitBetweenReconnectionRetries(milliseconds wait) {
 void CWsEngine::SetMaxWaitBetweenReconnectionRetries(milliseconds wait) {
     std::lock_guard<std::mutex> lock(m_Impl->m_Mutex);
     m_Impl->m_Config.m_MaxWait = wait;
+}
+
+void CWsEngine::SetResolveFunction(const ResolveFunction& resolve) {
+    std::lock_guard<std::mutex> lock(m_Impl->m_Mutex);
+    m_Impl->m_Config.m_Connection.m_Resolve = resolve;
 }
 
 void CWsEngine::Start() {

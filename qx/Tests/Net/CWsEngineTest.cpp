@@ -483,4 +483,35 @@ TEST_F(EngineTest, PingGoesOutBetweenQueuedMessagesOnASlowLink) {
     EXPECT_LT(labelsBeforePong, kLabels);
 }
 
+// The system's name lookup cannot be interrupted: Stop must not wait for it, and the lookup, when
+// it returns at last, must not touch the engine.
+TEST(WsEngineLookup, StopReturnsWhileANameLookupHangs) {
+    const size_t threads = _NET::ThreadCount();
+    _NET::CCollector<std::string> lookedUp;
+    _NET::CCollector<bool> released;
+    {
+        CWsEngine engine;
+        engine.SetResolveFunction([&](const std::string& host, std::string& error) {
+            lookedUp.Add(host);
+            released.WaitSize(1);
+            error = "released";
+            return std::vector<std::string>();
+        });
+        engine.SetUrl("ws://mes.example:5212/");
+        engine.Start();
+        EXPECT_TRUE(lookedUp.WaitSize(1));
+        const auto before = Clock::now();
+        engine.Stop(1000, "Normal closure");
+        EXPECT_LT(Clock::now() - before, 1s);
+    }
+    released.Add(true);
+    EXPECT_TRUE(_NET::WaitThreadCount(threads));
+    EXPECT_EQ(lookedUp.Values(), std::vector<std::string>{"mes.example"});
+}
+
+TEST_F(EngineTest, HostNameIsLookedUpByTheSystemWithoutASetFunction) {
+    StartOn("ws://localhost:" + std::to_string(peer.Port()) + "/");
+    EXPECT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 1));
+}
+
 }  // namespace
