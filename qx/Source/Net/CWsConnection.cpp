@@ -4,8 +4,6 @@
 #include <boost/beast/websocket.hpp>
 #include <optional>
 
-#include "Net/CWsEngine.h"
-
 namespace asio = boost::asio;
 namespace beast = boost::beast;
 namespace websocket = beast::websocket;
@@ -192,7 +190,7 @@ void CWsConnection::OnPingTimer(beast::error_code ec) {
 }
 
 void CWsConnection::OnPing(beast::error_code ec) {
-    if (m_Phase != PHASE_ENDED && ec)
+    if (ec)
         Lost(ec);
 }
 
@@ -228,9 +226,7 @@ void CWsConnection::SendClose() {
 }
 
 void CWsConnection::OnClose(beast::error_code ec) {
-    // A completed close handshake has ended the stream; the pending read reports it, or this.
-    if (ec)
-        Lost(ec);
+    Lost(ec);  // the handshake is complete, or failed: either way the end (unless already reported)
 }
 
 void CWsConnection::Fail(const std::string& reason) {

@@ -30,7 +30,7 @@ struct CWsEngine::Impl {
     std::mutex m_Mutex;  // configuration, Start and Stop
     Config m_Config;
     std::thread m_Thread;
-    // Each run has its own context.
+    // Each run has its own context: nothing of a stopped run stays queued for the next.
     std::mutex m_ContextMutex;  // the context pointer against posts from other threads
     std::unique_ptr<asio::io_context> m_Ioc;
     std::atomic<bool> m_Open{false};  // the current connection has reported Open and not ended

@@ -47,10 +47,10 @@ struct CWsEngine {
     void SetPingInterval(std::chrono::milliseconds interval);
     void SetMinWaitBetweenReconnectionRetries(std::chrono::milliseconds wait);
     void SetMaxWaitBetweenReconnectionRetries(std::chrono::milliseconds wait);
-    // Replaces the system's name lookup; tests set one that blocks. A lookup runs on a thread
-    // of its own that neither Stop nor the destructor waits for (the system's lookup cannot be
-    // interrupted), so the function must not use anything that may be gone before it returns.
-    // A literal address is not looked up.
+    // For tests only (one that blocks holds an attempt in its lookup); the programs keep the
+    // system's name lookup. A lookup runs on a thread of its own that neither Stop nor the
+    // destructor waits for (the system's lookup cannot be interrupted), so the function must not
+    // use anything that may be gone before it returns. A literal address is not looked up.
     void SetResolveFunction(const ResolveFunction& resolve);
 
     // Starts the thread, which connects at once. Does nothing while the thread runs.
