@@ -7,10 +7,13 @@
 #include <nlohmann/json.hpp>
 
 #include "Net/Code_JsonRpcClient.h"
+#include "Net/Envelope.h"
 
 // Cost of one incoming frame on the socket's queue: parse, envelope checks and the hand-over
 // of a "Print" notification to queue 2 (its handler only counts).
 namespace {
+
+namespace ENVELOPE = _NET::ENVELOPE;
 
 std::string PrintFrame() {
     nlohmann::json data = {{"Type", "Label"},
@@ -26,7 +29,10 @@ std::string PrintFrame() {
                     {"Lot", "L42"},
                     {"Quantity", "10"},
                     {"Date", "2024-05-01"}};
-    return nlohmann::json({{"_MAGIC", "ORACLE"}, {"_TYPE", "Print"}, {"_DATA", data}}).dump();
+    return nlohmann::json({{ENVELOPE::KEY_MAGIC, ENVELOPE::NOTIFICATION_MAGIC},
+                           {ENVELOPE::KEY_TYPE, "Print"},
+                           {ENVELOPE::KEY_DATA, data}})
+        .dump();
 }
 
 void FrameParseAndDispatch(benchmark::State& state) {

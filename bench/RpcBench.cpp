@@ -14,9 +14,10 @@
 #include <string>
 
 #include "Net/Code_JsonRpcClient.h"
-#include "Net/WsTestPeer.h"
+#include "Net/Envelope.h"
 #include "Platform/CUuid.h"
 #include "Platform/Gcd.h"
+#include "Support/WsTestPeer.h"
 
 // JSON-RPC round trips over loopback: the test peer answers every call with its "_ID" and
 // "_OK": true. The client's calls, reply parsing and reply callbacks (on queue 2) against a
@@ -24,19 +25,20 @@
 namespace {
 
 using nlohmann::json;
+namespace ENVELOPE = _NET::ENVELOPE;
 
 constexpr int64_t kRoundTrips = 2000;  // per benchmark iteration
 
 std::string Answer(const std::string& text) {
     const json call = json::parse(text, nullptr, false);
-    if (!call.is_object() || !call.contains("_ID"))
+    if (!call.is_object() || !call.contains(ENVELOPE::KEY_ID))
         return {};
-    return json({{"_ID", call["_ID"]}, {"_OK", true}}).dump();
+    return json({{ENVELOPE::KEY_ID, call[ENVELOPE::KEY_ID]}, {ENVELOPE::KEY_OK, true}}).dump();
 }
 
-_NET::CWsTestPeer& Peer() {
-    static _NET::CWsTestPeer* peer = [] {
-        auto* p = new _NET::CWsTestPeer;
+SUPPORT::CWsTestPeer& Peer() {
+    static SUPPORT::CWsTestPeer* peer = [] {
+        auto* p = new SUPPORT::CWsTestPeer;
         p->SetResponder(Answer);
         return p;
     }();
@@ -147,10 +149,10 @@ void BeastRoundTrip(benchmark::State& state) {
         _OS::CUuid uuid(true);
         uuid.Generate();
         json message = Params();
-        message["_ID"] = uuid.ToString();
-        message["_CMD"] = "Register";
-        message["_PATH"] = "/Formats";
-        pending.insert(message["_ID"].get<std::string>());
+        message[ENVELOPE::KEY_ID] = uuid.ToString();
+        message[ENVELOPE::KEY_CMD] = "Register";
+        message[ENVELOPE::KEY_PATH] = "/Formats";
+        pending.insert(message[ENVELOPE::KEY_ID].get<std::string>());
         ws.write(boost::asio::buffer(message.dump()));
     };
     beast::flat_buffer buffer;
@@ -163,8 +165,8 @@ void BeastRoundTrip(benchmark::State& state) {
             ws.read(buffer);
             const json reply = json::parse(beast::buffers_to_string(buffer.data()));
             buffer.consume(buffer.size());
-            if (pending.erase(reply.at("_ID").get<std::string>()) != 1 ||
-                !reply.at("_OK").get<bool>())
+            if (pending.erase(reply.at(ENVELOPE::KEY_ID).get<std::string>()) != 1 ||
+                !reply.at(ENVELOPE::KEY_OK).get<bool>())
                 ++failed;
             if (sent < kRoundTrips) {
                 send();

@@ -50,20 +50,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
 
     // A loaded format has a paper and only text boxes that can hold text.
-    FUZZ_CHECK(format->WidthMm > 0 && format->HeightMm > 0);
-    for (const _ENGINE::CLabelFormat::TEXT& text : format->Texts)
-        FUZZ_CHECK(text.Width > 0 && text.Height > 0 && text.FontMm > 0);
+    FUZZ_CHECK(format->m_WidthMm > 0 && format->m_HeightMm > 0);
+    for (const _ENGINE::CLabelFormat::TEXT& text : format->m_Texts)
+        FUZZ_CHECK(text.m_Width > 0 && text.m_Height > 0 && text.m_FontMm > 0);
 
     // Rendering gives the paper at the resolution asked for, or nothing when that is too big.
     constexpr int kDpi = 12;
-    const QImage image = format->Render(kDpi, format->SubStrings);
-    const double width = std::round(format->WidthMm * kDpi / 25.4);
-    const double height = std::round(format->HeightMm * kDpi / 25.4);
+    const QImage image = format->Render(kDpi, format->m_SubStrings);
+    const double width = std::round(format->m_WidthMm * kDpi / 25.4);
+    const double height = std::round(format->m_HeightMm * kDpi / 25.4);
     if (width < 1 || height < 1 || width * height > _ENGINE::CLabelFormat::MAX_PIXELS) {
         FUZZ_CHECK(image.isNull());
     } else {
         FUZZ_CHECK(image.width() == width && image.height() == height);
     }
-    FUZZ_CHECK(format->Render(0, format->SubStrings).isNull());
+    FUZZ_CHECK(format->Render(0, format->m_SubStrings).isNull());
     return 0;
 }

@@ -10,11 +10,14 @@
 
 #include "FuzzCheck.h"
 #include "Net/Code_JsonRpcClient.h"
+#include "Net/Envelope.h"
 #include "Platform/Gcd.h"
+#include "Support/Wait.h"
 
 namespace {
 
 using json = nlohmann::json;
+namespace ENVELOPE = _NET::ENVELOPE;
 
 // Handlers run on queue 2, so the dispatcher serves on a thread of its own.
 std::atomic<bool> g_Running{false};
@@ -29,10 +32,10 @@ _OBJ<_NET::IJsonRpcClient> g_Handle;
 bool Expected(const json& frame, json& data) {
     if (!frame.is_object())
         return false;
-    const auto magic = frame.find("_MAGIC");
-    const auto type = frame.find("_TYPE");
-    const auto payload = frame.find("_DATA");
-    if (magic == frame.end() || !magic->is_string() || *magic != "ORACLE")
+    const auto magic = frame.find(ENVELOPE::KEY_MAGIC);
+    const auto type = frame.find(ENVELOPE::KEY_TYPE);
+    const auto payload = frame.find(ENVELOPE::KEY_DATA);
+    if (magic == frame.end() || !magic->is_string() || *magic != ENVELOPE::NOTIFICATION_MAGIC)
         return false;
     if (type == frame.end() || !type->is_string() || *type != "Print" || payload == frame.end())
         return false;
@@ -67,9 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const json frame = json::parse(payload, nullptr, false);
     const bool notification = !frame.is_discarded() && Expected(frame, expectedData);
     g_Expected += notification;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (g_Handled < g_Expected && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
+    FUZZ_CHECK(
+        SUPPORT::WaitUntil([] { return g_Handled >= g_Expected; }, std::chrono::seconds(10)));
     FUZZ_CHECK(g_Handled == g_Expected);
     if (notification) {
         std::lock_guard<std::mutex> lock(g_Mutex);

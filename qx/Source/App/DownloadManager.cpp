@@ -18,18 +18,23 @@ DownloadManager::DownloadManager(QObject* parent)
 }
 
 QString DownloadManager::uniqueFilePath(const QString& path) {
-    if (!QFile::exists(path))
-        return path;
-    const QFileInfo info(path);
-    const QString base = info.completeBaseName();
-    const QString suffix = info.suffix();
-    const QDir folder = info.dir();
-    for (qint64 counter = 1;; ++counter) {
-        const QString candidate =
-            folder.filePath(QString("%1 (%2).%3").arg(base).arg(counter).arg(suffix));
-        if (!QFile::exists(candidate))
-            return candidate;
+    const auto taken = [this](const QString& candidate) {
+        return m_Reserved.contains(candidate) || QFile::exists(candidate);
+    };
+    QString chosen = path;
+    if (taken(path)) {
+        const QFileInfo info(path);
+        const QString base = info.completeBaseName();
+        const QString suffix = info.suffix();
+        const QDir folder = info.dir();
+        for (qint64 counter = 1; taken(chosen); ++counter) {
+            // One pass over the pattern: a "%" in the name is kept, never substituted again.
+            chosen = folder.filePath(
+                QStringLiteral("%1 (%2).%3").arg(base, QString::number(counter), suffix));
+        }
     }
+    m_Reserved.insert(chosen);
+    return chosen;
 }
 
 void DownloadManager::handleDownload(QWebEngineDownloadRequest* download) {
@@ -42,6 +47,8 @@ void DownloadManager::handleDownload(QWebEngineDownloadRequest* download) {
     download->accept();
     qDebug() << "Download started:" << name;
     qDebug() << "Save to:" << path;
+    // The request is deleted once it has ended, whichever way.
+    connect(download, &QObject::destroyed, this, [this, path] { m_Reserved.remove(path); });
     connect(download, &QWebEngineDownloadRequest::isFinishedChanged, this,
             &DownloadManager::onDownloadFinished);
     connect(download, &QWebEngineDownloadRequest::receivedBytesChanged, this,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QWebEngineDownloadRequest>
 
@@ -13,8 +14,9 @@ struct DownloadManager : QObject {
 public:
     explicit DownloadManager(QObject* parent);
 
-    // The path itself when nothing exists there, else "<base> (<n>).<suffix>" in its folder
-    // with the smallest free n from 1.
+    // The path itself when it is free, else "<base> (<n>).<suffix>" in its folder with the
+    // smallest free n from 1. A path is free when no file exists there and no download has it
+    // reserved; the path returned is reserved until its download ends.
     QString uniqueFilePath(const QString& path);
 
 public slots:
@@ -27,6 +29,9 @@ private slots:
 
 private:
     QString downloadFolder;
+    // Paths given to downloads that have not ended: two downloads of one name started together
+    // must not share a file.
+    QSet<QString> m_Reserved;
 };
 
 }  // namespace _QX

@@ -5,7 +5,7 @@ namespace _ENGINE {
 // State of one engine instance, shared by all of its objects. After "Quit(int)" every object
 // of the instance answers nothing. The engine's objects are used from one thread at a time.
 struct CEngine {
-    bool Running = true;
+    bool m_Running = true;
 };
 
 }  // namespace _ENGINE

@@ -1,10 +1,11 @@
 #include "Engine/CLabelFormat.h"
 
-#include <QFile>
 #include <QPainter>
 #include <cmath>
 #include <limits>
 #include <nlohmann/json.hpp>
+
+#include "Engine/RegularFile.h"
 
 namespace _ENGINE {
 
@@ -57,16 +58,16 @@ CLabelFormat::TEXT ParseText(const json& object) {
     if (!object.is_object())
         throw std::invalid_argument("Objects");
     CLabelFormat::TEXT text;
-    text.X = Number(object, "X", 0);
-    text.Y = Number(object, "Y", 0);
-    text.Width = Number(object, "Width", 0);
-    text.Height = Number(object, "Height", 0);
-    text.FontMm = Number(object, "FontSize", 3);
-    text.Bold = object.value("Bold", false);
-    text.Align = Alignment(Text(object, "Align"));
-    text.Font = Text(object, "Font");
-    text.Text = Text(object, "Text");
-    if (text.Width <= 0 || text.Height <= 0 || text.FontMm <= 0)
+    text.m_X = Number(object, "X", 0);
+    text.m_Y = Number(object, "Y", 0);
+    text.m_Width = Number(object, "Width", 0);
+    text.m_Height = Number(object, "Height", 0);
+    text.m_FontMm = Number(object, "FontSize", 3);
+    text.m_Bold = object.value("Bold", false);
+    text.m_Align = Alignment(Text(object, "Align"));
+    text.m_Font = Text(object, "Font");
+    text.m_Text = Text(object, "Text");
+    if (text.m_Width <= 0 || text.m_Height <= 0 || text.m_FontMm <= 0)
         throw std::invalid_argument("Objects");
     return text;
 }
@@ -91,26 +92,26 @@ QString Fill(const QString& text, const std::map<QString, QString>& values) {
 }  // namespace
 
 std::optional<CLabelFormat> CLabelFormat::Load(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const std::optional<QByteArray> content = ReadRegularFile(path, MAX_FILE_BYTES);
+    if (!content)
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
+    const QByteArray& bytes = *content;
     try {
         const json root = json::parse(bytes.constData(), bytes.constData() + bytes.size());
         if (!root.is_object())
             return std::nullopt;
         CLabelFormat format;
-        format.WidthMm = Number(root, "Width", 0);
-        format.HeightMm = Number(root, "Height", 0);
-        format.Orientation = Integer(root, "Orientation", 0);
-        if (!(format.WidthMm > 0) || !(format.HeightMm > 0))
+        format.m_WidthMm = Number(root, "Width", 0);
+        format.m_HeightMm = Number(root, "Height", 0);
+        format.m_Orientation = Integer(root, "Orientation", 0);
+        if (!(format.m_WidthMm > 0) || !(format.m_HeightMm > 0))
             return std::nullopt;
         auto subStrings = root.find("SubStrings");
         if (subStrings != root.end()) {
             if (!subStrings->is_object())
                 return std::nullopt;
             for (auto it = subStrings->begin(); it != subStrings->end(); ++it)
-                format.SubStrings[QString::fromStdString(it.key())] =
+                format.m_SubStrings[QString::fromStdString(it.key())] =
                     QString::fromStdString(it->get<std::string>());
         }
         auto objects = root.find("Objects");
@@ -118,7 +119,7 @@ std::optional<CLabelFormat> CLabelFormat::Load(const QString& path) {
             if (!objects->is_array())
                 return std::nullopt;
             for (const json& object : *objects)
-                format.Texts.push_back(ParseText(object));
+                format.m_Texts.push_back(ParseText(object));
         }
         return format;
     } catch (const std::exception&) {
@@ -130,8 +131,8 @@ QImage CLabelFormat::Render(int dpi, const std::map<QString, QString>& values) c
     if (dpi <= 0)
         return {};
     const double scale = dpi / MM_PER_INCH;  // pixels per millimetre
-    const double width = std::round(WidthMm * scale);
-    const double height = std::round(HeightMm * scale);
+    const double width = std::round(m_WidthMm * scale);
+    const double height = std::round(m_HeightMm * scale);
     if (width < 1 || height < 1 || width * height > MAX_PIXELS)
         return {};
 
@@ -144,13 +145,14 @@ QImage CLabelFormat::Render(int dpi, const std::map<QString, QString>& values) c
     QPainter painter(&image);
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setPen(Qt::black);
-    for (const TEXT& text : Texts) {
-        QFont font = text.Font.isEmpty() ? QFont() : QFont(text.Font);
-        font.setPixelSize(std::max(1, static_cast<int>(std::lround(text.FontMm * scale))));
-        font.setBold(text.Bold);
+    for (const TEXT& text : m_Texts) {
+        QFont font = text.m_Font.isEmpty() ? QFont() : QFont(text.m_Font);
+        font.setPixelSize(std::max(1, static_cast<int>(std::lround(text.m_FontMm * scale))));
+        font.setBold(text.m_Bold);
         painter.setFont(font);
-        const QRectF box(text.X * scale, text.Y * scale, text.Width * scale, text.Height * scale);
-        painter.drawText(box, text.Align | Qt::AlignVCenter, Fill(text.Text, values));
+        const QRectF box(text.m_X * scale, text.m_Y * scale, text.m_Width * scale,
+                         text.m_Height * scale);
+        painter.drawText(box, text.m_Align | Qt::AlignVCenter, Fill(text.m_Text, values));
     }
     return image;
 }

@@ -13,24 +13,28 @@ namespace _ENGINE {
 // millimetres whose text shows substring values through "{Name}".
 struct CLabelFormat {
     struct TEXT {
-        double X = 0, Y = 0, Width = 0, Height = 0;  // millimetres from the top left corner
-        double FontMm = 3;                           // text height in millimetres
-        bool Bold = false;
-        int Align = 0;  // Qt horizontal alignment flag
-        QString Font;   // family; empty for the default
-        QString Text;
+        // Millimetres from the top left corner.
+        double m_X = 0, m_Y = 0, m_Width = 0, m_Height = 0;
+        double m_FontMm = 3;  // text height in millimetres
+        bool m_Bold = false;
+        int m_Align = 0;  // Qt horizontal alignment flag
+        QString m_Font;   // family; empty for the default
+        QString m_Text;
     };
 
     // Largest image an export may produce, in pixels.
     static constexpr double MAX_PIXELS = 100e6;
+    // Largest format file that is read; a format of hundreds of text objects is a few dozen KiB.
+    static constexpr qint64 MAX_FILE_BYTES = 1 << 20;
 
-    double WidthMm = 0;
-    double HeightMm = 0;
-    int Orientation = 0;
-    std::map<QString, QString> SubStrings;  // name -> default value
-    std::vector<TEXT> Texts;
+    double m_WidthMm = 0;
+    double m_HeightMm = 0;
+    int m_Orientation = 0;
+    std::map<QString, QString> m_SubStrings;  // name -> default value
+    std::vector<TEXT> m_Texts;
 
-    // Empty when the file is missing or is not a valid format.
+    // Empty when the file is missing, is not a regular file of at most MAX_FILE_BYTES, or is
+    // not a valid format.
     static std::optional<CLabelFormat> Load(const QString& path);
 
     // White label with black text at dpi dots per inch; a null image when dpi is not positive

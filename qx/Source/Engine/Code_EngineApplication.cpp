@@ -9,10 +9,10 @@ _OBJ<_QX::IAutomationObject> Code_EngineApplication::Create() {
 }
 
 QVariant Code_EngineApplication::Invoke(const QByteArray& member, const QVariantList& args) {
-    if (!m_Engine->Running)
+    if (!m_Engine->m_Running)
         return {};
     if (member == "Quit(int)" && args.size() == 1) {
-        m_Engine->Running = false;
+        m_Engine->m_Running = false;
         return true;
     }
     return {};
@@ -20,7 +20,7 @@ QVariant Code_EngineApplication::Invoke(const QByteArray& member, const QVariant
 
 _OBJ<_QX::IAutomationObject> Code_EngineApplication::SubObject(const QByteArray& member,
                                                                const QVariantList& args) {
-    if (!m_Engine->Running || member != "Formats" || !args.isEmpty())
+    if (!m_Engine->m_Running || member != "Formats" || !args.isEmpty())
         return {};
     return _OBJ<_QX::IAutomationObject>(new Code_EngineFormats(m_Engine));
 }

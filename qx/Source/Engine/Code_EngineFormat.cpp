@@ -22,7 +22,7 @@ bool IsInt(const QVariant& value) {
 }  // namespace
 
 Code_EngineFormat::Code_EngineFormat(std::shared_ptr<CEngine> engine, CLabelFormat format)
-    : m_Engine(std::move(engine)), m_Format(std::move(format)), m_Values(m_Format.SubStrings) {}
+    : m_Engine(std::move(engine)), m_Format(std::move(format)), m_Values(m_Format.m_SubStrings) {}
 
 _OBJ<_QX::IAutomationObject> Code_EngineFormat::Create(std::shared_ptr<CEngine> engine,
                                                        const QString& path) {

@@ -22,7 +22,7 @@ public:
     _OBJ<_QX::IAutomationObject> SubObject(const QByteArray& member,
                                            const QVariantList& args) override;
 
-    bool IsOpen() const { return m_Open && m_Engine->Running; }
+    bool IsOpen() const { return m_Open && m_Engine->m_Running; }
     const CLabelFormat& Format() const { return m_Format; }
 
 private:

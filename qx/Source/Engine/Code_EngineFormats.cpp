@@ -13,7 +13,7 @@ QVariant Code_EngineFormats::Invoke(const QByteArray&, const QVariantList&) {
 
 _OBJ<_QX::IAutomationObject> Code_EngineFormats::SubObject(const QByteArray& member,
                                                            const QVariantList& args) {
-    if (!m_Engine->Running || member != "Open(QString,bool,char *)" || args.isEmpty() ||
+    if (!m_Engine->m_Running || member != "Open(QString,bool,char *)" || args.isEmpty() ||
         args[0].typeId() != QMetaType::QString)
         return {};
     return Code_EngineFormat::Create(m_Engine, args[0].toString());

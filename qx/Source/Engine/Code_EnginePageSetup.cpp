@@ -21,11 +21,11 @@ QVariant Code_EnginePageSetup::Invoke(const QByteArray& member, const QVariantLi
         return {};
     const CLabelFormat& format = m_Format->Format();
     if (member == "PaperWidth(QVariant) " && IsMillimetres(args))
-        return format.WidthMm;
+        return format.m_WidthMm;
     if (member == "PaperHeight(QVariant) " && IsMillimetres(args))
-        return format.HeightMm;
+        return format.m_HeightMm;
     if (member == "Orientation" && args.isEmpty())
-        return format.Orientation;
+        return format.m_Orientation;
     return {};
 }
 

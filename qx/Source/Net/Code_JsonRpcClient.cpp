@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Net/Code_ClientWebSocket.h"
+#include "Net/Envelope.h"
 #include "Platform/CUuid.h"
 #include "Platform/Gcd.h"
 #include "Platform/Halt.h"
@@ -72,9 +73,9 @@ void Code_JsonRpcClient::Notify(const std::string& type, const nlohmann::json& d
     if (!m_Socket->IsConnected())
         return;
     nlohmann::json message = nlohmann::json::object();
-    message["_MAGIC"] = "ORACLE";
-    message["_TYPE"] = type;
-    message["_DATA"] = data;
+    message[ENVELOPE::KEY_MAGIC] = ENVELOPE::NOTIFICATION_MAGIC;
+    message[ENVELOPE::KEY_TYPE] = type;
+    message[ENVELOPE::KEY_DATA] = data;
     m_Socket->Send(Serialise(message), IWebSocket::OPCODE_TEXT);
 }
 
@@ -90,9 +91,9 @@ void Code_JsonRpcClient::Call(const std::string& path, const std::string& comman
 
     // Null parameters become an object; any other non-object makes the library throw.
     nlohmann::json message = params;
-    message["_ID"] = id;
-    message["_CMD"] = command;
-    message["_PATH"] = path;
+    message[ENVELOPE::KEY_ID] = id;
+    message[ENVELOPE::KEY_CMD] = command;
+    message[ENVELOPE::KEY_PATH] = path;
     const std::string text = Serialise(message);
 
     // Stored before sending, so that an immediate reply finds its entry.
@@ -108,15 +109,15 @@ void Code_JsonRpcClient::EventProc_Network_Msg(_OBJ<IWebSocket>, const std::stri
     // A frame that is not what its kind needs is dropped without a word.
     try {
         nlohmann::json frame = nlohmann::json::parse(payload);
-        if (frame.is_object() && frame.contains("_MAGIC") &&
-            frame.at("_MAGIC").get<std::string>() == "ORACLE") {
-            const std::string type = frame.at("_TYPE").get<std::string>();
-            const nlohmann::json& data = frame.at("_DATA");
+        if (frame.is_object() && frame.contains(ENVELOPE::KEY_MAGIC) &&
+            frame.at(ENVELOPE::KEY_MAGIC).get<std::string>() == ENVELOPE::NOTIFICATION_MAGIC) {
+            const std::string type = frame.at(ENVELOPE::KEY_TYPE).get<std::string>();
+            const nlohmann::json& data = frame.at(ENVELOPE::KEY_DATA);
             m_Dispatcher.Dispatch(_OBJ<IJsonRpcClient>(this), type, data);
             return;
         }
 
-        const std::string id = frame.at("_ID").get<std::string>();
+        const std::string id = frame.at(ENVELOPE::KEY_ID).get<std::string>();
         ReplyCallback callback;
         bool ok = false;
         {
@@ -124,7 +125,8 @@ void Code_JsonRpcClient::EventProc_Network_Msg(_OBJ<IWebSocket>, const std::stri
             const auto it = m_Pending.find(id);
             if (it == m_Pending.end())
                 return;
-            ok = frame.at("_OK").get<bool>();  // a missing or other "_OK" keeps the entry
+            // A missing or other "_OK" keeps the entry.
+            ok = frame.at(ENVELOPE::KEY_OK).get<bool>();
             callback = std::move(it->second);
             m_Pending.erase(it);
         }

@@ -11,14 +11,14 @@ namespace {
 // One engine per process, seeded once from the system's random device and shared under a
 // lock, so identifiers differ between runs and between the threads that draw them.
 struct RandomSource {
-    std::mutex lock;
-    std::mt19937_64 engine;
+    std::mutex m_Lock;
+    std::mt19937_64 m_Engine;
 
     RandomSource() {
         std::random_device device;
         std::seed_seq seed{device(), device(), device(), device(),
                            device(), device(), device(), device()};
-        engine.seed(seed);
+        m_Engine.seed(seed);
     }
 };
 
@@ -38,9 +38,9 @@ void CUuid::Generate() {
     uint64_t halves[2];
     {
         RandomSource& source = Source();
-        std::lock_guard<std::mutex> lock(source.lock);
-        halves[0] = source.engine();
-        halves[1] = source.engine();
+        std::lock_guard<std::mutex> lock(source.m_Lock);
+        halves[0] = source.m_Engine();
+        halves[1] = source.m_Engine();
     }
     std::memcpy(m_Bytes.data(), halves, sizeof halves);
 }

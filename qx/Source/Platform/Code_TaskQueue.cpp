@@ -32,7 +32,7 @@ Code_TaskQueue::Code_TaskQueue(uint32_t workers, uint32_t policy, uint32_t prior
     try {
         for (uint32_t i = 0; i < count; ++i) {
             Slot& slot = m_Slots[i];
-            slot.thread = std::thread([this, &slot, serial, policy, priority] {
+            slot.m_Thread = std::thread([this, &slot, serial, policy, priority] {
                 Worker(slot, serial, policy, priority);
             });
             m_WorkerCount = i + 1;
@@ -56,8 +56,8 @@ void Code_TaskQueue::Worker(Slot& slot, bool serial, uint32_t policy, uint32_t p
     Fifo taken;
     for (;;) {
         {
-            std::unique_lock<std::mutex> lock(slot.mutex);
-            slot.wake.wait(lock, [&slot] { return slot.busy; });
+            std::unique_lock<std::mutex> lock(slot.m_Mutex);
+            slot.m_Wake.wait(lock, [&slot] { return slot.m_Busy; });
         }
         for (;;) {
             Slot* next = nullptr;
@@ -67,8 +67,8 @@ void Code_TaskQueue::Worker(Slot& slot, bool serial, uint32_t policy, uint32_t p
                     m_Handed = nullptr;
                 if (m_Fifo.empty()) {
                     // Going idle under the queue lock: a post that follows sees busy false.
-                    std::lock_guard<std::mutex> slotLock(slot.mutex);
-                    slot.busy = false;
+                    std::lock_guard<std::mutex> slotLock(slot.m_Mutex);
+                    slot.m_Busy = false;
                     break;
                 }
                 // A single worker takes the whole FIFO at once: its tasks run in order
@@ -83,7 +83,7 @@ void Code_TaskQueue::Worker(Slot& slot, bool serial, uint32_t policy, uint32_t p
                 }
             }
             if (next)
-                next->wake.notify_one();
+                next->m_Wake.notify_one();
             while (!taken.empty()) {
                 Entry entry = std::move(taken.front());
                 taken.pop_front();
@@ -91,11 +91,11 @@ void Code_TaskQueue::Worker(Slot& slot, bool serial, uint32_t policy, uint32_t p
                     entry.second();
             }
         }
-        std::lock_guard<std::mutex> slotLock(slot.mutex);
-        if (slot.stop)
+        std::lock_guard<std::mutex> slotLock(slot.m_Mutex);
+        if (slot.m_Stop)
             break;
     }
-    slot.exited = true;
+    slot.m_Exited = true;
 }
 
 // Under the queue lock: marks the first idle worker busy and returns it, to be woken once
@@ -103,10 +103,10 @@ void Code_TaskQueue::Worker(Slot& slot, bool serial, uint32_t policy, uint32_t p
 Code_TaskQueue::Slot* Code_TaskQueue::HandWork() {
     for (uint32_t i = 0; i < m_WorkerCount; ++i) {
         Slot& slot = m_Slots[i];
-        if (slot.busy || slot.exited)
+        if (slot.m_Busy || slot.m_Exited)
             continue;
-        std::lock_guard<std::mutex> slotLock(slot.mutex);
-        slot.busy = true;
+        std::lock_guard<std::mutex> slotLock(slot.m_Mutex);
+        slot.m_Busy = true;
         m_Handed = &slot;
         return &slot;
     }
@@ -126,7 +126,7 @@ void Code_TaskQueue::Post(std::function<void()> task, uint32_t id) {
         woken = m_Handed ? m_Handed : HandWork();
     }
     if (woken)
-        woken->wake.notify_one();
+        woken->m_Wake.notify_one();
 }
 
 void Code_TaskQueue::Drain() {
@@ -148,16 +148,16 @@ void Code_TaskQueue::Stop() {
         std::lock_guard<_OS::CAdaptiveMutex> lock(m_Lock);
         m_Closed = true;
         for (uint32_t i = 0; i < m_WorkerCount; ++i) {
-            std::lock_guard<std::mutex> slotLock(m_Slots[i].mutex);
-            m_Slots[i].busy = true;
-            m_Slots[i].stop = true;
+            std::lock_guard<std::mutex> slotLock(m_Slots[i].m_Mutex);
+            m_Slots[i].m_Busy = true;
+            m_Slots[i].m_Stop = true;
         }
     }
     for (uint32_t i = 0; i < m_WorkerCount; ++i)
-        m_Slots[i].wake.notify_all();
+        m_Slots[i].m_Wake.notify_all();
     for (uint32_t i = 0; i < m_WorkerCount; ++i) {
-        if (m_Slots[i].thread.joinable())
-            m_Slots[i].thread.join();
+        if (m_Slots[i].m_Thread.joinable())
+            m_Slots[i].m_Thread.join();
     }
 }
 

@@ -39,12 +39,12 @@ private:
     using Fifo = std::deque<Entry>;
 
     struct Slot {
-        bool busy = false;  // handed work or draining the FIFO; written under both locks
-        bool stop = false;  // written under both locks
-        std::atomic<bool> exited{false};
-        std::mutex mutex;
-        std::condition_variable wake;
-        std::thread thread;
+        bool m_Busy = false;  // handed work or draining the FIFO; written under both locks
+        bool m_Stop = false;  // written under both locks
+        std::atomic<bool> m_Exited{false};
+        std::mutex m_Mutex;
+        std::condition_variable m_Wake;
+        std::thread m_Thread;
     };
 
     Code_TaskQueue(uint32_t workers, uint32_t policy, uint32_t priority);

@@ -23,21 +23,21 @@ namespace {
 // The dispatcher lock, the main-queue lock and the loop lock are never held together, and
 // no task runs under any of them. The dispatcher lock comes before a queue's own lock.
 struct Dispatcher {
-    _OS::CAdaptiveMutex lock;  // id counter, exit tasks, stopping flag, queue array
-    uint32_t lastId = 0;
-    std::atomic<bool> stopping{false};
-    std::vector<_OBJ<ITaskQueue>> queues;  // element k-1 is queue k
-    std::deque<Task> exitTasks;
+    _OS::CAdaptiveMutex m_Lock;  // id counter, exit tasks, stopping flag, queue array
+    uint32_t m_LastId = 0;
+    std::atomic<bool> m_Stopping{false};
+    std::vector<_OBJ<ITaskQueue>> m_Queues;  // element k-1 is queue k
+    std::deque<Task> m_ExitTasks;
 
-    std::mutex mainLock;
-    std::deque<Task> mainQueue;
+    std::mutex m_MainLock;
+    std::deque<Task> m_MainQueue;
 
-    std::mutex loopLock;
-    std::condition_variable loopWake;
-    bool wake = false;
-    bool quit = false;
+    std::mutex m_LoopLock;
+    std::condition_variable m_LoopWake;
+    bool m_Wake = false;
+    bool m_Quit = false;
 
-    std::atomic<bool> quitOnce{false};
+    std::atomic<bool> m_QuitOnce{false};
 };
 
 // Never destroyed: a HALT on a worker runs static destructors while workers still use it.
@@ -54,13 +54,13 @@ void CreateQueues(uint32_t threads) {
     queues.push_back(Code_TaskQueue::Create(n, 0, 50));
     queues.push_back(Code_TaskQueue::Create(n, 4, 1));
     Dispatcher& d = State();
-    std::lock_guard<_OS::CAdaptiveMutex> lock(d.lock);
-    d.queues = std::move(queues);
+    std::lock_guard<_OS::CAdaptiveMutex> lock(d.m_Lock);
+    d.m_Queues = std::move(queues);
 }
 
 bool QuitSet(Dispatcher& d) {
-    std::lock_guard<std::mutex> lock(d.loopLock);
-    return d.quit;
+    std::lock_guard<std::mutex> lock(d.m_LoopLock);
+    return d.m_Quit;
 }
 
 template <typename Mutex>
@@ -77,17 +77,17 @@ void MainLoop() {
     Dispatcher& d = State();
     for (;;) {
         {
-            std::unique_lock<std::mutex> lock(d.loopLock);
-            if (d.quit)
+            std::unique_lock<std::mutex> lock(d.m_LoopLock);
+            if (d.m_Quit)
                 return;
-            d.loopWake.wait(lock, [&d] { return d.wake; });
-            if (d.quit)
+            d.m_LoopWake.wait(lock, [&d] { return d.m_Wake; });
+            if (d.m_Quit)
                 return;
-            d.wake = false;
+            d.m_Wake = false;
         }
         for (;;) {
             Task task;
-            if (!TakeFront(d.mainLock, d.mainQueue, task))
+            if (!TakeFront(d.m_MainLock, d.m_MainQueue, task))
                 break;
             if (task)
                 task();
@@ -102,8 +102,8 @@ void ExitPhase() {
     Dispatcher& d = State();
     std::vector<_OBJ<ITaskQueue>> queues;
     {
-        std::lock_guard<_OS::CAdaptiveMutex> lock(d.lock);
-        queues.swap(d.queues);
+        std::lock_guard<_OS::CAdaptiveMutex> lock(d.m_Lock);
+        queues.swap(d.m_Queues);
     }
     // Each release destroys its queue: the queue runs what is still queued, then joins.
     for (auto& queue : queues)
@@ -113,7 +113,7 @@ void ExitPhase() {
 
     for (;;) {
         Task task;
-        if (!TakeFront(d.lock, d.exitTasks, task))
+        if (!TakeFront(d.m_Lock, d.m_ExitTasks, task))
             break;
         if (task)
             task();
@@ -122,8 +122,8 @@ void ExitPhase() {
     // Tasks left for the main thread are never run.
     std::deque<Task> left;
     {
-        std::lock_guard<std::mutex> lock(d.mainLock);
-        left.swap(d.mainQueue);
+        std::lock_guard<std::mutex> lock(d.m_MainLock);
+        left.swap(d.m_MainQueue);
     }
 }
 
@@ -132,13 +132,13 @@ void ExitPhase() {
 void Run(const Task& start, uint32_t threads) {
     Dispatcher& d = State();
     {
-        std::lock_guard<_OS::CAdaptiveMutex> lock(d.lock);
-        d.stopping = false;
+        std::lock_guard<_OS::CAdaptiveMutex> lock(d.m_Lock);
+        d.m_Stopping = false;
     }
     {
         // The wake flag is left as it is: a post to queue 0 made before Run is still served.
-        std::lock_guard<std::mutex> lock(d.loopLock);
-        d.quit = false;
+        std::lock_guard<std::mutex> lock(d.m_LoopLock);
+        d.m_Quit = false;
     }
     CreateQueues(threads);
     StartTimerThread();
@@ -149,53 +149,53 @@ void Run(const Task& start, uint32_t threads) {
 
 uint32_t Post(const Task& task, int32_t queue) {
     Dispatcher& d = State();
-    if (d.stopping)
+    if (d.m_Stopping)
         return 0;
     // The copy is made before any lock is taken, and a refused one destroyed after.
     Task copy(task);
     if (queue == 0) {
         {
-            std::lock_guard<std::mutex> lock(d.mainLock);
-            d.mainQueue.push_back(std::move(copy));
+            std::lock_guard<std::mutex> lock(d.m_MainLock);
+            d.m_MainQueue.push_back(std::move(copy));
         }
-        std::lock_guard<std::mutex> lock(d.loopLock);
-        d.wake = true;
-        d.loopWake.notify_one();
+        std::lock_guard<std::mutex> lock(d.m_LoopLock);
+        d.m_Wake = true;
+        d.m_LoopWake.notify_one();
         return 0;
     }
-    std::unique_lock<_OS::CAdaptiveMutex> lock(d.lock);
-    if (d.stopping)
+    std::unique_lock<_OS::CAdaptiveMutex> lock(d.m_Lock);
+    if (d.m_Stopping)
         return 0;
     // Id 0 means "dropped" to a queue, so the counter skips it when it wraps.
-    if (++d.lastId == 0)
-        ++d.lastId;
-    const uint32_t id = d.lastId;
-    if (queue < 1 || static_cast<size_t>(queue) > d.queues.size()) {
+    if (++d.m_LastId == 0)
+        ++d.m_LastId;
+    const uint32_t id = d.m_LastId;
+    if (queue < 1 || static_cast<size_t>(queue) > d.m_Queues.size()) {
         lock.unlock();
         HALT();
     }
-    d.queues[queue - 1]->Post(std::move(copy), id);
+    d.m_Queues[queue - 1]->Post(std::move(copy), id);
     return id;
 }
 
 void AtExit(const Task& task) {
     Dispatcher& d = State();
-    std::lock_guard<_OS::CAdaptiveMutex> lock(d.lock);
-    d.exitTasks.push_back(task);
+    std::lock_guard<_OS::CAdaptiveMutex> lock(d.m_Lock);
+    d.m_ExitTasks.push_back(task);
 }
 
 void Quit() {
     Dispatcher& d = State();
-    if (d.quitOnce.exchange(true))
+    if (d.m_QuitOnce.exchange(true))
         return;
     {
-        std::lock_guard<_OS::CAdaptiveMutex> lock(d.lock);
-        d.stopping = true;
+        std::lock_guard<_OS::CAdaptiveMutex> lock(d.m_Lock);
+        d.m_Stopping = true;
     }
-    std::lock_guard<std::mutex> lock(d.loopLock);
-    d.quit = true;
-    d.wake = true;
-    d.loopWake.notify_one();
+    std::lock_guard<std::mutex> lock(d.m_LoopLock);
+    d.m_Quit = true;
+    d.m_Wake = true;
+    d.m_LoopWake.notify_one();
 }
 
 }  // namespace _GCD

@@ -1,9 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
-#include <boost/asio.hpp>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -11,10 +7,11 @@
 #include <memory>
 #include <thread>
 
-#include "App/ChildProcess.h"
 #include "App/HttpsTestServer.h"
-#include "App/TestDir.h"
 #include "App/X11Probe.h"
+#include "Support/Process.h"
+#include "Support/TempDir.h"
+#include "Support/Wait.h"
 
 namespace {
 
@@ -23,16 +20,6 @@ namespace fs = std::filesystem;
 
 constexpr uint32_t kPageColour = 0xff8800;
 const char* const kPing = "/smt/rest/api/Tessix/Test/Ping";
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(50ms);
-    }
-    return true;
-}
 
 // Positions of the texts in the output must rise in the order given.
 ::testing::AssertionResult InOrder(const std::string& output,
@@ -52,32 +39,38 @@ struct BrollaEndToEndTest : testing::Test {
     void SetUp() override {
         if (std::string(QX_MES_HOST) != "127.0.0.1")
             GTEST_SKIP() << "the program is built for the MES host " << QX_MES_HOST;
-        ASSERT_FALSE(root.path.empty());
         for (const char* sub : {"work", "home", "tmp", "data", "cache", "config", "runtime"})
-            fs::create_directories(fs::path(root.path) / sub);
-        chmod((root.path + "/runtime").c_str(), 0700);
+            fs::create_directories(root.m_Path / sub);
+        fs::permissions(root.m_Path / "runtime", fs::perms::owner_all, fs::perm_options::replace);
         ASSERT_TRUE(probe.Open()) << "no X display: run under xvfb-run";
     }
 
-    std::unique_ptr<ChildProcess> Launch() {
-        return std::make_unique<ChildProcess>(
-            BROLLA_PROGRAM, root.path + "/work",
-            std::vector<std::string>{"HOME=" + root.path + "/home", "TMPDIR=" + root.path + "/tmp",
-                                     "XDG_DATA_HOME=" + root.path + "/data",
-                                     "XDG_CACHE_HOME=" + root.path + "/cache",
-                                     "XDG_CONFIG_HOME=" + root.path + "/config",
-                                     "XDG_RUNTIME_DIR=" + root.path + "/runtime",
-                                     "QT_QPA_PLATFORM=xcb", "QTWEBENGINE_DISABLE_SANDBOX=1"});
+    std::unique_ptr<SUPPORT::CProcess> Launch() {
+        SUPPORT::CProcess::SPEC spec;
+        spec.m_Exe = BROLLA_PROGRAM;
+        spec.m_Cwd = path + "/work";
+        spec.m_Env = {"HOME=" + path + "/home",
+                      "TMPDIR=" + path + "/tmp",
+                      "XDG_DATA_HOME=" + path + "/data",
+                      "XDG_CACHE_HOME=" + path + "/cache",
+                      "XDG_CONFIG_HOME=" + path + "/config",
+                      "XDG_RUNTIME_DIR=" + path + "/runtime",
+                      "QT_QPA_PLATFORM=xcb",
+                      "QTWEBENGINE_DISABLE_SANDBOX=1"};
+        spec.m_Output = path + "/brolla.txt";
+        auto brolla = std::make_unique<SUPPORT::CProcess>();
+        return brolla->Start(spec) ? std::move(brolla) : nullptr;
     }
 
-    TestDir root;
+    SUPPORT::TEMP_DIR root;
+    const std::string path = root.m_Path.string();
     X11Probe probe;
 };
 
 TEST_F(BrollaEndToEndTest, AnsweringMesIsShownAndClosingTheWindowEndsCleanly) {
-    TestDir certDir;
-    ASSERT_TRUE(HttpsTestServer::MakeCertificate(certDir.path, "mes.example.invalid"));
-    HttpsTestServer server(certDir.path, [](const HttpsTestServer::REQUEST& request) {
+    SUPPORT::TEMP_DIR certDir;
+    ASSERT_TRUE(HttpsTestServer::MakeCertificate(certDir.m_Path.string(), "mes.example.invalid"));
+    HttpsTestServer server(certDir.m_Path.string(), [](const HttpsTestServer::REQUEST& request) {
         HttpsTestServer::RESPONSE response;
         if (request.target == kPing) {
             response.body = "{\"ok\":true}";
@@ -96,11 +89,11 @@ TEST_F(BrollaEndToEndTest, AnsweringMesIsShownAndClosingTheWindowEndsCleanly) {
     if (!server.Start(443, &error))
         GTEST_SKIP() << "port 443 cannot be bound: " << error;
 
-    fs::create_directories(fs::path(root.path) / "tmp/qtwebengine-stale/inner");
-    std::ofstream(root.path + "/tmp/QUTEBROWSER-stale") << "x";
+    fs::create_directories(root.m_Path / "tmp/qtwebengine-stale/inner");
+    std::ofstream(path + "/tmp/QUTEBROWSER-stale") << "x";
 
     auto brolla = Launch();
-    ASSERT_TRUE(brolla->Started());
+    ASSERT_TRUE(brolla);
     ASSERT_TRUE(brolla->WaitForOutput("Boot...", 30s)) << brolla->Output();
     EXPECT_TRUE(
         InOrder(brolla->Output(), {"System is ready", "Checking network...", "Response: true",
@@ -117,7 +110,7 @@ TEST_F(BrollaEndToEndTest, AnsweringMesIsShownAndClosingTheWindowEndsCleanly) {
 
     unsigned long window = 0;
     double share = 0;
-    EXPECT_TRUE(WaitUntil(
+    EXPECT_TRUE(SUPPORT::WaitUntil(
         [&] {
             window = probe.FindShown("MES");
             share = window
@@ -125,46 +118,32 @@ TEST_F(BrollaEndToEndTest, AnsweringMesIsShownAndClosingTheWindowEndsCleanly) {
                         : 0;
             return share > 0.5;
         },
-        60s))
+        60s, 50ms))
         << "window " << window << " shows the page's colour on " << share << " of its pixels";
 
     const std::string output = brolla->Output();
-    EXPECT_NE(output.find("Removed: \"" + root.path + "/tmp/qtwebengine-stale\""),
-              std::string::npos)
+    EXPECT_NE(output.find("Removed: \"" + path + "/tmp/qtwebengine-stale\""), std::string::npos)
         << output;
-    EXPECT_NE(output.find("Removed: \"" + root.path + "/tmp/QUTEBROWSER-stale\""),
-              std::string::npos);
-    EXPECT_FALSE(fs::exists(root.path + "/tmp/qtwebengine-stale"));
-    EXPECT_FALSE(fs::exists(root.path + "/tmp/QUTEBROWSER-stale"));
+    EXPECT_NE(output.find("Removed: \"" + path + "/tmp/QUTEBROWSER-stale\""), std::string::npos);
+    EXPECT_FALSE(fs::exists(path + "/tmp/qtwebengine-stale"));
+    EXPECT_FALSE(fs::exists(path + "/tmp/QUTEBROWSER-stale"));
 
     ASSERT_NE(window, 0u);
     probe.RequestClose(window);
-    EXPECT_EQ(brolla->WaitForExit(30s), std::optional<int>(0)) << brolla->Output();
+    EXPECT_EQ(brolla->Wait(30s), std::optional<int>(0)) << brolla->Output();
     EXPECT_NE(brolla->Output().find("Application about to quit, cleaning up..."),
               std::string::npos);
-    EXPECT_FALSE(fs::exists(root.path + "/tmp/brolla.lock"));
+    EXPECT_FALSE(fs::exists(path + "/tmp/brolla.lock"));
     EXPECT_EQ(brolla->Output().find("HALT"), std::string::npos);
 }
 
 TEST_F(BrollaEndToEndTest, SilentMesShowsTheShutdownBoxAndEndsWhenTheOperatorClosesIt) {
-    {
-        boost::asio::io_context ioc;
-        boost::asio::ip::tcp::acceptor probe443(ioc);
-        boost::system::error_code ec;
-        const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::make_address("127.0.0.1"),
-                                                      443);
-        probe443.open(endpoint.protocol(), ec);
-        if (!ec)
-            probe443.set_option(boost::asio::socket_base::reuse_address(true), ec);
-        if (!ec)
-            probe443.bind(endpoint, ec);
-        if (ec)
-            GTEST_SKIP() << "port 443 cannot be bound, so it cannot be known free: "
-                         << ec.message();
-    }
+    std::string error;
+    if (!HttpsTestServer::PortIsFree(443, &error))
+        GTEST_SKIP() << "port 443 cannot be bound, so it cannot be known free: " << error;
 
     auto brolla = Launch();
-    ASSERT_TRUE(brolla->Started());
+    ASSERT_TRUE(brolla);
     ASSERT_TRUE(brolla->WaitForOutput("Cannot connect to server:", 30s)) << brolla->Output();
     EXPECT_TRUE(
         InOrder(brolla->Output(), {"System is ready", "Checking network...", "Response: false",
@@ -172,18 +151,19 @@ TEST_F(BrollaEndToEndTest, SilentMesShowsTheShutdownBoxAndEndsWhenTheOperatorClo
         << brolla->Output();
 
     unsigned long box = 0;
-    ASSERT_TRUE(WaitUntil([&] { return (box = probe.FindShown("Shutdown")) != 0; }, 30s))
+    ASSERT_TRUE(
+        SUPPORT::WaitUntil([&] { return (box = probe.FindShown("Shutdown")) != 0; }, 30s, 50ms))
         << brolla->Output();
     EXPECT_EQ(probe.FindShown("MES"), 0u);
     const std::string press =
         "xdotool windowfocus --sync " + std::to_string(box) + " key Return >/dev/null 2>&1";
     ASSERT_EQ(std::system(press.c_str()), 0);
 
-    EXPECT_EQ(brolla->WaitForExit(30s), std::optional<int>(0)) << brolla->Output();
+    EXPECT_EQ(brolla->Wait(30s), std::optional<int>(0)) << brolla->Output();
     const std::string output = brolla->Output();
     EXPECT_EQ(output.find("Network is ready"), std::string::npos);
     EXPECT_EQ(output.find("Boot..."), std::string::npos);
-    EXPECT_FALSE(fs::exists(root.path + "/tmp/brolla.lock"));
+    EXPECT_FALSE(fs::exists(path + "/tmp/brolla.lock"));
 }
 
 }  // namespace

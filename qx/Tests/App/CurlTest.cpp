@@ -9,7 +9,7 @@
 
 #include "App/Code_Curl.h"
 #include "App/HttpsTestServer.h"
-#include "App/TestDir.h"
+#include "Support/TempDir.h"
 
 namespace {
 
@@ -46,13 +46,14 @@ RESPONSE Route(const REQUEST& request) {
 // One certificate for a host name other than the address the client connects to.
 struct CurlTest : testing::Test {
     static void SetUpTestSuite() {
-        certDir = std::make_unique<TestDir>();
-        ASSERT_TRUE(HttpsTestServer::MakeCertificate(certDir->path, "mes.example.invalid"));
+        certDir = std::make_unique<SUPPORT::TEMP_DIR>();
+        ASSERT_TRUE(
+            HttpsTestServer::MakeCertificate(certDir->m_Path.string(), "mes.example.invalid"));
     }
     static void TearDownTestSuite() { certDir.reset(); }
 
     void SetUp() override {
-        server = std::make_unique<HttpsTestServer>(certDir->path, Route);
+        server = std::make_unique<HttpsTestServer>(certDir->m_Path.string(), Route);
         std::string error;
         ASSERT_TRUE(server->Start(0, &error)) << error;
     }
@@ -61,10 +62,10 @@ struct CurlTest : testing::Test {
         return "https://127.0.0.1:" + std::to_string(server->Port()) + path;
     }
 
-    static std::unique_ptr<TestDir> certDir;
+    static std::unique_ptr<SUPPORT::TEMP_DIR> certDir;
     std::unique_ptr<HttpsTestServer> server;
 };
-std::unique_ptr<TestDir> CurlTest::certDir;
+std::unique_ptr<SUPPORT::TEMP_DIR> CurlTest::certDir;
 
 TEST_F(CurlTest, JsonBodyCountsWhateverTheStatus) {
     _OBJ<_NET::ICurl> curl = _NET::Code_Curl::Create(Url("/status500"));

@@ -137,6 +137,21 @@ HttpsTestServer::~HttpsTestServer() {
     Stop();
 }
 
+bool HttpsTestServer::PortIsFree(uint16_t port, std::string* error) {
+    asio::io_context ioc;
+    tcp::acceptor acceptor(ioc);
+    boost::system::error_code ec;
+    const tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), port);
+    acceptor.open(endpoint.protocol(), ec);
+    if (!ec)
+        acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec)
+        acceptor.bind(endpoint, ec);
+    if (ec && error)
+        *error = ec.message();
+    return !ec;
+}
+
 bool HttpsTestServer::Start(uint16_t port, std::string* error) {
     boost::system::error_code ec;
     const tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), port);

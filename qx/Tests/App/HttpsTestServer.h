@@ -30,6 +30,9 @@ struct HttpsTestServer {
     // Writes a self-signed certificate for commonName and its key into dir; false on failure.
     static bool MakeCertificate(const std::string& dir, const std::string& commonName);
 
+    // Whether 127.0.0.1:port can be bound right now (the reason in error when not).
+    static bool PortIsFree(uint16_t port, std::string* error);
+
     HttpsTestServer(const std::string& certDir, Handler handler);
     ~HttpsTestServer();
 

@@ -6,18 +6,16 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include <unistd.h>
-
-#include <boost/asio.hpp>
-
 #include <chrono>
 #include <filesystem>
 #include <thread>
 
+#include "App/HttpsTestServer.h"
 #include "App/MainCtrl.h"
-#include "App/TestDir.h"
 #include "Platform/Gcd.h"
 #include "Qx/QxApp.h"
+#include "Support/TempDir.h"
+#include "Support/Wait.h"
 
 namespace {
 
@@ -68,35 +66,22 @@ void WatchFromGuiThread(SEEN* seen) {
 TEST(MainCtrlTest, UnansweredPingShowsTheOperatorMessageAndEndsTheProgram) {
     if (std::string(QX_MES_HOST) != "127.0.0.1")
         GTEST_SKIP() << "the program is built for the MES host " << QX_MES_HOST;
-    {
-        boost::asio::io_context ioc;
-        boost::asio::ip::tcp::acceptor probe(ioc);
-        boost::system::error_code ec;
-        const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::make_address("127.0.0.1"),
-                                                      443);
-        probe.open(endpoint.protocol(), ec);
-        if (!ec)
-            probe.set_option(boost::asio::socket_base::reuse_address(true), ec);
-        if (!ec)
-            probe.bind(endpoint, ec);
-        if (ec)
-            GTEST_SKIP() << "port 443 cannot be bound, so it cannot be known free: "
-                         << ec.message();
-    }
-    TestDir root;
-    ASSERT_FALSE(root.path.empty());
-    std::filesystem::create_directories(root.path + "/work");
-    std::filesystem::create_directories(root.path + "/tmp");
-    ASSERT_EQ(chdir((root.path + "/work").c_str()), 0);
-    setenv("TMPDIR", (root.path + "/tmp").c_str(), 1);
+    std::string error;
+    if (!HttpsTestServer::PortIsFree(443, &error))
+        GTEST_SKIP() << "port 443 cannot be bound, so it cannot be known free: " << error;
+    SUPPORT::TEMP_DIR root;
+    std::filesystem::create_directories(root.m_Path / "work");
+    std::filesystem::create_directories(root.m_Path / "tmp");
+    std::filesystem::current_path(root.m_Path / "work");
+    setenv("TMPDIR", (root.m_Path / "tmp").c_str(), 1);
 
     SEEN seen;
     std::thread watcher([&seen] {
-        while (!_QX::APP::g_QtStarted)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [&seen] { WatchFromGuiThread(&seen); },
-            Qt::QueuedConnection);
+        if (SUPPORT::WaitUntil([] { return _QX::APP::g_QtStarted.load(); })) {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [&seen] { WatchFromGuiThread(&seen); },
+                Qt::QueuedConnection);
+        }
     });
     static int argc = 1;
     static char name[] = "MainCtrlTest";
@@ -112,15 +97,8 @@ TEST(MainCtrlTest, UnansweredPingShowsTheOperatorMessageAndEndsTheProgram) {
     EXPECT_TRUE(seen.translated) << "MES_en.qm is compiled in and loads";
     EXPECT_EQ(seen.identity, "Brolla 1.0.0 MyCompany mycompany.example");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
-    EXPECT_FALSE(std::filesystem::exists(root.path + "/tmp/brolla.lock"));
+    EXPECT_FALSE(std::filesystem::exists(root.m_Path / "tmp" / "brolla.lock"));
     EXPECT_EQ(_QX::APP::GetApplication(), nullptr);
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

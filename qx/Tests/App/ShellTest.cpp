@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QMainWindow>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
-
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -16,9 +13,8 @@
 
 #include "App/CleanupWebEngine.h"
 #include "App/Code_MainWindow.h"
-#include "App/GlDrivers.h"
 #include "App/QtMessages.h"
-#include "App/TestDir.h"
+#include "App/WebEngineProcess.h"
 #include "Platform/Env.h"
 #include "Platform/Reg.h"
 #include "Qx/QxApp.h"
@@ -27,21 +23,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TestDir s_Root;
-
-bool ProcessEventsUntil(const std::function<bool()>& done) {
-    QDeadlineTimer deadline(20000);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return true;
-}
-
 TEST(CleanupWebEngineTest, RemovesLeftoversInAnyCaseAndTheLockFileOnly) {
-    const fs::path temp = fs::path(s_Root.path) / "tmp";
-    const fs::path outside = fs::path(s_Root.path) / "outside";
+    const fs::path temp = QDir::tempPath().toStdString();
+    const fs::path outside = temp.parent_path() / "outside";
     fs::create_directories(temp / "qtwebengine-leftover" / "inner");
     std::ofstream(temp / "qtwebengine-leftover" / "inner" / "file") << "x";
     std::ofstream(temp / "QUTEBROWSER-abc") << "x";
@@ -106,29 +90,3 @@ TEST(MainWindowTest, ReadsGeometryNeverWritesItAndLoadsOnlyTheFirstUrl) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
-    testing::InitGoogleTest(&argc, argv);
-    if (s_Root.path.empty())
-        return 1;
-    fs::create_directories(fs::path(s_Root.path) / "work");
-    fs::create_directories(fs::path(s_Root.path) / "tmp");
-    if (chdir((s_Root.path + "/work").c_str()) != 0)
-        return 1;
-    setenv("TMPDIR", (s_Root.path + "/tmp").c_str(), 1);
-    _OS::ENV::Initialize("Mes", argc, argv);
-    _OS::ENV::SetDisplayName("MES");
-    QtMessages::Install();
-    _QX::APP::CreateApplication(argc, argv);
-    const int result = RUN_ALL_TESTS();
-    // The web engine must be down before static objects go away: its threads still run.
-    qInstallMessageHandler(nullptr);
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (qobject_cast<QMainWindow*>(widget))
-            delete widget;
-    KeepGlDriversLoaded();
-    delete QCoreApplication::instance();
-    return result;
-}

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QMainWindow>
@@ -16,25 +15,13 @@
 #include <memory>
 
 #include "App/Code_WebView.h"
-#include "App/GlDrivers.h"
 #include "App/HttpsTestServer.h"
 #include "App/QtMessages.h"
-#include "App/TestDir.h"
+#include "App/WebEngineProcess.h"
 #include "Qx/QxApp.h"
+#include "Support/TempDir.h"
 
 namespace {
-
-TestDir s_Home;
-
-bool ProcessEventsUntil(const std::function<bool()>& done) {
-    QDeadlineTimer deadline(30000);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return true;
-}
 
 HttpsTestServer::RESPONSE Route(const HttpsTestServer::REQUEST& request) {
     HttpsTestServer::RESPONSE response;
@@ -51,8 +38,9 @@ HttpsTestServer::RESPONSE Route(const HttpsTestServer::REQUEST& request) {
 
 struct WebViewTest : testing::Test {
     void SetUp() override {
-        ASSERT_TRUE(HttpsTestServer::MakeCertificate(certDir.path, "mes.example.invalid"));
-        server = std::make_unique<HttpsTestServer>(certDir.path, Route);
+        ASSERT_TRUE(
+            HttpsTestServer::MakeCertificate(certDir.m_Path.string(), "mes.example.invalid"));
+        server = std::make_unique<HttpsTestServer>(certDir.m_Path.string(), Route);
         std::string error;
         ASSERT_TRUE(server->Start(0, &error)) << error;
         webView = _QX::Code_WebView::Create("Test.Profile");
@@ -64,7 +52,7 @@ struct WebViewTest : testing::Test {
         return "https://127.0.0.1:" + std::to_string(server->Port()) + path;
     }
 
-    TestDir certDir;
+    SUPPORT::TEMP_DIR certDir;
     std::unique_ptr<HttpsTestServer> server;
     _OBJ<_QX::IWebView> webView;
     QWebEngineView* view = nullptr;
@@ -99,7 +87,7 @@ TEST_F(WebViewTest, SelfSignedCertificateForAnotherHostLoadsWithoutPrompt) {
 
 TEST_F(WebViewTest, DownloadIsSavedBesideAnExistingFileOfTheSameName) {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
-    ASSERT_TRUE(folder.startsWith(QString::fromStdString(s_Home.path)));
+    ASSERT_TRUE(folder.startsWith(QDir::homePath()));
     ASSERT_TRUE(QDir(folder).exists());
     std::ofstream((folder + "/report.pdf").toStdString()) << "%PDF-old";
     QtMessages::Take();
@@ -131,26 +119,3 @@ TEST_F(WebViewTest, LastReleaseDeletesViewAndProfile) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
-    testing::InitGoogleTest(&argc, argv);
-    if (s_Home.path.empty())
-        return 1;
-    setenv("HOME", s_Home.path.c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (s_Home.path + "/config").c_str(), 1);
-    setenv("XDG_DATA_HOME", (s_Home.path + "/data").c_str(), 1);
-    setenv("XDG_CACHE_HOME", (s_Home.path + "/cache").c_str(), 1);
-    QtMessages::Install();
-    _QX::APP::CreateApplication(argc, argv);
-    const int result = RUN_ALL_TESTS();
-    // The web engine must be down before static objects go away: its threads still run.
-    qInstallMessageHandler(nullptr);
-    for (QWidget* widget : QApplication::topLevelWidgets())
-        if (qobject_cast<QMainWindow*>(widget))
-            delete widget;
-    KeepGlDriversLoaded();
-    delete QCoreApplication::instance();
-    return result;
-}

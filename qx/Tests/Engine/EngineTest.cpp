@@ -13,6 +13,12 @@ namespace {
 
 using _QX::CAxObject;
 
+// The stand-in engine's plug-in is found in its build folder.
+struct PLUGIN_PATH : testing::Environment {
+    void SetUp() override { qputenv("QX_AUTOMATION_PATH", QX_ENGINE_DIR); }
+};
+testing::Environment* const kPluginPath = testing::AddGlobalTestEnvironment(new PLUGIN_PATH);
+
 const QString SAMPLES = QString::fromUtf8(QX_ENGINE_SAMPLES);
 
 QImage ClipboardImage() {
@@ -165,12 +171,3 @@ TEST_F(EngineTest, QuitEndsEveryObjectOfTheEngine) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QX_AUTOMATION_PATH", QX_ENGINE_DIR);
-    QGuiApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -5,27 +5,21 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QTemporaryDir>
-#include <chrono>
-#include <cstdio>
-#include <cstring>
 #include <sstream>
 #include <thread>
 #include <vector>
-
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "Automation/CAxRegistry.h"
 #include "Gateway/Code_Bartender.h"
 #include "Platform/Gcd.h"
 #include "Qx/QxApp.h"
+#include "Support/ChildScenario.h"
+#include "Support/Wait.h"
 
 namespace {
 
 using _QX::IAutomationObject;
 
-const char* const EXIT_SCENARIO = "--exit-scenario";
 const QString PROG_ID = QStringLiteral("BarTender.Application");
 
 std::thread::id g_MainThread;
@@ -403,39 +397,11 @@ TEST_F(StandInEngineTest, FailedExportNeverReturnsTheEarlierImage) {
 }
 
 // Ends the event loop while a worker keeps calling the wrapper; the exit must not wait for
-// a call that the main thread no longer serves. Runs in its own process (see main).
-TEST(BartenderExitTest, CallsInFlightWhenTheLoopEndsFailAndTheExitCompletes) {
-    // A plain fork and exec: QProcess starts its child in a way ThreadSanitizer cannot follow,
-    // which leaves it false reports about this process at exit.
-    const std::string self = QCoreApplication::applicationFilePath().toStdString();
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        execl(self.c_str(), self.c_str(), EXIT_SCENARIO, static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    pid_t ended = 0;
-    while ((ended = waitpid(pid, &status, WNOHANG)) == 0 &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (ended == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        FAIL() << "the exit hung";
-    }
-    ASSERT_EQ(ended, pid);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-}
-
-int Fail(const char* what) {
-    std::fprintf(stderr, "exit scenario: %s\n", what);
-    return 1;
-}
-
-int RunExitScenario(int argc, char** argv) {
+// a call that the main thread no longer serves. Runs in a child with Qt on its main thread.
+void CallsInFlightWhenTheLoopEndsFail() {
+    static int argc = 1;
+    static char name[] = "BartenderTest";
+    static char* argv[] = {name, nullptr};
     RegisterFake();
     _OBJ<IBartender> bartender;
     bool created = false;
@@ -444,10 +410,7 @@ int RunExitScenario(int argc, char** argv) {
         [&] {
             _GCD::Post(
                 [&] {
-                    const auto deadline =
-                        std::chrono::steady_clock::now() + std::chrono::seconds(20);
-                    while (!_QX::APP::g_QtStarted && std::chrono::steady_clock::now() < deadline)
-                        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    SUPPORT::WaitUntil([] { return _QX::APP::g_QtStarted.load(); });
                     bartender = Code_Bartender::Create();
                     created =
                         bartender && bartender->Open(u"C:/a.btw") && bartender->Open(u"C:/b.btw");
@@ -460,7 +423,7 @@ int RunExitScenario(int argc, char** argv) {
                     while (bartender->Activate(u"C:/a.btw"))
                         ++callsAfterQuit;
                 },
-                1);
+                _GCD::QUEUE_SERIAL);
             _QX::APP::CreateApplication(argc, argv);
             _QX::APP::g_QtStarted = true;
             QApplication::exec();
@@ -468,22 +431,19 @@ int RunExitScenario(int argc, char** argv) {
             _GCD::Quit();
         },
         2);
-    if (!created)
-        return Fail("the wrapper did not start");
-    if (callsAfterQuit < 0)
-        return Fail("the worker never ended its calls");
-    if (_QX::APP::GetApplication())
-        return Fail("the application object is still set");
+    ASSERT_TRUE(created) << "the wrapper did not start";
+    EXPECT_GE(callsAfterQuit, 0) << "the worker never ended its calls";
+    EXPECT_EQ(_QX::APP::GetApplication(), nullptr);
     g_Fake.Calls.clear();
     bartender.reset();
-    if (g_Fake.Of("Close(int)").size() != 2)
-        return Fail("formats were not closed");
-    if (g_Fake.Of("Quit(int)").size() != 1)
-        return Fail("the engine was not quit");
+    EXPECT_EQ(g_Fake.Of("Close(int)").size(), 2u) << "formats are closed";
+    EXPECT_EQ(g_Fake.Of("Quit(int)").size(), 1u) << "the engine is quit";
     for (const CALL& call : g_Fake.Calls)
-        if (call.Thread != std::this_thread::get_id())
-            return Fail("clean-up ran elsewhere");
-    return 0;
+        EXPECT_EQ(call.Thread, std::this_thread::get_id()) << "clean-up runs here";
+}
+
+TEST(BartenderExitTest, CallsInFlightWhenTheLoopEndsFailAndTheExitCompletes) {
+    EXPECT_CHILD_PASSES(CallsInFlightWhenTheLoopEndsFail);
 }
 
 }  // namespace
@@ -493,8 +453,6 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("QX_AUTOMATION_PATH", QX_ENGINE_DIR);
     g_MainThread = std::this_thread::get_id();
-    if (argc > 1 && std::strcmp(argv[1], EXIT_SCENARIO) == 0)
-        return RunExitScenario(argc, argv);
 
     auto sink = std::make_shared<spdlog::sinks::ostream_sink_mt>(g_Log);
     auto capture = std::make_shared<spdlog::logger>("capture", sink);
@@ -502,6 +460,9 @@ int main(int argc, char** argv) {
     spdlog::register_logger(capture);
 
     testing::InitGoogleTest(&argc, argv);
+    // A child runs its scenario on the main thread, which starts Qt itself.
+    if (SUPPORT::InChild())
+        return RUN_ALL_TESTS();
     QApplication* app = _QX::APP::CreateApplication(argc, argv);
     int result = 1;
     // The wrapper is driven from a worker, as the gateway's task queue drives it.

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 
@@ -80,12 +79,4 @@ TEST(LabelPng, KeepsTheResolutionAndEncodesNothingForNoImage) {
     EXPECT_EQ(png.dotsPerMeterX(), 7992);
     EXPECT_EQ(png.dotsPerMeterY(), 7992);
     EXPECT_EQ(LABEL_PNG::EncodeBase64(QImage()), "");
-}
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QGuiApplication app(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }

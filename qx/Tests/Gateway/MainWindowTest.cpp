@@ -2,12 +2,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
 #include <QFile>
 #include <QMenu>
 #include <QPointer>
 #include <QSystemTrayIcon>
-#include <QTemporaryDir>
 #include <QTranslator>
 #include <atomic>
 #include <chrono>
@@ -21,6 +19,15 @@
 
 // The window's neighbours, recorded: the refresh action and the host's tray functions.
 namespace {
+
+// The window keeps its geometry in the gateway's settings.
+struct SETTINGS : testing::Environment {
+    void SetUp() override {
+        _OS::ENV::Initialize("Bartender", 0, nullptr);
+        _OS::ENV::SetDisplayName("Morvash 条码模版服务");
+    }
+};
+testing::Environment* const kSettings = testing::AddGlobalTestEnvironment(new SETTINGS);
 
 struct Balloon {
     std::string title;
@@ -208,16 +215,3 @@ TEST(GatewayResourcesTest, GlyphAndTranslationsAreCompiledIn) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QTemporaryDir root;
-    QDir(root.path()).mkpath("bin");
-    QDir::setCurrent(root.filePath("bin"));
-    _OS::ENV::Initialize("Bartender", argc, argv);
-    _OS::ENV::SetDisplayName("Morvash 条码模版服务");
-    _QX::APP::CreateApplication(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,10 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <set>
 #include <string>
@@ -12,6 +8,7 @@
 #include <vector>
 
 #include "Platform/CUuid.h"
+#include "Support/ChildScenario.h"
 
 namespace {
 
@@ -72,35 +69,15 @@ TEST(CUuidTest, DrawsDifferOnOneThreadAndAcrossThreads) {
 TEST(CUuidTest, FirstIdentifierDiffersBetweenRuns) {
     std::set<std::string> firsts;
     for (int run = 0; run < 2; ++run) {
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            dup2(fds[1], 1);
-            execl("/proc/self/exe", "CUuidTest", "--print-uuid", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        char buf[64];
-        std::string text;
-        ssize_t n;
-        while ((n = read(fds[0], buf, sizeof buf)) > 0)
-            text.append(buf, n);
-        close(fds[0]);
-        waitpid(pid, nullptr, 0);
-        EXPECT_EQ(text.size(), 36u);
-        firsts.insert(text);
+        const SUPPORT::CHILD_RESULT child = SUPPORT::RunChild([] {
+            std::fputs(_OS::CUuid(true).ToString().c_str(), stdout);
+            return 0;
+        });
+        EXPECT_EQ(child.m_ExitCode, 0);
+        EXPECT_EQ(child.m_Out.size(), 36u);
+        firsts.insert(child.m_Out);
     }
     EXPECT_EQ(firsts.size(), 2u);
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--print-uuid") == 0) {
-        std::fputs(_OS::CUuid(true).ToString().c_str(), stdout);
-        return 0;
-    }
-    testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,22 +1,22 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
 
+#include "Platform/Code_LevelDb.h"
 #include "Platform/Env.h"
-#include "Platform/ForkedChild.h"
 #include "Platform/Reg.h"
+#include "Support/ChildScenario.h"
+#include "Support/TempDir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 struct EnvTest : ::testing::Test {
-    TEST::TEMP_DIR m_Dir;
+    SUPPORT::TEMP_DIR m_Dir;
     fs::path m_Root = fs::canonical(m_Dir.m_Path);
     fs::path m_Work = m_Root / "work" / "bin";
     fs::path m_Data = m_Root / "work" / ".data";
@@ -24,8 +24,8 @@ struct EnvTest : ::testing::Test {
     // Enters the working folder and sets up the environment as the gateway does.
     std::function<int()> Program(const std::function<int()>& afterInit) const {
         return [this, afterInit] {
-            if (!TEST::EnterDir(m_Work))
-                return 100;
+            fs::create_directories(m_Work);
+            fs::current_path(m_Work);
             _OS::ENV::Initialize("Bartender", 0, nullptr);
             return afterInit();
         };
@@ -33,7 +33,7 @@ struct EnvTest : ::testing::Test {
 };
 
 TEST_F(EnvTest, LaysOutDataRootBesideWorkingDirectory) {
-    const TEST::CHILD_RESULT result = TEST::RunChild(m_Root, [this] {
+    const SUPPORT::CHILD_RESULT result = SUPPORT::RunChild([this] {
         std::cout << (_OS::ENV::GetVarDir() == fs::current_path()) << "\n";
         return Program([] {
             std::cout << _OS::ENV::GetVarDir().string() << "\n"
@@ -65,7 +65,7 @@ TEST_F(EnvTest, LaysOutDataRootBesideWorkingDirectory) {
 TEST_F(EnvTest, DataRootThatIsAPlainFileEndsTheProcess) {
     fs::create_directories(m_Work);
     std::ofstream(m_Data) << "not a folder";
-    const TEST::CHILD_RESULT result = TEST::RunChild(m_Root, Program([] { return 1; }));
+    const SUPPORT::CHILD_RESULT result = SUPPORT::RunChild(Program([] { return 1; }));
     EXPECT_EQ(result.m_ExitCode, 0);
     EXPECT_EQ(result.m_Err.rfind("_OS::ENV::CreateDir() - Error creating directories: ", 0), 0u)
         << result.m_Err;
@@ -75,8 +75,9 @@ TEST_F(EnvTest, DataRootThatIsAPlainFileEndsTheProcess) {
 
 TEST_F(EnvTest, UnreadableDataRootEndsTheProcess) {
     fs::create_directories(m_Work);
-    fs::create_symlink(m_Data, m_Data);  // a loop: its status cannot be read
-    const TEST::CHILD_RESULT result = TEST::RunChild(m_Root, Program([] { return 1; }));
+    if (!fs::is_symlink(m_Data))  // made before a child runs this test again
+        fs::create_symlink(m_Data, m_Data);  // a loop: its status cannot be read
+    const SUPPORT::CHILD_RESULT result = SUPPORT::RunChild(Program([] { return 1; }));
     EXPECT_EQ(result.m_ExitCode, 0);
     EXPECT_EQ(result.m_Err.rfind("_OS::ENV::Initialize() - Error reading " + m_Data.string(), 0),
               0u)
@@ -86,55 +87,43 @@ TEST_F(EnvTest, UnreadableDataRootEndsTheProcess) {
 
 TEST_F(EnvTest, SecondCopyRunsOnWithDefaults) {
     const char* key = "Qt/Win_Main/WindowX";
-    int ready[2];
-    int go[2];
-    ASSERT_EQ(pipe(ready), 0);
-    ASSERT_EQ(pipe(go), 0);
-    const TEST::CHILD first =
-        TEST::StartChild(m_Root, Program([&] {
-                             _OS::ENV::REG<int> x(key, 1);
-                             x.Set(480);
-                             char byte = 'r';
-                             if (write(ready[1], &byte, 1) != 1 || read(go[0], &byte, 1) != 1)
-                                 return 2;
-                             return 0;
-                         }));
-    close(ready[1]);
-    close(go[0]);
-    char byte = 0;
-    ASSERT_EQ(read(ready[0], &byte, 1), 1) << TEST::WaitChild(first).m_Err;
+    const SUPPORT::CHILD_RESULT first = SUPPORT::RunChild(Program([&] {
+        _OS::ENV::REG<int>(key, 1).Set(480);
+        return 0;
+    }));
+    ASSERT_EQ(first.m_ExitCode, 0) << first.m_Err;
 
-    const TEST::CHILD_RESULT second =
-        TEST::RunChild(m_Root, Program([&] {
-                           _OS::ENV::REG<int> x(key, 7);
-                           std::cout << x.Get() << "\n";
-                           x.Set(5);
-                           std::cout << x.Get() << "\n";
-                           _OS::ENV::REG<int> again(key, 9);
-                           std::cout << again.Get() << "\n"
-                                     << static_cast<bool>(_OS::ENV::GetRegDatabase()) << "\n";
-                           return 0;
-                       }));
-    EXPECT_EQ(write(go[1], &byte, 1), 1);
-    close(go[1]);
-    close(ready[0]);
-    EXPECT_EQ(TEST::WaitChild(first).m_ExitCode, 0);
-
+    // This process holds the store as a first copy still running would; a child running this
+    // test again must find it held, not hold it itself.
+    _OBJ<_OS::ILevelDb> held;
+    if (!SUPPORT::InChild()) {
+        held = _OS::Code_LevelDb::Create(m_Data / "var" / "Bartender" / ".Registry");
+        ASSERT_TRUE(held);
+    }
+    const SUPPORT::CHILD_RESULT second = SUPPORT::RunChild(Program([&] {
+        _OS::ENV::REG<int> x(key, 7);
+        std::cout << x.Get() << "\n";
+        x.Set(5);
+        std::cout << x.Get() << "\n";
+        _OS::ENV::REG<int> again(key, 9);
+        std::cout << again.Get() << "\n" << static_cast<bool>(_OS::ENV::GetRegDatabase()) << "\n";
+        return 0;
+    }));
+    held.reset();
     EXPECT_EQ(second.m_ExitCode, 0) << second.m_Err;
     EXPECT_EQ(second.m_Out, "Cannot create RegDatabase\n7\n5\n9\n1\n");
 
     // The first copy's write is kept; the second copy wrote nothing.
-    const TEST::CHILD_RESULT third =
-        TEST::RunChild(m_Root, Program([&] {
-                           std::cout << _OS::ENV::REG<int>(key, 7).Get() << "\n";
-                           return 0;
-                       }));
+    const SUPPORT::CHILD_RESULT third = SUPPORT::RunChild(Program([&] {
+        std::cout << _OS::ENV::REG<int>(key, 7).Get() << "\n";
+        return 0;
+    }));
     EXPECT_EQ(third.m_ExitCode, 0) << third.m_Err;
     EXPECT_EQ(third.m_Out, "480\n");
 }
 
 TEST_F(EnvTest, SettingDeclaredBeforeInitializeHalts) {
-    const TEST::CHILD_RESULT result = TEST::RunChild(m_Root, [] {
+    const SUPPORT::CHILD_RESULT result = SUPPORT::RunChild([] {
         _OS::ENV::REG<int> early("Qt/Panel/Logger/DebugLevel", 2);
         return 1;
     });

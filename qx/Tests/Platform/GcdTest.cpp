@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -8,11 +9,14 @@
 #include <thread>
 #include <vector>
 
-#include "Platform/ChildProcess.h"
 #include "Platform/Gcd.h"
 #include "Platform/Halt.h"
+#include "Support/ChildScenario.h"
+#include "Support/Wait.h"
 
 namespace {
+
+using SUPPORT::WaitUntil;
 
 void QuitInStartTaskSkipsMainLoopAndRunsExitTasksLast() {
     static std::vector<std::string> order;
@@ -30,13 +34,13 @@ void QuitInStartTaskSkipsMainLoopAndRunsExitTasksLast() {
                 _GCD::AtExit([] { order.push_back("from-exit-task"); });
             });
             _GCD::AtExit({});
-            _GCD::Post([] { mainRan = true; }, 0);
+            _GCD::Post([] { mainRan = true; }, _GCD::QUEUE_MAIN);
             _GCD::Post(
                 [] {
-                    CHILD_CHECK(WaitFor([] { return release.load(); }));
+                    CHILD_CHECK(WaitUntil([] { return release.load(); }));
                     queuedDone = true;
                 },
-                1);
+                _GCD::QUEUE_SERIAL);
             _GCD::Quit();
             _GCD::Quit();
             release = true;
@@ -58,14 +62,16 @@ void PostsAfterQuitAreRefusedButQueuedTasksStillRun() {
     static std::weak_ptr<int> refusedCapture;
     _GCD::Run(
         [] {
-            _GCD::Post([] { CHILD_CHECK(WaitFor([] { return go.load(); })); }, 1);
+            _GCD::Post([] { CHILD_CHECK(WaitUntil([] { return go.load(); })); },
+                       _GCD::QUEUE_SERIAL);
             for (int i = 0; i < 100; ++i)
-                _GCD::Post([] { ++ran; }, 1 + i % 3);
-            _GCD::Post([] { idFromExitPhase = _GCD::Post([] { ++refusedRan; }, 2); }, 1);
+                _GCD::Post([] { ++ran; }, _GCD::QUEUE_SERIAL + i % 3);
+            _GCD::Post([] { idFromExitPhase = _GCD::Post([] { ++refusedRan; }, _GCD::QUEUE_POOL); },
+                       _GCD::QUEUE_SERIAL);
             _GCD::Quit();
             auto capture = std::make_shared<int>(7);
             refusedCapture = capture;
-            for (int queue = 0; queue <= 3; ++queue) {
+            for (int queue = _GCD::QUEUE_MAIN; queue <= _GCD::QUEUE_SPARE; ++queue) {
                 CHILD_CHECK(_GCD::Post([capture] { ++refusedRan; }, queue) == 0);
             }
             CHILD_CHECK(capture.use_count() == 1);  // no copy kept
@@ -85,11 +91,11 @@ TEST(GcdTest, PostsAfterQuitAreRefusedButQueuedTasksStillRun) {
 void IdsAreSharedAcrossQueues() {
     _GCD::Run(
         [] {
-            CHILD_CHECK(_GCD::Post([] {}, 1) == 1);
-            CHILD_CHECK(_GCD::Post([] {}, 3) == 2);
-            CHILD_CHECK(_GCD::Post([] {}, 0) == 0);
-            CHILD_CHECK(_GCD::Post([] {}, 2) == 3);
-            CHILD_CHECK(_GCD::Post([] {}, 1) == 4);
+            CHILD_CHECK(_GCD::Post([] {}, _GCD::QUEUE_SERIAL) == 1);
+            CHILD_CHECK(_GCD::Post([] {}, _GCD::QUEUE_SPARE) == 2);
+            CHILD_CHECK(_GCD::Post([] {}, _GCD::QUEUE_MAIN) == 0);
+            CHILD_CHECK(_GCD::Post([] {}, _GCD::QUEUE_POOL) == 3);
+            CHILD_CHECK(_GCD::Post([] {}, _GCD::QUEUE_SERIAL) == 4);
             _GCD::Quit();
         },
         1);
@@ -113,22 +119,22 @@ void MainQueueRunsAfterStartTaskInOrder() {
                     CHILD_CHECK(startReturning);
                     CHILD_CHECK(std::this_thread::get_id() == mainThread);
                     order.push_back(1);
-                    _GCD::Post([] { order.push_back(3); }, 0);
+                    _GCD::Post([] { order.push_back(3); }, _GCD::QUEUE_MAIN);
                 },
-                0);
-            _GCD::Post([] { order.push_back(2); }, 0);
+                _GCD::QUEUE_MAIN);
+            _GCD::Post([] { order.push_back(2); }, _GCD::QUEUE_MAIN);
             // From a worker: the main loop is woken by a post from another thread.
             _GCD::Post(
                 [] {
-                    CHILD_CHECK(WaitFor([] { return startReturning.load(); }));
+                    CHILD_CHECK(WaitUntil([] { return startReturning.load(); }));
                     _GCD::Post(
                         [] {
                             order.push_back(4);
                             _GCD::Quit();
                         },
-                        0);
+                        _GCD::QUEUE_MAIN);
                 },
-                2);
+                _GCD::QUEUE_POOL);
             startReturning = true;
         },
         2);
@@ -150,10 +156,10 @@ void QuitFromMainLoopLeavesLaterTasksUnrun() {
                 [] {
                     ++mainRuns;
                     _GCD::Quit();
-                    _GCD::Post([] { ++mainRuns; }, 0);
+                    _GCD::Post([] { ++mainRuns; }, _GCD::QUEUE_MAIN);
                 },
-                0);
-            _GCD::Post([] { ++mainRuns; }, 0);
+                _GCD::QUEUE_MAIN);
+            _GCD::Post([] { ++mainRuns; }, _GCD::QUEUE_MAIN);
         },
         1);
     CHILD_CHECK(mainRuns == 1);
@@ -185,10 +191,10 @@ void SerialQueueKeepsPostingOrderUnderLoad() {
                                 seen.emplace_back(p, i);
                                 --inFlight;
                             },
-                            1));
+                            _GCD::QUEUE_SERIAL));
                         // Traffic on the pools shares the id counter.
                         if (i % 10 == 0)
-                            mine.push_back(_GCD::Post([] {}, 2 + i % 2));
+                            mine.push_back(_GCD::Post([] {}, _GCD::QUEUE_POOL + i % 2));
                     }
                     std::lock_guard<std::mutex> lock(idsLock);
                     ids.insert(mine.begin(), mine.end());
@@ -222,19 +228,21 @@ void PoolsRunTasksConcurrently() {
     static std::atomic<int> finished{0};
     _GCD::Run(
         [] {
-            for (int queue = 2; queue <= 3; ++queue) {
+            for (int queue = _GCD::QUEUE_POOL; queue <= _GCD::QUEUE_SPARE; ++queue) {
                 for (int i = 0; i < kWorkers; ++i) {
                     _GCD::Post(
                         [queue] {
-                            ++arrived[queue - 2];
-                            if (WaitFor([queue] { return arrived[queue - 2] == kWorkers; })) {
+                            ++arrived[queue - _GCD::QUEUE_POOL];
+                            if (WaitUntil([queue] {
+                                    return arrived[queue - _GCD::QUEUE_POOL] == kWorkers;
+                                })) {
                                 ++finished;
                             }
                         },
                         queue);
                 }
             }
-            CHILD_CHECK(WaitFor([] { return finished == 2 * kWorkers; }));
+            CHILD_CHECK(WaitUntil([] { return finished == 2 * kWorkers; }));
             _GCD::Quit();
         },
         kWorkers);
@@ -244,43 +252,41 @@ TEST(GcdTest, PoolsRunTasksConcurrently) {
     EXPECT_CHILD_PASSES(PoolsRunTasksConcurrently);
 }
 
-void PostToMissingQueueHalts() {
-    _GCD::Run(
-        [] {
-            _GCD::Post([] {}, 4);
-            std::_Exit(3);
-        },
-        1);
+// Ended by HALT: exit code 0 and "HALT" as the whole output, never by the body's own end.
+void ExpectHalts(const std::function<void()>& misuse) {
+    const SUPPORT::CHILD_RESULT result = SUPPORT::RunChild([&misuse] {
+        misuse();
+        return 3;
+    });
+    EXPECT_FALSE(result.m_Returned);
+    EXPECT_EQ(result.m_ExitCode, 0);
+    EXPECT_EQ(result.m_Out, "HALT\n") << result.m_Err;
 }
 
-void PostBeforeRunHalts() {
-    _GCD::Post([] {}, 1);
-    std::_Exit(3);
+TEST(GcdTest, PostToMissingQueueHalts) {
+    ExpectHalts([] {
+        _GCD::Run(
+            [] {
+                _GCD::Post([] {}, 4);
+                std::_Exit(3);
+            },
+            1);
+    });
+    ExpectHalts([] { _GCD::Post([] {}, _GCD::QUEUE_SERIAL); });
 }
 
 // A HALT on a worker must not run into the dispatcher's own state at process exit (a
 // queue joining the very thread that exits would abort instead of ending with 0).
-void HaltOnWorkerEndsWithZero() {
-    _GCD::Run(
-        [] {
-            _GCD::Post([] { HALT(); }, 1);
-            CHILD_CHECK(WaitFor([] { return false; }, std::chrono::seconds(30)));
-        },
-        2);
-}
-
-// A forked copy of a threaded test process may inherit locks held by its other threads.
-TEST(GcdTest, ChildrenAreFreshProcesses) {
-    EXPECT_EQ(std::string(GTEST_FLAG_GET(death_test_style)), "threadsafe");
-}
-
-TEST(GcdTest, PostToMissingQueueHalts) {
-    EXPECT_EXIT(PostToMissingQueueHalts(), testing::ExitedWithCode(0), "");
-    EXPECT_EXIT(PostBeforeRunHalts(), testing::ExitedWithCode(0), "");
-}
-
 TEST(GcdTest, HaltOnWorkerEndsWithZero) {
-    EXPECT_EXIT(HaltOnWorkerEndsWithZero(), testing::ExitedWithCode(0), "");
+    ExpectHalts([] {
+        _GCD::Run(
+            [] {
+                _GCD::Post([] { HALT(); }, _GCD::QUEUE_SERIAL);
+                WaitUntil([] { return false; }, std::chrono::seconds(30));
+                std::_Exit(3);
+            },
+            2);
+    });
 }
 
 }  // namespace

@@ -4,10 +4,13 @@
 #include <chrono>
 #include <memory>
 
-#include "Platform/ChildProcess.h"
 #include "Platform/Gcd.h"
+#include "Support/ChildScenario.h"
+#include "Support/Wait.h"
 
 namespace {
+
+using SUPPORT::WaitUntil;
 
 constexpr uint64_t kMs = 1000;
 constexpr uint64_t kHour = 3600 * 1000 * kMs;
@@ -28,7 +31,7 @@ void RepeatsWhileTrue() {
                 });
                 return false;
             });
-            CHILD_CHECK(WaitFor([] { return runsAtProbe >= 0; }));
+            CHILD_CHECK(WaitUntil([] { return runsAtProbe >= 0; }));
             _GCD::Quit();
         },
         1);
@@ -46,7 +49,7 @@ void IdsAreKeptOrDrawn() {
             static std::atomic<int> runs{0};
             CHILD_CHECK(_GCD::ScheduleTimer(
                             kMs, [] { return ++runs < 5; }, 77) == 77);
-            CHILD_CHECK(WaitFor([] { return runs == 5; }));
+            CHILD_CHECK(WaitUntil([] { return runs == 5; }));
             const int32_t a = _GCD::ScheduleTimer(kHour, [] { return false; });
             const int32_t b = _GCD::ScheduleTimer(kHour, [] { return false; });
             CHILD_CHECK(a != 0 && b != 0 && a != b && a != 77 && b != 77);
@@ -78,7 +81,7 @@ void EarlierTimerWakesTheThread() {
                 shortAt = ++order;
                 return false;
             });
-            CHILD_CHECK(WaitFor([] { return order >= 1; }));
+            CHILD_CHECK(WaitUntil([] { return order >= 1; }));
             _GCD::Quit();
         },
         1);
@@ -107,11 +110,11 @@ void PendingTimersAreDiscardedAtStop() {
             _GCD::ScheduleTimer(kMs, [] {
                 if (entered.exchange(true))
                     return false;
-                CHILD_CHECK(WaitFor([] { return _GCD::Post([] {}, 1) == 0; }));
+                CHILD_CHECK(WaitUntil([] { return _GCD::Post([] {}, _GCD::QUEUE_SERIAL) == 0; }));
                 finished = true;
                 return true;
             });
-            CHILD_CHECK(WaitFor([] { return entered.load(); }));
+            CHILD_CHECK(WaitUntil([] { return entered.load(); }));
             _GCD::Quit();
         },
         1);

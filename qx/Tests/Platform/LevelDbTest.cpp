@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "Platform/Code_LevelDb.h"
-#include "Platform/ForkedChild.h"
+#include "Support/ChildScenario.h"
+#include "Support/TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -27,7 +28,7 @@ std::map<std::string, std::string> Collect(const _OBJ<_OS::ILevelDb>& db) {
 }
 
 TEST(LevelDb, GetPutDeleteAndReopen) {
-    TEST::TEMP_DIR dir;
+    SUPPORT::TEMP_DIR dir;
     const fs::path folder = dir.m_Path / "db";
     {
         _OBJ<_OS::ILevelDb> db = _OS::Code_LevelDb::Create(folder);
@@ -55,37 +56,40 @@ TEST(LevelDb, GetPutDeleteAndReopen) {
 }
 
 TEST(LevelDb, ForEachOnEmptyStoreCallsNothing) {
-    TEST::TEMP_DIR dir;
+    SUPPORT::TEMP_DIR dir;
     _OBJ<_OS::ILevelDb> db = _OS::Code_LevelDb::Create(dir.m_Path / "db");
     ASSERT_TRUE(db);
     EXPECT_TRUE(Collect(db).empty());
 }
 
 TEST(LevelDb, HeldFolderCannotBeOpenedTwice) {
-    TEST::TEMP_DIR dir;
-    _OBJ<_OS::ILevelDb> first = _OS::Code_LevelDb::Create(dir.m_Path / "db");
-    ASSERT_TRUE(first);
-    EXPECT_FALSE(_OS::Code_LevelDb::Create(dir.m_Path / "db"));
-
-    // Another process is refused too, and the first store is unharmed.
-    const TEST::CHILD_RESULT child = TEST::RunChild(
-        dir.m_Path, [&] { return _OS::Code_LevelDb::Create(dir.m_Path / "db") ? 1 : 0; });
+    SUPPORT::TEMP_DIR dir;
+    const fs::path folder = dir.m_Path / "db";
+    _OBJ<_OS::ILevelDb> first;
+    if (!SUPPORT::InChild())  // the child must find the store held by this process
+        first = _OS::Code_LevelDb::Create(folder);
+    const SUPPORT::CHILD_RESULT child =
+        SUPPORT::RunChild([&] { return _OS::Code_LevelDb::Create(folder) ? 1 : 0; });
     EXPECT_EQ(child.m_ExitCode, 0);
+
+    // This process is refused too, and the first store is unharmed.
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(_OS::Code_LevelDb::Create(folder));
     first->Put("k", "v");
     EXPECT_EQ(first->Get("k"), std::optional<std::string>("v"));
 
     first.reset();
-    EXPECT_TRUE(_OS::Code_LevelDb::Create(dir.m_Path / "db"));
+    EXPECT_TRUE(_OS::Code_LevelDb::Create(folder));
 }
 
 TEST(LevelDb, FolderThatCannotBeMadeGivesNoStore) {
-    TEST::TEMP_DIR dir;
+    SUPPORT::TEMP_DIR dir;
     std::ofstream(dir.m_Path / "file") << "x";
     EXPECT_FALSE(_OS::Code_LevelDb::Create(dir.m_Path / "file" / "db"));
 }
 
 TEST(LevelDb, ForEachAfterIterationErrorCallsNothing) {
-    TEST::TEMP_DIR dir;
+    SUPPORT::TEMP_DIR dir;
     const fs::path folder = dir.m_Path / "db";
     {
         _OBJ<_OS::ILevelDb> db = _OS::Code_LevelDb::Create(folder);
@@ -114,7 +118,7 @@ TEST(LevelDb, ForEachAfterIterationErrorCallsNothing) {
 }
 
 TEST(LevelDb, EmptyFunctionThrowsAndLeavesStoreUsable) {
-    TEST::TEMP_DIR dir;
+    SUPPORT::TEMP_DIR dir;
     _OBJ<_OS::ILevelDb> db = _OS::Code_LevelDb::Create(dir.m_Path / "db");
     ASSERT_TRUE(db);
     db->ForEach({});  // nothing to call
@@ -124,7 +128,7 @@ TEST(LevelDb, EmptyFunctionThrowsAndLeavesStoreUsable) {
 }
 
 TEST(LevelDb, ConcurrentWritersAndReaders) {
-    TEST::TEMP_DIR dir;
+    SUPPORT::TEMP_DIR dir;
     _OBJ<_OS::ILevelDb> db = _OS::Code_LevelDb::Create(dir.m_Path / "db");
     ASSERT_TRUE(db);
     constexpr int kThreads = 4;

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "Platform/ForkedChild.h"
 #include "Platform/Gcd.h"
 #include "Platform/NetStartup.h"
 #include "Platform/Winsock.h"
+#include "Support/ChildScenario.h"
 
 namespace {
 
@@ -32,9 +32,8 @@ void FakeCleanup() {
 
 // Runs the dispatcher in a child whose start task makes the given number of start-up calls,
 // with exit tasks registered before and after them; stdout receives the call log.
-TEST::CHILD_RESULT RunStartups(const std::vector<int>& codes, int calls) {
-    TEST::TEMP_DIR dir;
-    return TEST::RunChild(dir.m_Path, [&] {
+SUPPORT::CHILD_RESULT RunStartups(const std::vector<int>& codes, int calls) {
+    return SUPPORT::RunChild([&] {
         g_Codes = codes;
         _OS::SetWinsockCalls({FakeStartup, FakeCleanup});
         _GCD::Run(
@@ -53,14 +52,14 @@ TEST::CHILD_RESULT RunStartups(const std::vector<int>& codes, int calls) {
 }
 
 TEST(NetStartup, StartsOnceAndCleansUpOnceAtExit) {
-    const TEST::CHILD_RESULT result = RunStartups({}, 3);
+    const SUPPORT::CHILD_RESULT result = RunStartups({}, 3);
     ASSERT_EQ(result.m_ExitCode, 0) << result.m_Err;
     EXPECT_EQ(result.m_Out, "startup(0) true true true | first-exit cleanup last-exit ");
     EXPECT_EQ(result.m_Err, "");
 }
 
 TEST(NetStartup, FailedStartupIsReportedAndRetried) {
-    const TEST::CHILD_RESULT result = RunStartups({10091}, 3);
+    const SUPPORT::CHILD_RESULT result = RunStartups({10091}, 3);
     ASSERT_EQ(result.m_ExitCode, 0) << result.m_Err;
     EXPECT_EQ(result.m_Out,
               "startup(10091) false startup(0) true true | first-exit cleanup last-exit ");
@@ -68,7 +67,7 @@ TEST(NetStartup, FailedStartupIsReportedAndRetried) {
 }
 
 TEST(NetStartup, NoCleanupWhenEveryStartupFailed) {
-    const TEST::CHILD_RESULT result = RunStartups({10091, -3}, 2);
+    const SUPPORT::CHILD_RESULT result = RunStartups({10091, -3}, 2);
     ASSERT_EQ(result.m_ExitCode, 0) << result.m_Err;
     EXPECT_EQ(result.m_Out, "startup(10091) false startup(-3) false | first-exit last-exit ");
     EXPECT_EQ(result.m_Err,

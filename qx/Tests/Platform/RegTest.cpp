@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "Platform/Env.h"
-#include "Platform/ForkedChild.h"
 #include "Platform/Reg.h"
+#include "Support/ChildScenario.h"
+#include "Support/TempDir.h"
 
 namespace fs = std::filesystem;
 
@@ -28,13 +29,13 @@ const std::vector<std::pair<std::string, int>> kCases = {
 };
 
 struct RegTest : ::testing::Test {
-    TEST::TEMP_DIR m_Dir;
+    SUPPORT::TEMP_DIR m_Dir;
 
-    TEST::CHILD_RESULT RunProgram(const std::function<void()>& afterInit) {
+    SUPPORT::CHILD_RESULT RunProgram(const std::function<void()>& afterInit) {
         const fs::path work = m_Dir.m_Path / "bin";
-        return TEST::RunChild(m_Dir.m_Path, [&] {
-            if (!TEST::EnterDir(work))
-                return 100;
+        return SUPPORT::RunChild([&] {
+            fs::create_directories(work);
+            fs::current_path(work);
             _OS::ENV::Initialize("Mes", 0, nullptr);
             afterInit();
             return 0;
@@ -43,7 +44,7 @@ struct RegTest : ::testing::Test {
 };
 
 TEST_F(RegTest, StoredTextsLoadInANewProcess) {
-    const TEST::CHILD_RESULT writer = RunProgram([] {
+    const SUPPORT::CHILD_RESULT writer = RunProgram([] {
         for (size_t i = 0; i < kCases.size(); ++i) {
             _OS::ENV::GetRegDatabase()->Put("case/" + std::to_string(i), kCases[i].first);
         }
@@ -51,7 +52,7 @@ TEST_F(RegTest, StoredTextsLoadInANewProcess) {
     ASSERT_EQ(writer.m_ExitCode, 0) << writer.m_Err;
     ASSERT_EQ(writer.m_Out, "");
 
-    const TEST::CHILD_RESULT reader = RunProgram([] {
+    const SUPPORT::CHILD_RESULT reader = RunProgram([] {
         for (size_t i = 0; i <= kCases.size(); ++i) {
             std::cout << _OS::ENV::REG<int>("case/" + std::to_string(i), kDefault).Get() << "\n";
         }
@@ -69,7 +70,7 @@ TEST_F(RegTest, StoredTextsLoadInANewProcess) {
 }
 
 TEST_F(RegTest, SetWritesJsonTextAndSettingsAreIndependent) {
-    const TEST::CHILD_RESULT result = RunProgram([] {
+    const SUPPORT::CHILD_RESULT result = RunProgram([] {
         const _OBJ<_OS::ENV::IRegDatabase> registry = _OS::ENV::GetRegDatabase();
         _OS::ENV::REG<int> a("Qt/Win_Main/WindowW", 3);
         a.Set(-1);

@@ -5,12 +5,14 @@
 #include <mutex>
 #include <vector>
 
-#include "Platform/ChildProcess.h"
 #include "Platform/Code_TaskQueue.h"
+#include "Support/Threads.h"
+#include "Support/Wait.h"
 
 namespace {
 
 using _GCD::Code_TaskQueue;
+using SUPPORT::WaitUntil;
 
 // Queued tasks run before destruction returns, also when the workers had not yet started.
 TEST(TaskQueueTest, DestructionRunsEverythingQueued) {
@@ -37,7 +39,7 @@ TEST(TaskQueueTest, SingleWorkerRunsBackToBackPostsInOrder) {
                 ++done;
             },
             2);
-        ASSERT_TRUE(WaitFor([&done, round] { return done == round + 1; }));
+        ASSERT_TRUE(WaitUntil([&done, round] { return done == round + 1; }));
     }
     for (int i = 0; i < int(order.size()); ++i)
         ASSERT_EQ(order[i], i);
@@ -68,24 +70,27 @@ TEST(TaskQueueTest, PostAfterDrainIsDestroyedUnrun) {
     EXPECT_EQ(ran, 50);
 }
 
-// Every task waits until all have started, which only 64 concurrent workers achieve.
+// A thousand workers asked for, 64 made: 64 tasks run at once, each waiting until all have
+// started, and no thread beyond those 64 exists (threads of earlier cases may only vanish).
 TEST(TaskQueueTest, WorkerCountIsCappedAtSixtyFour) {
     constexpr int kCap = 64;
     std::atomic<int> arrived{0};
-    std::atomic<int> released{0};
+    std::atomic<bool> release{false};
+    const size_t before = SUPPORT::ThreadCount();
     auto queue = Code_TaskQueue::Create(1000, 4, 1);
-    for (uint32_t id = 1; id <= kCap; ++id) {
+    for (uint32_t id = 1; id <= kCap + 1; ++id) {
         queue->Post(
             [&] {
                 ++arrived;
-                if (WaitFor([&] { return arrived == kCap; }))
-                    ++released;
+                WaitUntil([&] { return release.load(); });
             },
             id);
     }
-    EXPECT_TRUE(WaitFor([&] { return released == kCap; }));
+    EXPECT_TRUE(WaitUntil([&] { return arrived == kCap; }));
+    EXPECT_LE(SUPPORT::ThreadCount(), before + kCap);
+    release = true;
     queue.reset();
-    EXPECT_EQ(released, kCap);
+    EXPECT_EQ(arrived, kCap + 1);
 }
 
 TEST(TaskQueueTest, NoWorkersAcceptsTasksAndNeverRunsThem) {
@@ -109,7 +114,7 @@ TEST(TaskQueueTest, RefusedSchedulingLeavesWorkersServing) {
         auto queue = Code_TaskQueue::Create(2, request[0], request[1]);
         for (uint32_t id = 1; id <= 10; ++id)
             queue->Post([&ran] { ++ran; }, id);
-        EXPECT_TRUE(WaitFor([&ran] { return ran == 10; }));
+        EXPECT_TRUE(WaitUntil([&ran] { return ran == 10; }));
     }
 }
 

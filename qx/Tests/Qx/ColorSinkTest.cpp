@@ -1,4 +1,6 @@
+#include <gtest/gtest.h>
 #include <spdlog/logger.h>
+#include <QApplication>
 #include <QMessageBox>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -8,8 +10,8 @@
 #include <memory>
 #include <thread>
 
-#include "Qx/QtTestMain.h"
 #include "Qx/drav_qt_color_sink.h"
+#include "Support/Wait.h"
 
 namespace {
 
@@ -127,14 +129,12 @@ TEST_F(ColorSinkTest, WorkerNeverWaitsForTheGuiThread) {
     QMessageBox::information(nullptr, "modal", "open");
 
     EXPECT_TRUE(workerFinished);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (edit.document()->blockCount() < kLines + 1 &&
-           std::chrono::steady_clock::now() < deadline)
+    SUPPORT::WaitUntil([&] {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        return edit.document()->blockCount() >= kLines + 1;
+    });
     ASSERT_EQ(edit.document()->blockCount(), kLines + 1);
     EXPECT_EQ(edit.document()->firstBlock().text(), QString("worker %1").arg(kLines - 1));
 }
 
 }  // namespace
-
-QX_QT_TEST_MAIN

@@ -1,10 +1,10 @@
+#include <gtest/gtest.h>
 #include <spdlog/spdlog.h>
 #include <QTextBlock>
 #include <QTextEdit>
 
 #include "Platform/Log.h"
 #include "Qx/Code_Logger_Qt.h"
-#include "Qx/QtTestMain.h"
 
 namespace {
 
@@ -62,18 +62,21 @@ TEST(LoggerQtTest, WriterPiecesMakeOneMessage) {
     EXPECT_EQ(Top(edit), "two pieces");
 }
 
-TEST(LoggerQtTest, LevelFiltersLines) {
+// The logger's pattern starts the level colour at the line's start: a pattern that only ends
+// it colours everything before that end.
+TEST(LoggerQtTest, LevelFiltersAndColoursLines) {
     QTextEdit edit;
     _OBJ<_LOG::ILogger> logger = Code_Logger_Qt::Create("level", 10, &edit);
     ASSERT_TRUE(logger);
-    logger->SetPattern("%v");
+    logger->SetPattern("[%l]%$ %v");
     logger->SetLevel(_LOG::LEVEL_ERROR);
     logger->Info("hidden");
     logger->Error("shown");
     EXPECT_EQ(edit.document()->blockCount(), 2);
-    EXPECT_EQ(Top(edit), "shown");
+    EXPECT_EQ(Top(edit), "[error] shown");
+    const QTextBlock::iterator first = edit.document()->firstBlock().begin();
+    EXPECT_EQ(first.fragment().text(), "[error]");
+    EXPECT_EQ(first.fragment().charFormat().foreground().color(), QColor(Qt::red));
 }
 
 }  // namespace
-
-QX_QT_TEST_MAIN

@@ -2,8 +2,6 @@
 #include <spdlog/spdlog.h>
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDir>
-#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextEdit>
 
@@ -15,6 +13,12 @@ namespace {
 
 using _QX::PANEL::Code_Panel_Logger;
 using _QX::PANEL::LOGGER_DEF;
+
+// The panel keeps its level in the settings.
+struct SETTINGS : testing::Environment {
+    void SetUp() override { _OS::ENV::Initialize("PanelTest", 0, nullptr); }
+};
+testing::Environment* const kSettings = testing::AddGlobalTestEnvironment(new SETTINGS);
 
 QAbstractButton* Button(Code_Panel_Logger& panel, const QString& text) {
     for (QAbstractButton* button : panel.findChildren<QAbstractButton*>())
@@ -127,16 +131,3 @@ TEST(PanelLoggerTest, ClearEmptiesTheView) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The registry lives beside the working directory: give it a folder of its own.
-    QTemporaryDir root;
-    QDir(root.path()).mkpath("bin");
-    QDir::setCurrent(root.filePath("bin"));
-    _OS::ENV::Initialize("PanelTest", argc, argv);
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

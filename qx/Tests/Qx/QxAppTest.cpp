@@ -13,37 +13,30 @@
 
 #include "Platform/Gcd.h"
 #include "Qx/QxApp.h"
+#include "Support/ChildScenario.h"
+#include "Support/Wait.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using SUPPORT::WaitUntil;
 
 int g_Argc = 1;
 char g_Arg0[] = "QxAppTest";
 char* g_Argv[] = {g_Arg0, nullptr};
 
-template <typename Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 // Each case that reads the system locale or starts Qt runs in a child process of its own.
-void LoadWithLocale(const char* locale, const char* language) {
-    setenv("LC_ALL", locale, 1);
-    _QX::APP::LoadTranslator("HostTest", language);
-    std::lock_guard<std::mutex> lock(_QX::APP::g_Mutex);
-    if (!_QX::APP::g_Translator) {
-        fprintf(stderr, "no translator\n");
-        std::exit(0);
-    }
-    fprintf(stderr, "loaded %s\n", qPrintable(_QX::APP::g_Translator->filePath()));
-    std::exit(0);
+// The translator loaded for the locale and language, if any.
+std::string LoadWithLocale(const char* locale, const char* language) {
+    return SUPPORT::RunChild([&] {
+               setenv("LC_ALL", locale, 1);
+               _QX::APP::LoadTranslator("HostTest", language);
+               std::lock_guard<std::mutex> lock(_QX::APP::g_Mutex);
+               if (_QX::APP::g_Translator)
+                   std::printf("%s\n", qPrintable(_QX::APP::g_Translator->filePath()));
+               return 0;
+           })
+        .m_Out;
 }
 
 TEST(QxAppTest, LanguageForLocale) {
@@ -58,28 +51,17 @@ TEST(QxAppTest, LanguageForLocale) {
 }
 
 TEST(QxAppTest, TranslatorFollowsTheSystemLocale) {
-    EXPECT_EXIT(LoadWithLocale("zh_CN.UTF-8", ""), testing::ExitedWithCode(0),
-                "loaded :/i18n/HostTest_zh_CN.qm");
-    EXPECT_EXIT(LoadWithLocale("zh_TW.UTF-8", ""), testing::ExitedWithCode(0),
-                "loaded :/i18n/HostTest_zh_TW.qm");
-    EXPECT_EXIT(LoadWithLocale("de_DE.UTF-8", ""), testing::ExitedWithCode(0),
-                "loaded :/i18n/HostTest_en.qm");
+    EXPECT_EQ(LoadWithLocale("zh_CN.UTF-8", ""), ":/i18n/HostTest_zh_CN.qm\n");
+    EXPECT_EQ(LoadWithLocale("zh_TW.UTF-8", ""), ":/i18n/HostTest_zh_TW.qm\n");
+    EXPECT_EQ(LoadWithLocale("de_DE.UTF-8", ""), ":/i18n/HostTest_en.qm\n");
 }
 
 TEST(QxAppTest, GivenLanguageWins) {
-    EXPECT_EXIT(LoadWithLocale("zh_CN.UTF-8", "en"), testing::ExitedWithCode(0),
-                "loaded :/i18n/HostTest_en.qm");
+    EXPECT_EQ(LoadWithLocale("zh_CN.UTF-8", "en"), ":/i18n/HostTest_en.qm\n");
 }
 
 TEST(QxAppTest, MissingTranslationLeavesNoTranslator) {
-    EXPECT_EXIT(LoadWithLocale("en_US.UTF-8", "fr"), testing::ExitedWithCode(0), "no translator");
-}
-
-void Check(bool ok, const char* what) {
-    if (!ok) {
-        fprintf(stderr, "FAILED: %s\n", what);
-        std::exit(1);
-    }
+    EXPECT_EQ(LoadWithLocale("en_US.UTF-8", "fr"), "");
 }
 
 // A worker's "Shutdown" box: the worker waits until the operator closes it, then the loop
@@ -88,7 +70,7 @@ void ShutdownFlow() {
     _GCD::Run(
         [] {
             QApplication* app = _QX::APP::CreateApplication(g_Argc, g_Argv);
-            Check(app && _QX::APP::GetApplication() == app, "application recorded");
+            CHILD_CHECK(app && _QX::APP::GetApplication() == app);
 
             std::atomic<bool> returned{false};
             bool sawBoxWhileWaiting = false;
@@ -97,7 +79,7 @@ void ShutdownFlow() {
                     _QX::APP::ShutdownWithMessage("Cannot connect to Bartender");
                     returned = true;
                 },
-                2);
+                _GCD::QUEUE_POOL);
 
             QTimer poll;
             QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -112,27 +94,25 @@ void ShutdownFlow() {
             poll.start(5);
             QTimer::singleShot(20000, [] { QCoreApplication::exit(2); });
             const int code = QApplication::exec();
-            Check(code == 0, "loop ended by the box");
-            Check(sawBoxWhileWaiting, "box shown while the worker waited");
-            Check(WaitFor([&] { return returned.load(); }), "worker returned");
+            CHILD_CHECK(code == 0);
+            CHILD_CHECK(sawBoxWhileWaiting);
+            CHILD_CHECK(WaitUntil([&] { return returned.load(); }));
 
             _QX::APP::ShutdownApp();
-            Check(_QX::APP::GetApplication() == nullptr, "null on the main thread");
+            CHILD_CHECK(_QX::APP::GetApplication() == nullptr);
             std::atomic<int> seen{-1};
-            _GCD::Post([&] { seen = _QX::APP::GetApplication() == nullptr; }, 2);
-            Check(WaitFor([&] { return seen.load() != -1; }) && seen == 1, "null on a worker");
+            _GCD::Post([&] { seen = _QX::APP::GetApplication() == nullptr; }, _GCD::QUEUE_POOL);
+            CHILD_CHECK(WaitUntil([&] { return seen.load() != -1; }) && seen == 1);
             std::atomic<int> late{-1};
-            _GCD::Post([&] { late = _QX::APP::InvokeBlocking([] {}); }, 2);
-            Check(WaitFor([&] { return late.load() != -1; }) && late == 0,
-                  "blocking call after shutdown returns at once");
+            _GCD::Post([&] { late = _QX::APP::InvokeBlocking([] {}); }, _GCD::QUEUE_POOL);
+            CHILD_CHECK(WaitUntil([&] { return late.load() != -1; }) && late == 0);
             _GCD::Quit();
         },
         2);
-    std::exit(0);
 }
 
 TEST(QxAppTest, ShutdownWithMessageWaitsForTheBoxThenEndsTheLoop) {
-    EXPECT_EXIT(ShutdownFlow(), testing::ExitedWithCode(0), "");
+    EXPECT_CHILD_PASSES(ShutdownFlow);
 }
 
 // A worker that asks for the main thread after the loop's last turn but before ShutdownApp:
@@ -153,23 +133,21 @@ void LateCallFlow() {
                     _QX::APP::InvokeBlocking([&] { ran = true; });
                     returned = true;
                 },
-                2);
-            Check(WaitFor([&] { return calling.load(); }), "worker started");
+                _GCD::QUEUE_POOL);
+            CHILD_CHECK(WaitUntil([&] { return calling.load(); }));
             // Nothing serves the call now, so the worker cannot return: give it time to
             // queue it. Had it not queued it yet, it finds no application; both must end.
-            Check(!WaitFor([&] { return returned.load(); }, std::chrono::seconds(1)),
-                  "call not served after the loop");
+            CHILD_CHECK(!WaitUntil([&] { return returned.load(); }, std::chrono::seconds(1)));
             _QX::APP::ShutdownApp();
-            Check(WaitFor([&] { return returned.load(); }), "late caller released");
-            Check(!ran, "dropped call did not run");
+            CHILD_CHECK(WaitUntil([&] { return returned.load(); }));
+            CHILD_CHECK(!ran);
             _GCD::Quit();
         },
         2);
-    std::exit(0);
 }
 
 TEST(QxAppTest, BlockingCallRacingTheEndOfTheLoopIsReleased) {
-    EXPECT_EXIT(LateCallFlow(), testing::ExitedWithCode(0), "");
+    EXPECT_CHILD_PASSES(LateCallFlow);
 }
 
 // Plain (non-atomic) data written by a worker, read and answered on the main thread through
@@ -195,30 +173,22 @@ void HandOverFlow() {
                     }
                     done = true;
                 },
-                2);
+                _GCD::QUEUE_POOL);
             // Serving the calls straight from the queue, never through the event loop's
             // wake-up, leaves Qt's event queue as the only order between the threads.
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
             while (!done && std::chrono::steady_clock::now() < deadline)
                 QCoreApplication::sendPostedEvents();
-            Check(done, "worker finished in time");
-            Check(allSeen, "each side saw the other's writes");
+            CHILD_CHECK(done);
+            CHILD_CHECK(allSeen);
             _QX::APP::ShutdownApp();
             _GCD::Quit();
         },
         2);
-    std::exit(0);
 }
 
 TEST(QxAppTest, BlockingCallHandsPlainDataBothWays) {
-    EXPECT_EXIT(HandOverFlow(), testing::ExitedWithCode(0), "");
+    EXPECT_CHILD_PASSES(HandOverFlow);
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "Net/Envelope.h"
 
 namespace MES_SIM {
 
@@ -15,11 +18,11 @@ double CFaultPlan::Uniform() {
 
 CFaultPlan::FAULT CFaultPlan::Next() {
     FAULT fault;
-    fault.kind = static_cast<KIND>(m_Random() % 3);
+    fault.m_Kind = static_cast<KIND>(m_Random() % 3);
     const double mean = static_cast<double>(m_MeanDelay.count());
     // At least a tenth of the mean, so that faults never pile up on one instant.
     const double wait = std::max(mean / 10.0, -mean * std::log1p(-Uniform()));
-    fault.delay = std::chrono::milliseconds(static_cast<int64_t>(wait));
+    fault.m_Delay = std::chrono::milliseconds(static_cast<int64_t>(wait));
     return fault;
 }
 
@@ -36,26 +39,44 @@ const char* CFaultPlan::Name(KIND kind) {
 }
 
 std::vector<std::string> CFaultPlan::MalformedFrames() {
+    using nlohmann::json;
+    namespace ENVELOPE = _NET::ENVELOPE;
+    const auto head = [](json type) {
+        return json{{ENVELOPE::KEY_MAGIC, ENVELOPE::NOTIFICATION_MAGIC},
+                    {ENVELOPE::KEY_TYPE, std::move(type)}};
+    };
+    const auto notification = [&head](json type, json data) {
+        json frame = head(std::move(type));
+        frame[ENVELOPE::KEY_DATA] = std::move(data);
+        return frame.dump();
+    };
+    const std::string deep = std::string(4096, '[') + std::string(4096, ']');
+    // A notification cut short before its closing brace, and one whose data follows as text.
+    std::string open = head("Print").dump();
+    open.pop_back();
+    const std::string openData = open + ",\"" + ENVELOPE::KEY_DATA + "\":";
     return {
         "",
         "not json",
-        "{\"_MAGIC\":\"ORACLE\",\"_TYPE\":\"Print\"",
+        open,
         "[1,2,3]",
         "null",
-        "{\"_MAGIC\":\"oracle\",\"_TYPE\":\"Print\",\"_DATA\":{}}",
-        "{\"_MAGIC\":\"ORACLE\"}",
-        "{\"_MAGIC\":\"ORACLE\",\"_TYPE\":7,\"_DATA\":{}}",
-        "{\"_MAGIC\":\"ORACLE\",\"_TYPE\":\"Print\",\"_DATA\":\"job\"}",
-        "{\"_MAGIC\":\"ORACLE\",\"_TYPE\":\"Print\",\"_DATA\":{\"Type\":1}}",
-        "{\"_MAGIC\":\"ORACLE\",\"_TYPE\":\"Print\",\"_DATA\":{\"FormatFilename\":\"/no/"
-        "such.btw\"}}",
-        "{\"_MAGIC\":\"ORACLE\",\"_TYPE\":\"Unknown\",\"_DATA\":{}}",
-        "{\"_ID\":\"00000000-0000-0000-0000-000000000000\",\"_OK\":true}",
-        "{\"_ID\":17,\"_OK\":true}",
-        "{\"_OK\":true}",
-        std::string(4096, '[') + std::string(4096, ']'),
-        "{\"_MAGIC\":\"ORACLE\",\"_TYPE\":\"Print\",\"_DATA\":" + std::string(4096, '[') +
-            std::string(4096, ']') + "}",
+        json({{ENVELOPE::KEY_MAGIC, "oracle"},
+              {ENVELOPE::KEY_TYPE, "Print"},
+              {ENVELOPE::KEY_DATA, json::object()}})
+            .dump(),
+        json({{ENVELOPE::KEY_MAGIC, ENVELOPE::NOTIFICATION_MAGIC}}).dump(),
+        notification(7, json::object()),
+        notification("Print", "job"),
+        notification("Print", {{"Type", 1}}),
+        notification("Print", {{"FormatFilename", "/no/such.btw"}}),
+        notification("Unknown", json::object()),
+        json({{ENVELOPE::KEY_ID, "00000000-0000-0000-0000-000000000000"}, {ENVELOPE::KEY_OK, true}})
+            .dump(),
+        json({{ENVELOPE::KEY_ID, 17}, {ENVELOPE::KEY_OK, true}}).dump(),
+        json({{ENVELOPE::KEY_OK, true}}).dump(),
+        deep,
+        openData + deep + "}",
         "\"\\ud800\"",
     };
 }

@@ -20,8 +20,8 @@ struct CFaultPlan {
         KIND_MALFORMED,
     };
     struct FAULT {
-        KIND kind = KIND_DROP;
-        std::chrono::milliseconds delay{0};
+        KIND m_Kind = KIND_DROP;
+        std::chrono::milliseconds m_Delay{0};
     };
 
     CFaultPlan(uint64_t seed, std::chrono::milliseconds meanDelay);

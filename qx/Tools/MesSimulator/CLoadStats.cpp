@@ -45,20 +45,20 @@ CLoadStats::ANSWER CLoadStats::Answer(int64_t number, Clock::time_point now) {
 
 CLoadStats::SUMMARY CLoadStats::Summary() const {
     SUMMARY summary;
-    summary.sent = m_Sent;
-    summary.answered = m_Answered;
-    summary.duplicates = m_Duplicates;
-    summary.unknown = m_Unknown;
+    summary.m_Sent = m_Sent;
+    summary.m_Answered = m_Answered;
+    summary.m_Duplicates = m_Duplicates;
+    summary.m_Unknown = m_Unknown;
     if (m_Answered > 0) {
-        summary.seconds = std::chrono::duration<double>(m_Last - m_First).count();
-        if (summary.seconds > 0.0)
-            summary.jobsPerSecond = static_cast<double>(m_Answered) / summary.seconds;
+        summary.m_Seconds = std::chrono::duration<double>(m_Last - m_First).count();
+        if (summary.m_Seconds > 0.0)
+            summary.m_JobsPerSecond = static_cast<double>(m_Answered) / summary.m_Seconds;
     }
     std::vector<double> sorted = m_Latencies;
     std::sort(sorted.begin(), sorted.end());
-    summary.p50 = Percentile(sorted, 0.50);
-    summary.p99 = Percentile(sorted, 0.99);
-    summary.max = sorted.empty() ? 0.0 : sorted.back();
+    summary.m_P50 = Percentile(sorted, 0.50);
+    summary.m_P99 = Percentile(sorted, 0.99);
+    summary.m_Max = sorted.empty() ? 0.0 : sorted.back();
     return summary;
 }
 
@@ -67,9 +67,9 @@ std::string CLoadStats::Format(const SUMMARY& s) {
     std::snprintf(text, sizeof text,
                   "sent %lld answered %lld duplicates %lld unknown %lld seconds %.2f "
                   "jobs/s %.1f p50 %.2f ms p99 %.2f ms max %.2f ms",
-                  static_cast<long long>(s.sent), static_cast<long long>(s.answered),
-                  static_cast<long long>(s.duplicates), static_cast<long long>(s.unknown),
-                  s.seconds, s.jobsPerSecond, s.p50, s.p99, s.max);
+                  static_cast<long long>(s.m_Sent), static_cast<long long>(s.m_Answered),
+                  static_cast<long long>(s.m_Duplicates), static_cast<long long>(s.m_Unknown),
+                  s.m_Seconds, s.m_JobsPerSecond, s.m_P50, s.m_P99, s.m_Max);
     return text;
 }
 

@@ -15,16 +15,16 @@ struct CLoadStats {
     enum ANSWER { ANSWER_FIRST, ANSWER_DUPLICATE, ANSWER_UNKNOWN };
 
     struct SUMMARY {
-        int64_t sent = 0;
-        int64_t answered = 0;
-        int64_t duplicates = 0;
-        int64_t unknown = 0;
-        double seconds = 0.0;
-        double jobsPerSecond = 0.0;
+        int64_t m_Sent = 0;
+        int64_t m_Answered = 0;
+        int64_t m_Duplicates = 0;
+        int64_t m_Unknown = 0;
+        double m_Seconds = 0.0;
+        double m_JobsPerSecond = 0.0;
         // Milliseconds from the job's notification to its "Print" call; 0 without answers.
-        double p50 = 0.0;
-        double p99 = 0.0;
-        double max = 0.0;
+        double m_P50 = 0.0;
+        double m_P99 = 0.0;
+        double m_Max = 0.0;
     };
 
     // Numbers start at 1 and grow by one per job.

@@ -13,6 +13,8 @@ std::string Usage() {
            "  --hold                  leave calls unanswered until the \"release\" command\n"
            "  --job FILE              print job (JSON object or array) sent once its format\n"
            "                          is registered; FormatFilename may be a reported relPath\n"
+           "  --extra-format PATH     name PATH in the \"CheckConfig\" reply before the\n"
+           "                          reported formats, as if the MES knew it\n"
            "  --frame-log FILE        write every frame received and sent to FILE\n"
            "  --png-dir DIR           save each received label image as DIR/label-N.png\n"
            "  --exit-after-prints N   stop after N label images\n"
@@ -79,46 +81,48 @@ bool ParseOptions(int argc, char** argv, OPTIONS& options, std::string& error) {
         const bool hasValue = i + 1 < argc;
         const auto value = [&]() -> std::string { return argv[++i]; };
         if (arg == "--refuse-initialize") {
-            options.refuseInitialize = true;
+            options.m_RefuseInitialize = true;
         } else if (arg == "--refuse-checkconfig") {
-            options.refuseCheckConfig = true;
+            options.m_RefuseCheckConfig = true;
         } else if (arg == "--hold") {
-            options.hold = true;
+            options.m_Hold = true;
         } else if (!hasValue) {
             error = "unknown option or missing value: " + arg;
             return false;
         } else if (arg == "--listen") {
-            options.address = value();
+            options.m_Address = value();
         } else if (arg == "--port") {
-            if (!ParsePort(value(), options.port)) {
+            if (!ParsePort(value(), options.m_Port)) {
                 error = "bad port: " + std::string(argv[i]);
                 return false;
             }
         } else if (arg == "--job") {
-            options.jobFiles.push_back(value());
+            options.m_JobFiles.push_back(value());
+        } else if (arg == "--extra-format") {
+            options.m_ExtraFormats.push_back(value());
         } else if (arg == "--frame-log") {
-            options.frameLog = value();
+            options.m_FrameLog = value();
         } else if (arg == "--png-dir") {
-            options.pngDir = value();
+            options.m_PngDir = value();
         } else if (arg == "--exit-after-prints") {
-            if (!ParseCount(value(), options.exitAfterPrints)) {
+            if (!ParseCount(value(), options.m_ExitAfterPrints)) {
                 error = "bad count: " + std::string(argv[i]);
                 return false;
             }
         } else if (arg == "--load" || arg == "--window" || arg == "--soak" || arg == "--seed" ||
                    arg == "--fault-every") {
             const std::string text = value();
-            const bool ok = arg == "--load"     ? ParseCount(text, options.load)
-                            : arg == "--window" ? ParseCount(text, options.window)
-                            : arg == "--soak"   ? ParseCount(text, options.soakSeconds)
-                            : arg == "--seed"   ? ParseCount(text, options.seed)
-                                                : ParseCount(text, options.faultEveryMs);
+            const bool ok = arg == "--load"     ? ParseCount(text, options.m_Load)
+                            : arg == "--window" ? ParseCount(text, options.m_Window)
+                            : arg == "--soak"   ? ParseCount(text, options.m_SoakSeconds)
+                            : arg == "--seed"   ? ParseCount(text, options.m_Seed)
+                                                : ParseCount(text, options.m_FaultEveryMs);
             if (!ok) {
                 error = "bad count: " + text;
                 return false;
             }
         } else if (arg == "--rate") {
-            if (!ParseRate(value(), options.rate)) {
+            if (!ParseRate(value(), options.m_Rate)) {
                 error = "bad rate: " + std::string(argv[i]);
                 return false;
             }
@@ -127,15 +131,15 @@ bool ParseOptions(int argc, char** argv, OPTIONS& options, std::string& error) {
             return false;
         }
     }
-    if (options.window < 1) {
+    if (options.m_Window < 1) {
         error = "the window must hold at least one job";
         return false;
     }
-    if (options.load > 0 && options.jobFiles.empty()) {
+    if (options.m_Load > 0 && options.m_JobFiles.empty()) {
         error = "--load needs a --job to copy";
         return false;
     }
-    if (options.soakSeconds > 0 && options.load == 0) {
+    if (options.m_SoakSeconds > 0 && options.m_Load == 0) {
         error = "--soak needs --load";
         return false;
     }

@@ -8,27 +8,29 @@ namespace MES_SIM {
 
 // Command-line settings of the simulator.
 struct OPTIONS {
-    std::string address = "127.0.0.1";
-    uint16_t port = 5212;
-    bool refuseInitialize = false;
-    bool refuseCheckConfig = false;
+    std::string m_Address = "127.0.0.1";
+    uint16_t m_Port = 5212;
+    bool m_RefuseInitialize = false;
+    bool m_RefuseCheckConfig = false;
     // Keep calls unanswered until the "release" command.
-    bool hold = false;
+    bool m_Hold = false;
     // Files with one print job (or an array of them) each, sent once their format is registered.
-    std::vector<std::string> jobFiles;
-    std::string frameLog;
-    std::string pngDir;
+    std::vector<std::string> m_JobFiles;
+    // Paths the "CheckConfig" reply names ahead of the gateway's own formats.
+    std::vector<std::string> m_ExtraFormats;
+    std::string m_FrameLog;
+    std::string m_PngDir;
     // Stop after this many label images have been received; 0 never stops.
-    int exitAfterPrints = 0;
+    int m_ExitAfterPrints = 0;
     // Job feed: sends this many numbered copies of the first job file's job (0: no feed),
     // at most window unanswered at a time and, with a rate, at most rate per second.
-    int64_t load = 0;
-    int window = 16;
-    double rate = 0.0;
+    int64_t m_Load = 0;
+    int m_Window = 16;
+    double m_Rate = 0.0;
     // Soak: faults chosen by the seed for this many seconds while the feed runs.
-    int soakSeconds = 0;
-    uint64_t seed = 1;
-    int faultEveryMs = 5000;
+    int m_SoakSeconds = 0;
+    uint64_t m_Seed = 1;
+    int m_FaultEveryMs = 5000;
 };
 
 // Fills options from argv; on failure returns false with a message in error.

@@ -6,10 +6,16 @@
 #include <fstream>
 #include <sstream>
 
+#include "Support/Wait.h"
+
 namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
+
+// Each look reads and parses whole logs.
+constexpr std::chrono::seconds kDeadline{20};
+constexpr std::chrono::milliseconds kEvery{10};
 
 std::string ReadAll(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -66,44 +72,45 @@ void CGatewayRun::PlaceSample(const std::string& sample, const std::string& relP
 bool CGatewayRun::StartSimulator(const std::vector<std::string>& args) {
     ++m_SimulatorRuns;
     const std::string run = std::to_string(m_SimulatorRuns);
-    CChildProcess::SPEC spec;
-    spec.exe = QX_E2E_SIMULATOR;
-    spec.args = {"--listen",    "127.0.0.1",
-                 "--port",      "5212",
-                 "--frame-log", (m_Root / ("frames-" + run + ".log")).string(),
-                 "--png-dir",   (m_Root / "png").string()};
-    spec.args.insert(spec.args.end(), args.begin(), args.end());
-    spec.output = (m_Root / ("simulator-" + run + ".txt")).string();
+    SUPPORT::CProcess::SPEC spec;
+    spec.m_Exe = QX_E2E_SIMULATOR;
+    spec.m_Args = {"--listen",    "127.0.0.1",
+                   "--port",      "5212",
+                   "--frame-log", (m_Root / ("frames-" + run + ".log")).string(),
+                   "--png-dir",   (m_Root / "png").string()};
+    spec.m_Args.insert(spec.m_Args.end(), args.begin(), args.end());
+    spec.m_Output = (m_Root / ("simulator-" + run + ".txt")).string();
     if (!m_Simulator.Start(spec))
         return false;
-    return WaitUntil([&] { return SimulatorLog().find("info listening") != std::string::npos; });
+    return SUPPORT::WaitUntil(
+        [&] { return SimulatorLog().find("info listening") != std::string::npos; });
 }
 
 bool CGatewayRun::StartGateway(const std::vector<std::string>& env) {
-    CChildProcess::SPEC spec;
-    spec.exe = QX_E2E_QUENLOR;
-    spec.cwd = m_Work.string();
+    SUPPORT::CProcess::SPEC spec;
+    spec.m_Exe = QX_E2E_QUENLOR;
+    spec.m_Cwd = m_Work.string();
     // The gateway gets a home of its own and no display unless the case gives one.
     const fs::path home = m_Root / "home";
     fs::create_directories(home / "runtime");
     fs::permissions(home / "runtime", fs::perms::owner_all, fs::perm_options::replace);
-    spec.env = {"HOME=" + home.string(),
-                "XDG_RUNTIME_DIR=" + (home / "runtime").string(),
-                "XDG_CONFIG_HOME=" + (home / "config").string(),
-                "XDG_DATA_HOME=" + (home / "data").string(),
-                "XDG_CACHE_HOME=" + (home / "cache").string(),
-                "QT_QPA_PLATFORM=offscreen"};
+    spec.m_Env = {"HOME=" + home.string(),
+                  "XDG_RUNTIME_DIR=" + (home / "runtime").string(),
+                  "XDG_CONFIG_HOME=" + (home / "config").string(),
+                  "XDG_DATA_HOME=" + (home / "data").string(),
+                  "XDG_CACHE_HOME=" + (home / "cache").string(),
+                  "QT_QPA_PLATFORM=offscreen"};
     // Sanitizer builds: the X11 cases would fail on leaks of system libraries at exit.
     if (getenv("LSAN_OPTIONS") == nullptr) {
-        spec.env.push_back(std::string("LSAN_OPTIONS=suppressions=") + QX_E2E_LSAN_SUPPRESSIONS);
+        spec.m_Env.push_back(std::string("LSAN_OPTIONS=suppressions=") + QX_E2E_LSAN_SUPPRESSIONS);
     }
-    spec.env.insert(spec.env.end(), env.begin(), env.end());
-    spec.output = (m_Root / "gateway.txt").string();
+    spec.m_Env.insert(spec.m_Env.end(), env.begin(), env.end());
+    spec.m_Output = (m_Root / "gateway.txt").string();
     return m_Gateway.Start(spec);
 }
 
 std::string CGatewayRun::GatewayOutput() const {
-    return ReadAll(m_Root / "gateway.txt");
+    return m_Gateway.Output();
 }
 
 size_t CGatewayRun::CountInOutput(const std::string& text) const {
@@ -116,7 +123,7 @@ size_t CGatewayRun::CountInOutput(const std::string& text) const {
 }
 
 bool CGatewayRun::WaitForOutput(const std::string& text, size_t count) const {
-    return WaitUntil([&] { return CountInOutput(text) >= count; });
+    return SUPPORT::WaitUntil([&] { return CountInOutput(text) >= count; }, kDeadline, kEvery);
 }
 
 size_t CGatewayRun::CountOutputLines(const std::string& text) const {
@@ -127,7 +134,7 @@ size_t CGatewayRun::CountOutputLines(const std::string& text) const {
 }
 
 bool CGatewayRun::WaitForOutputLines(const std::string& text, size_t count) const {
-    return WaitUntil([&] { return CountOutputLines(text) >= count; });
+    return SUPPORT::WaitUntil([&] { return CountOutputLines(text) >= count; }, kDeadline, kEvery);
 }
 
 std::string CGatewayRun::SimulatorLog() const {
@@ -147,5 +154,5 @@ std::vector<json> CGatewayRun::Calls(const std::string& command) const {
 }
 
 bool CGatewayRun::WaitForCalls(const std::string& command, size_t count) const {
-    return WaitUntil([&] { return Calls(command).size() >= count; });
+    return SUPPORT::WaitUntil([&] { return Calls(command).size() >= count; }, kDeadline, kEvery);
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "Gateway/EndToEnd/CChildProcess.h"
+#include "Support/Process.h"
 
 // One end-to-end run: a temporary working directory with the data root beside it, the MES
 // simulator on 127.0.0.1:5212 and the real Quenlor process.
@@ -23,8 +23,8 @@ struct CGatewayRun {
     bool StartGateway(const std::vector<std::string>& env = {});
     void Simulator(const std::string& command) { m_Simulator.WriteLine(command); }
     void SendJob(const nlohmann::json& job) { Simulator("print " + job.dump()); }
-    CChildProcess& Gateway() { return m_Gateway; }
-    CChildProcess& SimulatorProcess() { return m_Simulator; }
+    SUPPORT::CProcess& Gateway() { return m_Gateway; }
+    SUPPORT::CProcess& SimulatorProcess() { return m_Simulator; }
 
     // Standard output and error of the gateway so far.
     std::string GatewayOutput() const;
@@ -44,7 +44,7 @@ struct CGatewayRun {
 private:
     std::filesystem::path m_Root;
     std::filesystem::path m_Work;
-    CChildProcess m_Simulator;
-    CChildProcess m_Gateway;
+    SUPPORT::CProcess m_Simulator;
+    SUPPORT::CProcess m_Gateway;
     int m_SimulatorRuns = 0;
 };

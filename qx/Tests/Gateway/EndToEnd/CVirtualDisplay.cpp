@@ -22,12 +22,12 @@ bool CVirtualDisplay::Start(const std::string& logFile) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return false;
-    CChildProcess::SPEC spec;
-    spec.exe = "/usr/bin/Xvfb";
-    spec.args = {"-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-screen",
-                 "0",          "1280x1024x24"};
-    spec.output = logFile;
-    spec.inheritFd = fds[1];
+    SUPPORT::CProcess::SPEC spec;
+    spec.m_Exe = "/usr/bin/Xvfb";
+    spec.m_Args = {"-displayfd", std::to_string(fds[1]), "-nolisten", "tcp", "-screen",
+                   "0",          "1280x1024x24"};
+    spec.m_Output = logFile;
+    spec.m_InheritFd = fds[1];
     const bool started = m_Server.Start(spec);
     close(fds[1]);
     std::string number;
@@ -47,12 +47,12 @@ bool CVirtualDisplay::Start(const std::string& logFile) {
 }
 
 bool CVirtualDisplay::Xdotool(const std::vector<std::string>& args, const std::string& output) {
-    CChildProcess tool;
-    CChildProcess::SPEC spec;
-    spec.exe = "/usr/bin/xdotool";
-    spec.args = args;
-    spec.env = {"DISPLAY=" + m_Name};
-    spec.output = output;
+    SUPPORT::CProcess tool;
+    SUPPORT::CProcess::SPEC spec;
+    spec.m_Exe = "/usr/bin/xdotool";
+    spec.m_Args = args;
+    spec.m_Env = {"DISPLAY=" + m_Name};
+    spec.m_Output = output;
     if (!tool.Start(spec))
         return false;
     const auto code = tool.Wait(std::chrono::seconds(30));

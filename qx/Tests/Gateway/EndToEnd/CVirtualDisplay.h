@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "Gateway/EndToEnd/CChildProcess.h"
+#include "Support/Process.h"
 
 // An Xvfb server of the test's own, so that a real window can be found and closed with
 // xdotool as an operator would close it.
@@ -16,6 +16,6 @@ struct CVirtualDisplay {
 private:
     bool Xdotool(const std::vector<std::string>& args, const std::string& output);
 
-    CChildProcess m_Server;
+    SUPPORT::CProcess m_Server;
     std::string m_Name;
 };

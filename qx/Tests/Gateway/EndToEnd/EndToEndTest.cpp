@@ -1,6 +1,7 @@
 // The real Quenlor against the MES simulator on 127.0.0.1:5212, with the stand-in engine and
 // its sample formats.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QByteArray>
 #include <QImage>
@@ -234,4 +235,35 @@ TEST_F(GatewayShutdownBox, MissingEngine) {
     EXPECT_EQ(run.Gateway().Wait(std::chrono::seconds(20)), 0) << run.GatewayOutput();
     EXPECT_EQ(run.CountInOutput("System is ready"), 0u);
     EXPECT_EQ(run.SimulatorLog().find("gateway connected"), std::string::npos);
+}
+
+// The MES names paths the engine must not read, each followed in the same reply by real
+// formats: a FIFO nobody writes to (opening it would block the engine's thread for ever), a
+// device without end, and a valid format grown past the engine's 1 MiB bound.
+TEST(GatewayEndToEnd, RefusesFormatPathsThatAreNotSmallRegularFiles) {
+    CGatewayRun run;
+    const std::string fifo = (run.Root() / "fifo.btw").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string big = (run.Root() / "big.btw").string();
+    {
+        std::ifstream sample(std::string(QX_E2E_SAMPLES) + "/" + kLabel);
+        std::ofstream out(big);
+        out << sample.rdbuf() << std::string(1 << 20, ' ');
+    }
+    const std::vector<std::string> refused = {fifo, "/dev/zero", big};
+    ASSERT_NO_FATAL_FAILURE(StartRegistered(
+        run, {"--extra-format", fifo, "--extra-format", "/dev/zero", "--extra-format", big}));
+
+    std::multiset<std::string> registered;
+    for (const auto& reg : run.Calls("Register"))
+        registered.insert(reg.at("DisplayName").get<std::string>());
+    EXPECT_EQ(registered,
+              (std::multiset<std::string>{"Label.btw", "sub/SHIPPING.BTW", "sub/deep/物料.Btw"}));
+    for (const auto& path : refused) {
+        EXPECT_EQ(run.CountInOutput("Loading '" + path + "'"), 1u) << path;
+        EXPECT_EQ(run.CountInOutput("Loaded '" + path + "'"), 0u) << path;
+    }
+    run.SendJob(Job(run.AbsPath("Label.btw"), 203, {{"PartNo", "P-1"}}));
+    ASSERT_TRUE(run.WaitForCalls("Print", 1)) << run.GatewayOutput();
+    EXPECT_EQ(DecodePng(run.Calls("Print")[0]).width(), Pixels(100, 203));
 }

@@ -17,58 +17,17 @@
 
 #include "Gateway/Code_Session.h"
 #include "Gateway/Messages.h"
-#include "Net/WsTestPeer.h"
 #include "Platform/Gcd.h"
+#include "Support/ChildScenario.h"
+#include "Support/Wait.h"
+#include "Support/WsTestPeer.h"
 
 namespace {
 
-using _NET::CWsTestPeer;
 using nlohmann::json;
+using SUPPORT::CWsTestPeer;
+using SUPPORT::WaitUntil;
 using namespace std::chrono_literals;
-
-// The dispatcher runs once per process: each scenario runs in a re-executed child. Set when the
-// tests start: GoogleTest's own flag may be constructed after this file's globals, and would
-// then overwrite a value set during static initialisation.
-struct THREADSAFE_DEATH_TESTS : testing::Environment {
-    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-};
-testing::Environment* const kThreadsafeDeathTests =
-    testing::AddGlobalTestEnvironment(new THREADSAFE_DEATH_TESTS);
-
-TEST(SessionTest, ScenariosRunInFreshProcesses) {
-    EXPECT_EQ(std::string(GTEST_FLAG_GET(death_test_style)), "threadsafe");
-}
-
-// HALT also ends a process with 0, so a child passes only when it says so on stderr.
-#define EXPECT_SCENARIO_PASSES(...)                  \
-    EXPECT_EXIT(                                     \
-        {                                            \
-            __VA_ARGS__;                             \
-            std::fputs("scenario passed\n", stderr); \
-            std::fflush(stderr);                     \
-            std::exit(0);                            \
-        },                                           \
-        testing::ExitedWithCode(0), "scenario passed")
-
-#define CHECK(cond)                                                                        \
-    do {                                                                                   \
-        if (!(cond)) {                                                                     \
-            std::fprintf(stderr, "check failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-            std::fflush(stderr);                                                           \
-            std::_Exit(1);                                                                 \
-        }                                                                                  \
-    } while (0)
-
-template <typename Pred>
-bool WaitUntil(Pred pred, std::chrono::milliseconds deadline = 20s) {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 // What the session reported to its two callbacks.
 struct Reports {
@@ -116,8 +75,8 @@ struct Options {
     ISession::PrintCallback onPrint;
 };
 
-// Creates the session on queue 1 as the gateway does (print callback in the same task), runs
-// the scenario on the main thread, and releases the session once the queues have drained.
+// Creates the session on the serial queue as the gateway does (print callback in the same task),
+// runs the scenario on the main thread, and releases the session once the queues have drained.
 void RunWithSession(const Options& options,
                     const std::function<void(CWsTestPeer&, const _OBJ<ISession>&)>& scenario) {
     CWsTestPeer peer;
@@ -134,11 +93,11 @@ void RunWithSession(const Options& options,
                         s->SetOnPrint(options.onPrint);
                     made.set_value(s);
                 },
-                1);
+                _GCD::QUEUE_SERIAL);
             std::future<_OBJ<ISession>> future = made.get_future();
-            CHECK(future.wait_for(20s) == std::future_status::ready);
+            CHILD_CHECK(future.wait_for(20s) == std::future_status::ready);
             session = future.get();
-            CHECK(session);
+            CHILD_CHECK(session);
             scenario(peer, session);
             _GCD::Quit();
         },
@@ -156,7 +115,7 @@ std::vector<std::string> Texts(const CWsTestPeer& peer) {
 }
 
 std::string WaitText(const CWsTestPeer& peer, size_t index) {
-    CHECK(peer.WaitFor([&] { return Texts(peer).size() > index; }));
+    CHILD_CHECK(peer.WaitFor([&] { return Texts(peer).size() > index; }));
     return Texts(peer)[index];
 }
 
@@ -164,13 +123,13 @@ std::string WaitText(const CWsTestPeer& peer, size_t index) {
 // stands for it.
 std::string CheckCall(const std::string& text, const std::string& expected) {
     const std::string id = json::parse(text).at("_ID").get<std::string>();
-    CHECK(std::regex_match(id, std::regex("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-"
-                                          "[0-9a-f]{12}")));
+    CHILD_CHECK(std::regex_match(id, std::regex("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-"
+                                                "[0-9a-f]{12}")));
     std::string filled = expected;
     filled.replace(filled.find("<ID>"), 4, id);
     if (text != filled)
         std::fprintf(stderr, "sent     %s\nexpected %s\n", text.c_str(), filled.c_str());
-    CHECK(text == filled);
+    CHILD_CHECK(text == filled);
     return id;
 }
 
@@ -197,60 +156,60 @@ bool ClosedNormally(const CWsTestPeer& peer) {
 
 void AcceptConnection(CWsTestPeer& peer, size_t initIndex, size_t reportsBefore) {
     peer.SendText(Reply(CheckInitialize(WaitText(peer, initIndex)), true));
-    CHECK(WaitUntil([&] { return g_Reports.Connection().size() == reportsBefore + 1; }));
-    CHECK(g_Reports.Connection().back());
+    CHILD_CHECK(WaitUntil([&] { return g_Reports.Connection().size() == reportsBefore + 1; }));
+    CHILD_CHECK(g_Reports.Connection().back());
 }
 
 void EveryReconnectionIsAnnouncedAndEachChangeReported() {
     RunWithSession({}, [](CWsTestPeer& peer, const _OBJ<ISession>& session) {
         const std::string first = CheckInitialize(WaitText(peer, 0));
         // Up before the MES answers, but nothing reported yet.
-        CHECK(session->IsConnected());
-        CHECK(g_Reports.Connection().empty());
+        CHILD_CHECK(session->IsConnected());
+        CHILD_CHECK(g_Reports.Connection().empty());
         peer.SendText(Reply(first, true));
-        CHECK(WaitUntil([] { return g_Reports.Connection() == std::vector<bool>{true}; }));
+        CHILD_CHECK(WaitUntil([] { return g_Reports.Connection() == std::vector<bool>{true}; }));
 
-        CHECK(peer.Drop());
-        CHECK(WaitUntil([] { return g_Reports.Connection().size() == 2; }));
+        CHILD_CHECK(peer.Drop());
+        CHILD_CHECK(WaitUntil([] { return g_Reports.Connection().size() == 2; }));
         const std::string second = WaitText(peer, 1);
-        CHECK(CheckInitialize(second) != first);
-        CHECK(peer.DataFrames()[1].connection == 2);
+        CHILD_CHECK(CheckInitialize(second) != first);
+        CHILD_CHECK(peer.DataFrames()[1].connection == 2);
         AcceptConnection(peer, 1, 2);
 
-        CHECK(peer.Close(1001, "going away"));
-        CHECK(WaitUntil([] { return g_Reports.Connection().size() == 4; }));
+        CHILD_CHECK(peer.Close(1001, "going away"));
+        CHILD_CHECK(WaitUntil([] { return g_Reports.Connection().size() == 4; }));
         AcceptConnection(peer, 2, 4);
 
-        CHECK(peer.Connections() == 3);
-        CHECK((g_Reports.Connection() == std::vector<bool>{true, false, true, false, true}));
-        CHECK(g_Reports.Handles() == std::set<ISession*>{session.get()});
-        CHECK(Texts(peer).size() == 3);
+        CHILD_CHECK(peer.Connections() == 3);
+        CHILD_CHECK((g_Reports.Connection() == std::vector<bool>{true, false, true, false, true}));
+        CHILD_CHECK(g_Reports.Handles() == std::set<ISession*>{session.get()});
+        CHILD_CHECK(Texts(peer).size() == 3);
     });
 }
 
 TEST(SessionTest, EveryReconnectionIsAnnouncedAndEachChangeReported) {
-    EXPECT_SCENARIO_PASSES(EveryReconnectionIsAnnouncedAndEachChangeReported());
+    EXPECT_CHILD_PASSES(EveryReconnectionIsAnnouncedAndEachChangeReported);
 }
 
 void RefusedInitializeClosesForGoodWithoutReport() {
     RunWithSession({}, [](CWsTestPeer& peer, const _OBJ<ISession>& session) {
         const std::string id = CheckInitialize(WaitText(peer, 0));
-        CHECK(session->IsConnected());
+        CHILD_CHECK(session->IsConnected());
         peer.SendText(Reply(id, false));
-        CHECK(peer.WaitFor([&] { return peer.Disconnections() == 1; }));
-        CHECK(ClosedNormally(peer));
-        CHECK(WaitUntil([&] { return !session->IsConnected(); }));
-        CHECK(!peer.WaitFor([&] { return peer.Connections() > 1; }, 3s));
+        CHILD_CHECK(peer.WaitFor([&] { return peer.Disconnections() == 1; }));
+        CHILD_CHECK(ClosedNormally(peer));
+        CHILD_CHECK(WaitUntil([&] { return !session->IsConnected(); }));
+        CHILD_CHECK(!peer.WaitFor([&] { return peer.Connections() > 1; }, 3s));
         session->Disconnect();
         session->Call(MESSAGES::PATH, MESSAGES::CHECK_CONFIG, MESSAGES::CheckConfigParams({}),
-                      [](bool, json) { CHECK(!"reply callback of a dropped call"); });
-        CHECK(g_Reports.Connection().empty());
-        CHECK(Texts(peer).size() == 1);
+                      [](bool, json) { CHILD_CHECK(!"reply callback of a dropped call"); });
+        CHILD_CHECK(g_Reports.Connection().empty());
+        CHILD_CHECK(Texts(peer).size() == 1);
     });
 }
 
 TEST(SessionTest, RefusedInitializeClosesForGoodWithoutReport) {
-    EXPECT_SCENARIO_PASSES(RefusedInitializeClosesForGoodWithoutReport());
+    EXPECT_CHILD_PASSES(RefusedInitializeClosesForGoodWithoutReport);
 }
 
 void DisconnectAndCallsWhileDownChangeNothing() {
@@ -259,8 +218,8 @@ void DisconnectAndCallsWhileDownChangeNothing() {
     RunWithSession(options, [](CWsTestPeer& peer, const _OBJ<ISession>& session) {
         session->Disconnect();
         session->Call(MESSAGES::PATH, MESSAGES::CHECK_CONFIG, MESSAGES::CheckConfigParams({}),
-                      [](bool, json) { CHECK(!"reply callback of a dropped call"); });
-        CHECK(!session->IsConnected());
+                      [](bool, json) { CHILD_CHECK(!"reply callback of a dropped call"); });
+        CHILD_CHECK(!session->IsConnected());
         peer.Resume();
         // Still retrying: the next connection is announced and reported as usual.
         AcceptConnection(peer, 0, 0);
@@ -271,21 +230,21 @@ void DisconnectAndCallsWhileDownChangeNothing() {
                 session->Disconnect();
                 upAfterDisconnect.set_value(session->IsConnected());
             },
-            1);
+            _GCD::QUEUE_SERIAL);
         std::future<bool> up = upAfterDisconnect.get_future();
-        CHECK(up.wait_for(20s) == std::future_status::ready);
-        CHECK(up.get());  // the loss has not arrived yet
-        CHECK(peer.WaitFor([&] { return peer.Disconnections() == 1; }));
-        CHECK(ClosedNormally(peer));
-        CHECK(WaitUntil([&] { return !session->IsConnected(); }));
-        CHECK(!peer.WaitFor([&] { return peer.Connections() > 1; }, 3s));
-        CHECK(g_Reports.Connection() == std::vector<bool>{true});
-        CHECK(Texts(peer).size() == 1);
+        CHILD_CHECK(up.wait_for(20s) == std::future_status::ready);
+        CHILD_CHECK(up.get());  // the loss has not arrived yet
+        CHILD_CHECK(peer.WaitFor([&] { return peer.Disconnections() == 1; }));
+        CHILD_CHECK(ClosedNormally(peer));
+        CHILD_CHECK(WaitUntil([&] { return !session->IsConnected(); }));
+        CHILD_CHECK(!peer.WaitFor([&] { return peer.Connections() > 1; }, 3s));
+        CHILD_CHECK(g_Reports.Connection() == std::vector<bool>{true});
+        CHILD_CHECK(Texts(peer).size() == 1);
     });
 }
 
 TEST(SessionTest, DisconnectAndCallsWhileDownChangeNothing) {
-    EXPECT_SCENARIO_PASSES(DisconnectAndCallsWhileDownChangeNothing());
+    EXPECT_CHILD_PASSES(DisconnectAndCallsWhileDownChangeNothing);
 }
 
 json Job(const std::string& type) {
@@ -298,7 +257,7 @@ json Job(const std::string& type) {
 
 void PrintBeforeSetOnPrintIsDropped() {
     Options options;
-    options.threads = 1;  // one worker on queue 2: handlers run in the order of their frames
+    options.threads = 1;  // one pool worker: handlers run in the order of their frames
     g_Reports.onConnection = [](_OBJ<ISession> session, bool up) {
         if (up)
             session->SetOnPrint(RecordJob);
@@ -307,17 +266,17 @@ void PrintBeforeSetOnPrintIsDropped() {
         const std::string id = CheckInitialize(WaitText(peer, 0));
         peer.SendText(PrintNotification(Job("early")));
         peer.SendText(Reply(id, true));
-        CHECK(WaitUntil([] { return g_Reports.Connection() == std::vector<bool>{true}; }));
+        CHILD_CHECK(WaitUntil([] { return g_Reports.Connection() == std::vector<bool>{true}; }));
         peer.SendText(PrintNotification(Job("late")));
-        CHECK(WaitUntil([] { return !g_Reports.Jobs().empty(); }));
-        CHECK(g_Reports.Jobs().front().Type == "late");
-        CHECK(g_Reports.Jobs().size() == 1);
-        CHECK(Texts(peer).size() == 1);
+        CHILD_CHECK(WaitUntil([] { return !g_Reports.Jobs().empty(); }));
+        CHILD_CHECK(g_Reports.Jobs().front().Type == "late");
+        CHILD_CHECK(g_Reports.Jobs().size() == 1);
+        CHILD_CHECK(Texts(peer).size() == 1);
     });
 }
 
 TEST(SessionTest, PrintBeforeSetOnPrintIsDropped) {
-    EXPECT_SCENARIO_PASSES(PrintBeforeSetOnPrintIsDropped());
+    EXPECT_CHILD_PASSES(PrintBeforeSetOnPrintIsDropped);
 }
 
 void ThrowingPrintCallbackDoesNotStopTheNextJob() {
@@ -336,35 +295,35 @@ void ThrowingPrintCallbackDoesNotStopTheNextJob() {
         partial.erase("FormatName");
         for (const json& job : {Job("throws"), Job("throws-other"), partial, Job("last")})
             peer.SendText(PrintNotification(job));
-        CHECK(WaitUntil([] { return g_Reports.Jobs().size() == 4; }));
+        CHILD_CHECK(WaitUntil([] { return g_Reports.Jobs().size() == 4; }));
 
         std::set<std::string> types;
         for (const PRINT_JOB::DEF& job : g_Reports.Jobs()) {
             types.insert(job.Type);
             if (job.Type == "partial") {
-                CHECK(job.PrinterName == "P1");
-                CHECK(job.FormatName.empty());
-                CHECK(job.FormatFilename.empty());
-                CHECK(job.WidthInMm == 0.0);
-                CHECK(job.Dpi == 203);
-                CHECK(job.Data.is_null());
+                CHILD_CHECK(job.PrinterName == "P1");
+                CHILD_CHECK(job.FormatName.empty());
+                CHILD_CHECK(job.FormatFilename.empty());
+                CHILD_CHECK(job.WidthInMm == 0.0);
+                CHILD_CHECK(job.Dpi == 203);
+                CHILD_CHECK(job.Data.is_null());
             } else {
-                CHECK(job.WidthInMm == 50.0);
-                CHECK(job.Data == json({{"SN", job.Type}}));
+                CHILD_CHECK(job.WidthInMm == 50.0);
+                CHILD_CHECK(job.Data == json({{"SN", job.Type}}));
             }
         }
-        CHECK((types == std::set<std::string>{"throws", "throws-other", "partial", "last"}));
-        CHECK(g_Reports.Handles() == std::set<ISession*>{session.get()});
+        CHILD_CHECK((types == std::set<std::string>{"throws", "throws-other", "partial", "last"}));
+        CHILD_CHECK(g_Reports.Handles() == std::set<ISession*>{session.get()});
 
         // Still working, and no notification was answered.
         session->Call(MESSAGES::PATH, MESSAGES::REGISTER, json{{"k", 1}}, {});
-        CHECK(json::parse(WaitText(peer, 1)).at("_CMD") == "Register");
-        CHECK(Texts(peer).size() == 2);
+        CHILD_CHECK(json::parse(WaitText(peer, 1)).at("_CMD") == "Register");
+        CHILD_CHECK(Texts(peer).size() == 2);
     });
 }
 
 TEST(SessionTest, ThrowingPrintCallbackDoesNotStopTheNextJob) {
-    EXPECT_SCENARIO_PASSES(ThrowingPrintCallbackDoesNotStopTheNextJob());
+    EXPECT_CHILD_PASSES(ThrowingPrintCallbackDoesNotStopTheNextJob);
 }
 
 void CatalogueFramesAreByteExact() {
@@ -375,7 +334,7 @@ void CatalogueFramesAreByteExact() {
         session->Call(MESSAGES::PATH, MESSAGES::CHECK_CONFIG,
                       MESSAGES::CheckConfigParams({{"物料/a.btw", "C:/fmt/物料/a.btw"}}),
                       [&](bool ok, json reply) {
-                          CHECK(ok);
+                          CHILD_CHECK(ok);
                           checkConfigReply.set_value(reply);
                       });
         const json item = {{"DisplayName", "A"},
@@ -406,13 +365,13 @@ void CatalogueFramesAreByteExact() {
         const json reply = {{"_ID", checkConfigId}, {"_OK", true}, {"Items", json::array()}};
         peer.SendText(reply.dump());
         std::future<json> replied = checkConfigReply.get_future();
-        CHECK(replied.wait_for(20s) == std::future_status::ready);
-        CHECK(replied.get() == reply);
+        CHILD_CHECK(replied.wait_for(20s) == std::future_status::ready);
+        CHILD_CHECK(replied.get() == reply);
     });
 }
 
 TEST(SessionTest, CatalogueFramesAreByteExact) {
-    EXPECT_SCENARIO_PASSES(CatalogueFramesAreByteExact());
+    EXPECT_CHILD_PASSES(CatalogueFramesAreByteExact);
 }
 
 }  // namespace

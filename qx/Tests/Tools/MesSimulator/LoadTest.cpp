@@ -38,14 +38,14 @@ TEST(LoadStats, MatchesEachAnswerOnceAndCountsTheRest) {
     EXPECT_EQ(stats.Answer(1, t0 + milliseconds(10)), CLoadStats::ANSWER_FIRST);
 
     const CLoadStats::SUMMARY summary = stats.Summary();
-    EXPECT_EQ(summary.sent, 3);
-    EXPECT_EQ(summary.answered, 2);
-    EXPECT_EQ(summary.duplicates, 1);
-    EXPECT_EQ(summary.unknown, 2);
-    EXPECT_DOUBLE_EQ(summary.p50, 4.0);
-    EXPECT_DOUBLE_EQ(summary.max, 10.0);
-    EXPECT_DOUBLE_EQ(summary.seconds, 0.010);
-    EXPECT_DOUBLE_EQ(summary.jobsPerSecond, 200.0);
+    EXPECT_EQ(summary.m_Sent, 3);
+    EXPECT_EQ(summary.m_Answered, 2);
+    EXPECT_EQ(summary.m_Duplicates, 1);
+    EXPECT_EQ(summary.m_Unknown, 2);
+    EXPECT_DOUBLE_EQ(summary.m_P50, 4.0);
+    EXPECT_DOUBLE_EQ(summary.m_Max, 10.0);
+    EXPECT_DOUBLE_EQ(summary.m_Seconds, 0.010);
+    EXPECT_DOUBLE_EQ(summary.m_JobsPerSecond, 200.0);
 }
 
 TEST(LoadStats, PercentilesAreNearestRank) {
@@ -57,10 +57,10 @@ TEST(LoadStats, PercentilesAreNearestRank) {
     for (int i = 200; i >= 1; --i)
         stats.Answer(i, t0 + milliseconds(i));
     const auto summary = stats.Summary();
-    EXPECT_DOUBLE_EQ(summary.p50, 100.0);
-    EXPECT_DOUBLE_EQ(summary.p99, 198.0);
-    EXPECT_DOUBLE_EQ(summary.max, 200.0);
-    EXPECT_EQ(CLoadStats().Summary().p99, 0.0);
+    EXPECT_DOUBLE_EQ(summary.m_P50, 100.0);
+    EXPECT_DOUBLE_EQ(summary.m_P99, 198.0);
+    EXPECT_DOUBLE_EQ(summary.m_Max, 200.0);
+    EXPECT_EQ(CLoadStats().Summary().m_P99, 0.0);
 }
 
 TEST(LoadStats, ReadsTheNumberBackFromThePrinterName) {
@@ -85,12 +85,12 @@ TEST(FaultPlan, SameSeedSameFaults) {
         const auto fa = a.Next();
         const auto fb = b.Next();
         const auto fc = c.Next();
-        ASSERT_EQ(fa.kind, fb.kind);
-        ASSERT_EQ(fa.delay, fb.delay);
-        differs = differs || fa.kind != fc.kind || fa.delay != fc.delay;
-        EXPECT_GE(fa.delay, milliseconds(500));
-        kinds.insert(fa.kind);
-        total += static_cast<double>(fa.delay.count());
+        ASSERT_EQ(fa.m_Kind, fb.m_Kind);
+        ASSERT_EQ(fa.m_Delay, fb.m_Delay);
+        differs = differs || fa.m_Kind != fc.m_Kind || fa.m_Delay != fc.m_Delay;
+        EXPECT_GE(fa.m_Delay, milliseconds(500));
+        kinds.insert(fa.m_Kind);
+        total += static_cast<double>(fa.m_Delay.count());
     }
     EXPECT_TRUE(differs);
     EXPECT_EQ(kinds.size(), 3u);
@@ -103,12 +103,12 @@ TEST(SimOptions, FeedAndSoakNeedWhatTheyCopy) {
     EXPECT_TRUE(Parse({"--job", "j.json", "--load", "10000", "--window", "4", "--rate", "100",
                        "--soak", "120", "--seed", "7", "--fault-every", "3000"},
                       options));
-    EXPECT_EQ(options.load, 10000);
-    EXPECT_EQ(options.window, 4);
-    EXPECT_DOUBLE_EQ(options.rate, 100.0);
-    EXPECT_EQ(options.soakSeconds, 120);
-    EXPECT_EQ(options.seed, 7u);
-    EXPECT_EQ(options.faultEveryMs, 3000);
+    EXPECT_EQ(options.m_Load, 10000);
+    EXPECT_EQ(options.m_Window, 4);
+    EXPECT_DOUBLE_EQ(options.m_Rate, 100.0);
+    EXPECT_EQ(options.m_SoakSeconds, 120);
+    EXPECT_EQ(options.m_Seed, 7u);
+    EXPECT_EQ(options.m_FaultEveryMs, 3000);
 
     const auto refused = [](std::vector<std::string> args) {
         MES_SIM::OPTIONS fresh;

@@ -1,4 +1,4 @@
-#include "Net/WsTestPeer.h"
+#include "Support/WsTestPeer.h"
 
 #include <array>
 #include <boost/asio/executor_work_guard.hpp>
@@ -22,7 +22,7 @@ namespace beast = boost::beast;
 namespace websocket = beast::websocket;
 using tcp = asio::ip::tcp;
 
-namespace _NET {
+namespace SUPPORT {
 
 namespace {
 
@@ -472,4 +472,4 @@ std::string CWsTestPeer::CloseReason(const Frame& frame) {
     return frame.payload.size() > 2 ? frame.payload.substr(2) : std::string();
 }
 
-}  // namespace _NET
+}  // namespace SUPPORT

@@ -1,15 +1,18 @@
-#include "Gateway/EndToEnd/CChildProcess.h"
+#include "Support/Process.h"
 
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
+#include <fstream>
+#include <sstream>
+
+#include "Support/Wait.h"
 
 extern char** environ;
+
+namespace SUPPORT {
 
 namespace {
 
@@ -46,7 +49,7 @@ std::vector<char*> Pointers(std::vector<std::string>& strings) {
 
 }  // namespace
 
-CChildProcess::~CChildProcess() {
+CProcess::~CProcess() {
     if (Running()) {
         kill(m_Pid, SIGKILL);
         waitpid(m_Pid, nullptr, 0);
@@ -55,17 +58,18 @@ CChildProcess::~CChildProcess() {
         close(m_Input);
 }
 
-bool CChildProcess::Start(const SPEC& spec) {
+bool CProcess::Start(const SPEC& spec) {
+    m_Output = spec.m_Output;
     int input[2];
     if (pipe2(input, O_CLOEXEC) != 0)
         return false;
-    const int output = open(spec.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int output = open(spec.m_Output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (output < 0)
         return false;
 
-    std::vector<std::string> args = {spec.exe};
-    args.insert(args.end(), spec.args.begin(), spec.args.end());
-    std::vector<std::string> env = MergedEnvironment(spec.env);
+    std::vector<std::string> args = {spec.m_Exe};
+    args.insert(args.end(), spec.m_Args.begin(), spec.m_Args.end());
+    std::vector<std::string> env = MergedEnvironment(spec.m_Env);
     std::vector<char*> argv = Pointers(args);
     std::vector<char*> envp = Pointers(env);
 
@@ -74,9 +78,9 @@ bool CChildProcess::Start(const SPEC& spec) {
         dup2(input[0], 0);
         dup2(output, 1);
         dup2(output, 2);
-        if (spec.inheritFd >= 0)
-            fcntl(spec.inheritFd, F_SETFD, 0);
-        if (!spec.cwd.empty() && chdir(spec.cwd.c_str()) != 0)
+        if (spec.m_InheritFd >= 0)
+            fcntl(spec.m_InheritFd, F_SETFD, 0);
+        if (!spec.m_Cwd.empty() && chdir(spec.m_Cwd.c_str()) != 0)
             _exit(126);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
@@ -92,7 +96,7 @@ bool CChildProcess::Start(const SPEC& spec) {
     return true;
 }
 
-void CChildProcess::WriteLine(const std::string& line) {
+void CProcess::WriteLine(const std::string& line) {
     const std::string text = line + "\n";
     size_t written = 0;
     while (m_Input >= 0 && written < text.size()) {
@@ -103,7 +107,18 @@ void CChildProcess::WriteLine(const std::string& line) {
     }
 }
 
-std::optional<int> CChildProcess::Wait(std::chrono::milliseconds deadline) {
+std::string CProcess::Output() const {
+    std::ifstream in(m_Output, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool CProcess::WaitForOutput(const std::string& text, std::chrono::milliseconds deadline) const {
+    return WaitUntil([&] { return Output().find(text) != std::string::npos; }, deadline);
+}
+
+std::optional<int> CProcess::Wait(std::chrono::milliseconds deadline) {
     if (!Running())
         return std::nullopt;
     int status = 0;
@@ -115,7 +130,7 @@ std::optional<int> CChildProcess::Wait(std::chrono::milliseconds deadline) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-int CChildProcess::Stop() {
+int CProcess::Stop() {
     if (!Running())
         return -1;
     kill(m_Pid, SIGTERM);
@@ -124,3 +139,5 @@ int CChildProcess::Stop() {
     kill(m_Pid, SIGKILL);
     return Wait(std::chrono::seconds(5)).value_or(-1);
 }
+
+}  // namespace SUPPORT

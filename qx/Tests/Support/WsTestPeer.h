@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace _NET {
+namespace SUPPORT {
 
 // WebSocket server for tests, on 127.0.0.1 at a free port, with its own thread.
 //
@@ -101,4 +101,4 @@ private:
     std::unique_ptr<Impl> m_Impl;
 };
 
-}  // namespace _NET
+}  // namespace SUPPORT

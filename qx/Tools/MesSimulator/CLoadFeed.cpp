@@ -1,0 +1,229 @@
+#include "MesSimulator/CLoadFeed.h"
+
+#include <algorithm>
+
+#include "MesSimulator/CConnection.h"
+#include "MesSimulator/CGatewayLinks.h"
+#include "MesSimulator/CMesDialogue.h"
+
+using nlohmann::json;
+
+namespace MES_SIM {
+
+namespace {
+
+using Clock = CLoadStats::Clock;
+
+const char kPrinterPrefix[] = "Load";
+// Answers between two progress lines.
+const int64_t kProgressEvery = 1000;
+// How far a paced feed may catch up after a pause.
+const auto kCatchUp = std::chrono::milliseconds(10);
+
+std::string FaultCounts(const std::map<std::string, int>& counts) {
+    std::string text;
+    for (const auto& [name, count] : counts)
+        text += " " + name + " " + std::to_string(count);
+    return text.empty() ? " none" : text;
+}
+
+}  // namespace
+
+CLoadFeed::CLoadFeed(boost::asio::io_context& io, CGatewayLinks& links, CMesDialogue& dialogue,
+                     OPTIONS options, std::function<void()> stop)
+    : m_Links(links),
+      m_Dialogue(dialogue),
+      m_Options(std::move(options)),
+      m_Stop(std::move(stop)),
+      m_Timer(io),
+      m_Faults(m_Options.m_Seed, std::chrono::milliseconds(m_Options.m_FaultEveryMs)),
+      m_FaultTimer(io) {}
+
+void CLoadFeed::Start(json job) {
+    m_Job = std::move(job);
+    m_Limit = m_Options.m_Load;
+    if (m_Options.m_SoakSeconds > 0)
+        m_Soak = SOAK_WARMUP;
+}
+
+std::string CLoadFeed::Format() const {
+    return m_Dialogue.ResolveFormat(m_Job.value("FormatFilename", std::string()));
+}
+
+bool CLoadFeed::Ready() const {
+    return !m_Stopped && m_Links.Current() && m_Dialogue.IsRegistered(Format());
+}
+
+void CLoadFeed::OnRegistered() {
+    if (!Ready())
+        return;
+    if (m_FaultPending)
+        ApplyFault();
+    Feed();
+}
+
+void CLoadFeed::Feed() {
+    const double rate = m_Options.m_Rate;
+    while (!m_Held && Ready() && m_Stats.Sent() < m_Limit &&
+           m_Stats.Outstanding() < m_Options.m_Window) {
+        const auto now = Clock::now();
+        if (rate > 0.0 && now < m_NextSend) {
+            if (!m_TimerArmed) {
+                m_TimerArmed = true;
+                m_Timer.expires_at(m_NextSend);
+                m_Timer.async_wait([this](const boost::system::error_code& ec) {
+                    m_TimerArmed = false;
+                    if (!ec)
+                        Feed();
+                });
+            }
+            return;
+        }
+        if (rate > 0.0) {
+            const auto period = std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>(1.0 / rate));
+            m_NextSend = std::max(m_NextSend, now - kCatchUp) + period;
+        }
+        SendJob();
+    }
+}
+
+void CLoadFeed::SendJob() {
+    json job = m_Job;
+    job["FormatFilename"] = Format();
+    const int64_t number = m_Stats.Send(Clock::now());
+    job["PrinterName"] = CLoadStats::PrinterName(kPrinterPrefix, number);
+    m_Dialogue.SendPrint(job);
+}
+
+void CLoadFeed::OnAnswer(const json& call) {
+    const auto job = call.find("Job");
+    const std::string printer =
+        job != call.end() && job->is_object() ? job->value("PrinterName", std::string()) : "";
+    const int64_t number = CLoadStats::NumberOf(printer);
+    const auto answer = m_Stats.Answer(number, Clock::now());
+    if (answer == CLoadStats::ANSWER_DUPLICATE)
+        m_Links.Info("load: job " + std::to_string(number) + " answered again");
+    if (answer == CLoadStats::ANSWER_UNKNOWN)
+        m_Links.Info("load: answer for no job sent: '" + printer + "'");
+    if (answer == CLoadStats::ANSWER_FIRST && m_Stats.Answered() % kProgressEvery == 0)
+        m_Links.Info("load: " + std::to_string(m_Stats.Answered()) + " answered");
+
+    if (m_Stats.Outstanding() == 0) {
+        if (m_FaultPending && m_Held) {
+            ApplyFault();
+        } else if (m_Stats.Answered() >= m_Limit) {
+            const std::string summary = CLoadStats::Format(m_Stats.Summary());
+            if (m_Soak == SOAK_WARMUP) {
+                m_Soak = SOAK_WAIT_GO;
+                m_Links.Info("soak: warmed up, " + summary);
+            } else if (m_Soak == SOAK_SETTLE) {
+                m_Soak = SOAK_DONE;
+                m_Links.Info("soak: faults" + FaultCounts(m_FaultCounts));
+                m_Links.Info("soak: settled, " + summary);
+            } else if (m_Soak == SOAK_NONE) {
+                m_Done = true;
+                m_Links.Info("load: done, " + summary);
+                m_Stop();
+                return;
+            }
+        }
+    }
+    Feed();
+}
+
+void CLoadFeed::Go() {
+    if (m_Soak != SOAK_WAIT_GO) {
+        m_Links.Info("go: no soak is waiting");
+        return;
+    }
+    m_Soak = SOAK_FAULTS;
+    m_SoakEnd = Clock::now() + std::chrono::seconds(m_Options.m_SoakSeconds);
+    m_Limit = INT64_MAX;
+    m_Links.Info("soak: faults for " + std::to_string(m_Options.m_SoakSeconds) + " s, seed " +
+                 std::to_string(m_Options.m_Seed));
+    ScheduleFault();
+    Feed();
+}
+
+void CLoadFeed::Status() {
+    m_Links.Info("load: " + CLoadStats::Format(m_Stats.Summary()) + ", unanswered " +
+                 std::to_string(m_Stats.Outstanding()));
+}
+
+void CLoadFeed::Stop() {
+    m_Stopped = true;
+    if (m_Options.m_Load > 0 && !m_Done)
+        m_Links.Info("load: stopped, " + CLoadStats::Format(m_Stats.Summary()));
+    m_Timer.cancel();
+    m_FaultTimer.cancel();
+}
+
+void CLoadFeed::ScheduleFault() {
+    const CFaultPlan::FAULT fault = m_Faults.Next();
+    m_Fault = fault.m_Kind;
+    m_FaultTimer.expires_after(fault.m_Delay);
+    m_FaultTimer.async_wait([this](const boost::system::error_code& ec) {
+        if (!ec)
+            OnFaultDue();
+    });
+}
+
+void CLoadFeed::OnFaultDue() {
+    if (Clock::now() >= m_SoakEnd) {
+        Settle();
+        return;
+    }
+    m_FaultPending = true;
+    if (!Ready())
+        return;  // applied once the gateway has registered again
+    // Faults that end the connection wait until no job is unanswered: an answer cannot
+    // outlive its connection.
+    if (m_Fault != CFaultPlan::KIND_MALFORMED) {
+        m_Held = true;
+        if (m_Stats.Outstanding() > 0)
+            return;
+        if (m_Fault == CFaultPlan::KIND_MUTE) {
+            // Muting takes effect after a frame: one job's answer brings it.
+            SendJob();
+            return;
+        }
+    }
+    ApplyFault();
+}
+
+void CLoadFeed::ApplyFault() {
+    const std::shared_ptr<CConnection> connection = m_Links.Current();
+    if (!connection)
+        return;
+    m_FaultPending = false;
+    m_Held = false;
+    ++m_FaultCounts[CFaultPlan::Name(m_Fault)];
+    m_Links.Info(std::string("soak: fault ") + CFaultPlan::Name(m_Fault) + " on #" +
+                 std::to_string(connection->Id()));
+    switch (m_Fault) {
+        case CFaultPlan::KIND_DROP:
+            connection->Drop();
+            break;
+        case CFaultPlan::KIND_MUTE:
+            connection->Mute();
+            m_Dialogue.ForgetRegistrations();
+            break;
+        case CFaultPlan::KIND_MALFORMED:
+            for (const auto& frame : CFaultPlan::MalformedFrames())
+                m_Links.Send(connection, frame);
+            break;
+    }
+    ScheduleFault();
+}
+
+void CLoadFeed::Settle() {
+    m_Soak = SOAK_SETTLE;
+    m_FaultPending = false;
+    m_Held = false;
+    m_Limit = m_Stats.Sent() + m_Options.m_Load;
+    m_Links.Info("soak: settling with " + std::to_string(m_Options.m_Load) + " more jobs");
+    Feed();
+}
+
+}  // namespace MES_SIM

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <functional>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "MesSimulator/CFaultPlan.h"
+#include "MesSimulator/CLoadStats.h"
+#include "MesSimulator/SimOptions.h"
+
+namespace MES_SIM {
+
+struct CConnection;
+struct CGatewayLinks;
+struct CMesDialogue;
+
+// The job feed of a load run: numbered copies of one job, each matched to its "Print" call,
+// at most a window of them unanswered and at most a rate per second. A soak run measures a
+// warm-up, then injects the fault plan's faults while the feed runs, then settles. Every member
+// runs on the io thread.
+struct CLoadFeed {
+    // stop ends the simulator once a plain load run is done.
+    CLoadFeed(boost::asio::io_context& io, CGatewayLinks& links, CMesDialogue& dialogue,
+              OPTIONS options, std::function<void()> stop);
+
+    // Feeds copies of job once its format is registered.
+    void Start(nlohmann::json job);
+    void OnRegistered();
+    void OnAnswer(const nlohmann::json& call);
+    // The commands "go" (start the soak's faults) and "status".
+    void Go();
+    void Status();
+    // Sends nothing more; a load run that did not finish reports its figures.
+    void Stop();
+
+private:
+    enum SOAK_PHASE { SOAK_NONE, SOAK_WARMUP, SOAK_WAIT_GO, SOAK_FAULTS, SOAK_SETTLE, SOAK_DONE };
+
+    bool Ready() const;
+    std::string Format() const;
+    void Feed();
+    void SendJob();
+    void ScheduleFault();
+    void OnFaultDue();
+    void ApplyFault();
+    void Settle();
+
+    CGatewayLinks& m_Links;
+    CMesDialogue& m_Dialogue;
+    OPTIONS m_Options;
+    std::function<void()> m_Stop;
+    nlohmann::json m_Job;
+    CLoadStats m_Stats;
+    bool m_Stopped = false;
+    // The feed sends while it is not held and fewer than m_Limit jobs went out.
+    int64_t m_Limit = 0;
+    bool m_Held = false;
+    bool m_Done = false;
+    bool m_TimerArmed = false;
+    CLoadStats::Clock::time_point m_NextSend;
+    boost::asio::steady_timer m_Timer;
+    SOAK_PHASE m_Soak = SOAK_NONE;
+    CLoadStats::Clock::time_point m_SoakEnd;
+    CFaultPlan m_Faults;
+    // A fault that waits for the gateway to be registered or for its jobs to be answered.
+    bool m_FaultPending = false;
+    CFaultPlan::KIND m_Fault = CFaultPlan::KIND_DROP;
+    std::map<std::string, int> m_FaultCounts;
+    boost::asio::steady_timer m_FaultTimer;
+};
+
+}  // namespace MES_SIM
