@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Net/CWsMessage.h"
 
@@ -20,6 +21,9 @@ namespace _NET {
 // called from any thread. Neither Stop nor the destructor may be called from the callback.
 struct CWsEngine {
     using Callback = std::function<void(const CWsMessage&)>;
+    // Looks a host name up: its numeric addresses, or none and the reason in error.
+    using ResolveFunction =
+        std::function<std::vector<std::string>(const std::string& host, std::string& error)>;
 
     // Incoming messages larger than this end the connection as a protocol error (close 1009).
     static constexpr size_t kMaxMessageSize = 8 * 1024 * 1024;
@@ -27,6 +31,9 @@ struct CWsEngine {
     static constexpr std::chrono::milliseconds kConnectTimeout{10000};
     // A close handshake that the peer has not completed by then ends by dropping the connection.
     static constexpr std::chrono::milliseconds kCloseTimeout{3000};
+    // A peer that has missed a pong is presumed dead: the close handshake that follows ends when
+    // the peer answers or when this has passed.
+    static constexpr std::chrono::milliseconds kDeadPeerCloseTimeout{250};
 
     CWsEngine();
     ~CWsEngine();  // Stop(1000, "Normal closure")
@@ -40,11 +47,17 @@ struct CWsEngine {
     void SetPingInterval(std::chrono::milliseconds interval);
     void SetMinWaitBetweenReconnectionRetries(std::chrono::milliseconds wait);
     void SetMaxWaitBetweenReconnectionRetries(std::chrono::milliseconds wait);
+    // For tests only (one that blocks holds an attempt in its lookup); the programs keep the
+    // system's name lookup. A lookup runs on a thread of its own that neither Stop nor the
+    // destructor waits for (the system's lookup cannot be interrupted), so the function must not
+    // use anything that may be gone before it returns. A literal address is not looked up.
+    void SetResolveFunction(const ResolveFunction& resolve);
 
     // Starts the thread, which connects at once. Does nothing while the thread runs.
     void Start();
     // Closes a live connection with the code and reason (its Close message is delivered before
-    // Stop returns), abandons a pending attempt, and joins the thread. Nothing reconnects.
+    // Stop returns), abandons a pending attempt (without waiting for its name lookup), and joins
+    // the thread. Nothing reconnects.
     void Stop(uint16_t code, const std::string& reason);
 
     // Queue one text or binary message on the live connection; false, and nothing queued, while

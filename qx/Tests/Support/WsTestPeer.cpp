@@ -5,6 +5,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -44,9 +45,11 @@ std::string EncodeFrame(uint8_t opcode, bool fin, const std::string& payload) {
 }
 
 struct PeerConnection {
-    explicit PeerConnection(tcp::socket s, size_t n) : socket(std::move(s)), number(n) {}
+    explicit PeerConnection(tcp::socket s, size_t n)
+        : socket(std::move(s)), readPause(socket.get_executor()), number(n) {}
 
     tcp::socket socket;
+    asio::steady_timer readPause;
     size_t number;
     std::array<char, 65536> chunk{};
     std::string in;
@@ -78,6 +81,7 @@ struct CWsTestPeer::Impl {
     std::string lastExtensions;
     bool answerPings = true;
     bool answerCloses = true;
+    std::chrono::milliseconds readPause{0};
     std::shared_ptr<const Responder> responder;
 
     // Engine thread only.
@@ -159,8 +163,23 @@ struct CWsTestPeer::Impl {
                                       while (c->alive && ParseFrame(c)) {
                                       }
                                       if (c->alive)
-                                          Read(c);
+                                          PauseThenRead(c);
                                   });
+    }
+
+    void PauseThenRead(const PeerConnectionPtr& c) {
+        std::chrono::milliseconds pause;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            pause = readPause;
+        }
+        if (pause.count() <= 0)
+            return Read(c);
+        c->readPause.expires_after(pause);
+        c->readPause.async_wait([this, c](beast::error_code) {
+            if (c->alive)
+                Read(c);
+        });
     }
 
     // Takes one whole frame off the input; false when the input holds none yet.
@@ -409,6 +428,10 @@ void CWsTestPeer::SetAnswerPings(bool answer) {
 
 void CWsTestPeer::SetAnswerCloses(bool answer) {
     m_Impl->Update([&] { m_Impl->answerCloses = answer; });
+}
+
+void CWsTestPeer::SetReadPause(std::chrono::milliseconds pause) {
+    m_Impl->Update([&] { m_Impl->readPause = pause; });
 }
 
 void CWsTestPeer::SetResponder(Responder responder) {

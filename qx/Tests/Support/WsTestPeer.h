@@ -78,6 +78,9 @@ struct CWsTestPeer {
     void SetAnswerPings(bool answer);
     // Not answering close frames leaves the client's close handshake hanging.
     void SetAnswerCloses(bool answer);
+    // A slow link: after each read of at most 64 KiB the peer waits this long before reading
+    // again (zero: no wait).
+    void SetReadPause(std::chrono::milliseconds pause);
 
     // Called on the peer's thread with the payload of every whole text frame; a non-empty
     // answer goes back as a text frame, and the frame it answers is not kept (long runs would
