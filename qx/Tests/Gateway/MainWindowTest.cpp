@@ -16,6 +16,7 @@
 #include "Gateway/Code_MainWindow.h"
 #include "Platform/Env.h"
 #include "Qx/QxApp.h"
+#include "Support/Wait.h"
 
 // The window's neighbours, recorded: the refresh action and the host's tray functions.
 namespace {
@@ -76,11 +77,10 @@ QColor IconColour(const QIcon& icon) {
 // Runs on a worker thread while the main thread keeps its loop turning.
 void FromWorker(const std::function<void()>& work) {
     auto done = std::async(std::launch::async, work);
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (done.wait_for(0ms) != std::future_status::ready &&
-           std::chrono::steady_clock::now() < deadline)
+    ASSERT_TRUE(SUPPORT::WaitUntil([&] {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    ASSERT_EQ(done.wait_for(0ms), std::future_status::ready);
+        return done.wait_for(0ms) == std::future_status::ready;
+    }));
 }
 
 struct MainWindowTest : ::testing::Test {
@@ -172,10 +172,10 @@ TEST_F(MainWindowTest, SetConnectedSwitchesColourAndShowsABalloonEachTime) {
         EXPECT_EQ(b.seconds, 3);
     }
     EXPECT_EQ(balloons[0].text, "连线成功");
-    EXPECT_EQ(balloons[0].kind, 1);
+    EXPECT_EQ(balloons[0].kind, _QX::APP::TRAY_INFORMATION);
     EXPECT_EQ(balloons[1].text, "连线成功");
     EXPECT_EQ(balloons[2].text, "连线中断");
-    EXPECT_EQ(balloons[2].kind, 3);
+    EXPECT_EQ(balloons[2].kind, _QX::APP::TRAY_CRITICAL);
 }
 
 TEST_F(MainWindowTest, TrayMenu) {

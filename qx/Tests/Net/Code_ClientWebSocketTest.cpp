@@ -1,8 +1,7 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -76,20 +75,9 @@ void DrainQueue1() {
 
 // A TCP listener that never accepts: connection attempts hang in the opening handshake.
 struct SilentListener {
-    SilentListener() {
-        fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        listen(fd, 8);
-        socklen_t size = sizeof(address);
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-        url = "ws://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/";
-    }
-    ~SilentListener() { close(fd); }
-    int fd;
-    std::string url;
+    boost::asio::io_context ioc;
+    boost::asio::ip::tcp::acceptor acceptor{ioc, {boost::asio::ip::make_address("127.0.0.1"), 0}};
+    std::string url = "ws://127.0.0.1:" + std::to_string(acceptor.local_endpoint().port()) + "/";
 };
 
 QX_DISPATCHER_TEST(ClientWebSocket, FramesAndConnectionChangesReachQueue1InOrder) {

@@ -180,10 +180,10 @@ void HandOverFlow() {
                 _GCD::QUEUE_POOL);
             // Serving the calls straight from the queue, never through the event loop's
             // wake-up, leaves Qt's event queue as the only order between the threads.
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-            while (!done && std::chrono::steady_clock::now() < deadline)
+            CHILD_CHECK(WaitUntil([&] {
                 QCoreApplication::sendPostedEvents();
-            CHILD_CHECK(done);
+                return done.load();
+            }));
             CHILD_CHECK(allSeen);
             _QX::APP::ShutdownApp();
             _GCD::Quit();
