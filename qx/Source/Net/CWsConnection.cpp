@@ -120,7 +120,10 @@ void CWsConnection::OnRead(beast::error_code ec) {
         message.type = CWsMessage::TYPE_FRAGMENT;
     }
     m_Report(std::move(message));
-    DoRead();
+    // Once the close frame is out, the stream's close reads up to the peer's answer itself; a
+    // read of ours beside it can leave the close waiting for a frame this read consumed.
+    if (!IsClosing())
+        DoRead();
 }
 
 void CWsConnection::OnControl(websocket::frame_type kind, beast::string_view payload) {

@@ -70,7 +70,12 @@ struct CWsEngine::Impl {
                 break;
             case CWsMessage::TYPE_CLOSE:
             case CWsMessage::TYPE_ERROR:
-                return m_Open.exchange(false) ? OnLost(message) : OnFailed(message);
+                m_Open.exchange(false) ? OnLost(message) : OnFailed(message);
+                // The stream may keep a close handshake that met incoming data suspended for
+                // ever; once the end is reported, nothing of a stopping run is left to wait for.
+                if (m_Stopping)
+                    m_Ioc->stop();
+                return;
             default:
                 break;
         }
@@ -106,6 +111,9 @@ struct CWsEngine::Impl {
         if (m_Connection)
             m_Connection->Close(code, reason);
         m_Work.reset();
+        // A pending attempt is abandoned without a report: nothing is left to wait for.
+        if (!m_Open)
+            m_Ioc->stop();
     }
 
     bool Queue(std::string data, bool binary) {

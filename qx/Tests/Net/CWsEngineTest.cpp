@@ -510,4 +510,23 @@ TEST_F(EngineTest, HostNameIsLookedUpByTheSystemWithoutASetFunction) {
     EXPECT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 1));
 }
 
+// A message crossing our close frame must not hold the close handshake until its time limit.
+TEST(WsEngineStop, MessageArrivingAsStopClosesDoesNotHoldStop) {
+    CWsTestPeer peer;
+    for (int round = 0; round < 300; ++round) {
+        Recorder recorder;
+        CWsEngine engine;
+        engine.SetUrl(peer.Url());
+        engine.SetOnMessageCallback(recorder.Callback());
+        engine.Start();
+        ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 1));
+        ASSERT_TRUE(peer.WaitFor([&] { return peer.Connections() == size_t(round) + 1; }));
+        ASSERT_TRUE(peer.SendText("late"));
+        const auto started = Clock::now();
+        engine.Stop(1000, "Normal closure");
+        ASSERT_LT(Clock::now() - started, CWsEngine::kCloseTimeout / 2) << "round " << round;
+        ASSERT_EQ(recorder.Count(CWsMessage::TYPE_CLOSE), 1u);
+    }
+}
+
 }  // namespace
