@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the project needs (Debian 12), builds everything and runs the whole test suite:
 # the main build's tests, the same suite under AddressSanitizer with UndefinedBehaviorSanitizer,
-# the suite under ThreadSanitizer, and a bounded run of every fuzz target. QX_STAGES chooses
-# stages (default "main asan tsan fuzz").
+# the suite under ThreadSanitizer, a bounded run of every fuzz target, and the Qt-free libraries'
+# tests built for Windows (MinGW-w64) and run under Wine. QX_STAGES chooses stages (default
+# "main asan tsan fuzz windows").
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -14,6 +15,7 @@ PACKAGES=(
   libspdlog-dev libfmt-dev nlohmann-json3-dev libleveldb-dev libsnappy-dev
   libcurl4-openssl-dev libboost-dev libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool openssl libssl-dev libx11-dev fonts-wqy-microhei
+  g++-mingw-w64-x86-64-posix wine64 dpkg-dev
 )
 if [ "${QX_SKIP_INSTALL:-0}" != "1" ]; then
   $SUDO apt-get update -qq
@@ -21,7 +23,7 @@ if [ "${QX_SKIP_INSTALL:-0}" != "1" ]; then
 fi
 
 BUILD_DIR="${BUILD_DIR:-build}"
-STAGES="${QX_STAGES:-main asan tsan fuzz}"
+STAGES="${QX_STAGES:-main asan tsan fuzz windows}"
 JOBS="$(nproc)"
 
 for stage in $STAGES; do
@@ -41,8 +43,11 @@ for stage in $STAGES; do
       cmake --build "$BUILD_DIR-fuzz" -j"$JOBS" --target qx_fuzz
       ctest --test-dir "$BUILD_DIR-fuzz" -L fuzz -j"$JOBS" --output-on-failure
       ;;
+    windows)
+      cmake/windows-test.sh "$BUILD_DIR-windows"
+      ;;
     *)
-      echo "unknown stage: $stage (main, asan, tsan, fuzz)" >&2
+      echo "unknown stage: $stage (main, asan, tsan, fuzz, windows)" >&2
       exit 2
       ;;
   esac

@@ -1,10 +1,15 @@
 #include "Platform/Code_LevelDb.h"
 
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <unordered_map>
 
 #include <leveldb/db.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace _OS {
 
@@ -24,6 +29,51 @@ leveldb::WriteOptions MakeWriteOptions() {
     return options;
 }
 
+#ifdef _WIN32
+// The name in the code page of the file APIs (ANSI or OEM), through which LevelDB opens its
+// files; none when a character has no spelling there.
+std::optional<std::string> ToFileApiCodePage(const std::wstring& name) {
+    const bool ansi = AreFileApisANSI();
+    const UINT codePage = ansi ? CP_ACP : CP_OEMCP;
+    // UTF-8 spells every character and takes neither flags nor a default character.
+    const bool utf8 = (ansi ? GetACP() : GetOEMCP()) == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    BOOL* used = utf8 ? nullptr : &usedDefault;
+    const int size = static_cast<int>(name.size());
+    const int length =
+        WideCharToMultiByte(codePage, flags, name.data(), size, nullptr, 0, nullptr, used);
+    if (length <= 0 || usedDefault)
+        return std::nullopt;
+    std::string out(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(codePage, flags, name.data(), size, out.data(), length, nullptr, used);
+    return out;
+}
+
+// A folder that the code page cannot spell (a Chinese folder name on a Western system) is
+// opened by its short name, which it can. Only an existing folder has a short name.
+std::optional<std::string> NarrowName(const std::filesystem::path& folder) {
+    if (std::optional<std::string> name = ToFileApiCodePage(folder.native()))
+        return name;
+    std::error_code ec;
+    std::filesystem::create_directory(folder, ec);
+    const DWORD size = GetShortPathNameW(folder.c_str(), nullptr, 0);
+    if (size == 0)
+        return std::nullopt;
+    std::wstring shortName(size, L'\0');
+    const DWORD length = GetShortPathNameW(folder.c_str(), shortName.data(), size);
+    if (length == 0 || length >= size)
+        return std::nullopt;
+    shortName.resize(length);
+    return ToFileApiCodePage(shortName);
+}
+#else
+// POSIX file names are bytes: the native name is the narrow name.
+std::optional<std::string> NarrowName(const std::filesystem::path& folder) {
+    return folder.native();
+}
+#endif
+
 }  // namespace
 
 _OBJ<ILevelDb> Code_LevelDb::Create(const std::filesystem::path& folder) {
@@ -36,17 +86,14 @@ _OBJ<ILevelDb> Code_LevelDb::Create(const std::filesystem::path& folder) {
 }
 
 bool Code_LevelDb::Open(const std::filesystem::path& folder) {
-    std::string name;
-    try {
-        // LevelDB takes the name in the platform's narrow file-name encoding; a folder that
-        // encoding cannot spell is a folder we cannot open.
-        name = folder.string();
-    } catch (const std::system_error&) {
+    // LevelDB takes the name in the platform's narrow file-name encoding; a folder that
+    // encoding cannot spell is a folder we cannot open.
+    const std::optional<std::string> name = NarrowName(folder);
+    if (!name)
         return false;
-    }
     leveldb::Options options;
     options.create_if_missing = true;
-    return leveldb::DB::Open(options, name, &m_Db).ok();
+    return leveldb::DB::Open(options, *name, &m_Db).ok();
 }
 
 Code_LevelDb::~Code_LevelDb() {

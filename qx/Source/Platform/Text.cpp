@@ -14,16 +14,6 @@ namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
 
-void AppendUtf16(std::u16string& out, uint32_t cp) {
-    if (cp < 0x10000) {
-        out.push_back(static_cast<char16_t>(cp));
-        return;
-    }
-    cp -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-}
-
 void AppendUtf8(std::string& out, uint32_t cp) {
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
@@ -43,6 +33,16 @@ void AppendUtf8(std::string& out, uint32_t cp) {
 }
 
 #ifndef _WIN32
+void AppendUtf16(std::u16string& out, uint32_t cp) {
+    if (cp < 0x10000) {
+        out.push_back(static_cast<char16_t>(cp));
+        return;
+    }
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+}
+
 // Decodes well-formed UTF-8 and puts one U+FFFD in place of each maximal ill-formed
 // subpart (a lead byte with as many valid continuation bytes as follow it), as the
 // system's UTF-8 code page conversion does. Overlong forms, surrogates and code points

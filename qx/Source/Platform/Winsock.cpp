@@ -4,7 +4,6 @@
 
 #ifdef _WIN32
 #include <winsock2.h>
-#pragma comment(lib, "ws2_32.lib")
 #endif
 
 namespace _OS {

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <spdlog/details/os.h>
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -17,6 +19,26 @@
 #include "Support/ChildScenario.h"
 
 namespace {
+
+// Log lines as spdlog ends them: "\r\n" on Windows, "\n" elsewhere.
+std::string Lines(std::initializer_list<const char*> lines) {
+    std::string text;
+    for (const char* line : lines)
+        text += std::string(line) + spdlog::details::os::default_eol;
+    return text;
+}
+
+// Sets or, with an empty value, removes the variable for this process.
+void SetLevelVariable(const char* value) {
+#ifdef _WIN32
+    _putenv_s("SPDLOG_LEVEL", value);
+#else
+    if (*value)
+        setenv("SPDLOG_LEVEL", value, 1);
+    else
+        unsetenv("SPDLOG_LEVEL");
+#endif
+}
 
 // A logger registered with spdlog that writes "<level>:<text>" lines into a string. It leaves
 // the registry with the object: later log calls of the process must not reach a dead stream.
@@ -41,7 +63,7 @@ TEST(LogTest, BracesAreLoggedLiterally) {
     _LOG::Level(_LOG::LEVEL_TRACE);
     _LOG::Info("a {} b {0} c {:>5} {");
     _LOG::Error("}{");
-    EXPECT_EQ(capture.Text(), "info:a {} b {0} c {:>5} {\nerror:}{\n");
+    EXPECT_EQ(capture.Text(), Lines({"info:a {} b {0} c {:>5} {", "error:}{"}));
 }
 
 TEST(LogTest, LevelsOutsideTheRangeTurnLoggingOff) {
@@ -58,7 +80,7 @@ TEST(LogTest, LevelsOutsideTheRangeTurnLoggingOff) {
     EXPECT_EQ(capture.logger->level(), spdlog::level::warn);
     _LOG::Info("info");
     _LOG::Error("error");
-    EXPECT_EQ(capture.Text(), "error:error\n");
+    EXPECT_EQ(capture.Text(), Lines({"error:error"}));
 }
 
 TEST(LogTest, PatternAppliesToEveryRegisteredLogger) {
@@ -67,13 +89,13 @@ TEST(LogTest, PatternAppliesToEveryRegisteredLogger) {
     _LOG::Level(_LOG::LEVEL_TRACE);
     _LOG::Pattern("<%n> %^[%l]%$ %v");
     _LOG::Info("x");
-    EXPECT_EQ(first.Text(), "<first> [info] x\n");
-    EXPECT_EQ(second.Text(), "<second> [info] x\n");
+    EXPECT_EQ(first.Text(), Lines({"<first> [info] x"}));
+    EXPECT_EQ(second.Text(), Lines({"<second> [info] x"}));
 }
 
 // Racing first log calls wait for the environment to be applied, and it is read only once.
 void EnvironmentLevelIsReadOnceUnderRacingFirstCalls() {
-    setenv("SPDLOG_LEVEL", "error", 1);
+    SetLevelVariable("error");
     static Capture capture("race");
     _LOG::Level(_LOG::LEVEL_TRACE);  // replaced by the environment at the first log call
     std::atomic<bool> go{false};
@@ -91,10 +113,10 @@ void EnvironmentLevelIsReadOnceUnderRacingFirstCalls() {
     CHILD_CHECK(capture.Text() == "");
     CHILD_CHECK(capture.logger->level() == spdlog::level::err);
 
-    setenv("SPDLOG_LEVEL", "off", 1);
+    SetLevelVariable("off");
     _LOG::Level(_LOG::LEVEL_DEBUG);  // set after the first call: it stays
     _LOG::Debug("later");
-    CHILD_CHECK(capture.Text() == "debug:later\n");
+    CHILD_CHECK(capture.Text() == Lines({"debug:later"}));
 }
 
 TEST(LogTest, EnvironmentLevelIsReadOnceUnderRacingFirstCalls) {
@@ -104,7 +126,7 @@ TEST(LogTest, EnvironmentLevelIsReadOnceUnderRacingFirstCalls) {
 // The first log call registers the spdlog shutdown as an exit task: it runs in the
 // dispatcher's exit phase in registration order, and nothing is logged afterwards.
 void ShutdownRunsAsExitTask() {
-    unsetenv("SPDLOG_LEVEL");
+    SetLevelVariable("");
     static Capture capture("exit");
     static std::atomic<bool> earlierRanWithLogger{false};
     static std::atomic<bool> laterSawNoLogger{false};
@@ -121,7 +143,7 @@ void ShutdownRunsAsExitTask() {
     CHILD_CHECK(earlierRanWithLogger);
     CHILD_CHECK(laterSawNoLogger);
     _LOG::Info("after exit");
-    CHILD_CHECK(capture.Text() == "info:from start\ninfo:from queue\n");
+    CHILD_CHECK(capture.Text() == Lines({"info:from start", "info:from queue"}));
 }
 
 TEST(LogTest, ShutdownRunsAsExitTask) {
@@ -146,10 +168,10 @@ TEST(LogTest, BaseLoggerUsesFixedAndMappedLevels) {
     base.Log(_LOG::LEVEL_CRITICAL, "c");
     base.Log(static_cast<_LOG::LEVEL>(9), "never");
     base.Flush();
-    EXPECT_EQ(stream->str(), "trace:{}\nwarning:w\ncritical:c\n");
+    EXPECT_EQ(stream->str(), Lines({"trace:{}", "warning:w", "critical:c"}));
     base.SetLevel(static_cast<_LOG::LEVEL>(6));
     base.Critical("off");
-    EXPECT_EQ(stream->str(), "trace:{}\nwarning:w\ncritical:c\n");
+    EXPECT_EQ(stream->str(), Lines({"trace:{}", "warning:w", "critical:c"}));
 }
 
 }  // namespace

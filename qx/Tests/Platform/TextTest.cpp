@@ -57,14 +57,29 @@ TEST(TextTest, Utf8ToWideReplacesEachIllFormedSubpart) {
     EXPECT_EQ(_OS::Utf8ToWide("\xC3\x28"), u"\uFFFD(");
     // Truncated three-byte sequence at the end: one replacement for the whole subpart.
     EXPECT_EQ(_OS::Utf8ToWide("a\xE4\xB8"), u"a\uFFFD");
-    // Overlong NUL, encoded surrogate and a code point above U+10FFFF: each byte replaced.
+    // Overlong NUL: each byte replaced.
     EXPECT_EQ(_OS::Utf8ToWide("\xC0\x80"), u"\uFFFD\uFFFD");
-    EXPECT_EQ(_OS::Utf8ToWide("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
-    EXPECT_EQ(_OS::Utf8ToWide("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");
     // Stray continuation byte and bytes that never occur in UTF-8.
     EXPECT_EQ(_OS::Utf8ToWide("\x80x\xFF\xFE"), u"\uFFFDx\uFFFD\uFFFD");
     EXPECT_EQ(_OS::Utf8ToWide("\xF0\x9F\x98\x80"), u"\U0001F600");
     EXPECT_EQ(_OS::Utf8ToWide("\xF0\x9F\x98(").size(), 2u);
+}
+
+// An encoded surrogate or a code point above U+10FFFF. Our decoder replaces each byte; the
+// Windows conversion may group the bytes otherwise (Wine's does). On both only replacement
+// characters come out: a surrogate would make the way back throw.
+TEST(TextTest, Utf8ToWideNeverPassesOnEncodedSurrogates) {
+    for (const std::string bad : {"\xED\xA0\x80", "\xED\xBF\xBF", "\xF4\x90\x80\x80"}) {
+        const std::u16string wide = _OS::Utf8ToWide("a" + bad + "b");
+        ASSERT_GE(wide.size(), 3u);
+        EXPECT_EQ(wide.front(), u'a');
+        EXPECT_EQ(wide.back(), u'b');
+        EXPECT_EQ(wide.find_first_not_of(u'\uFFFD', 1), wide.size() - 1);
+    }
+#ifndef _WIN32
+    EXPECT_EQ(_OS::Utf8ToWide("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
+    EXPECT_EQ(_OS::Utf8ToWide("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");
+#endif
 }
 
 TEST(TextTest, ChineseRoundTripsFromSeveralThreads) {

@@ -25,8 +25,9 @@ namespace {
 // A child that hangs is ended well after any test's own limit.
 constexpr std::chrono::minutes kChildLimit{5};
 
+// Read in text mode, as the child wrote it: on Windows its line ends come back as "\n".
 std::string ReadText(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(file);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();

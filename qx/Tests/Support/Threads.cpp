@@ -1,8 +1,10 @@
 #include "Support/Threads.h"
 
 #ifdef _WIN32
-#include <tlhelp32.h>
+// tlhelp32.h takes its types from windows.h.
 #include <windows.h>
+
+#include <tlhelp32.h>
 #else
 #include <dirent.h>
 #endif

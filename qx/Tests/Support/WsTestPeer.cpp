@@ -311,6 +311,9 @@ struct CWsTestPeer::Impl {
 };
 
 CWsTestPeer::CWsTestPeer() : m_Impl(std::make_unique<Impl>()) {
+    // Asio sets up a context's timers (on Windows with a thread of their own) at its first
+    // timer: done now, so that thread counts taken while the peer serves stay steady.
+    const asio::steady_timer first(m_Impl->ioc);
     m_Impl->Listen();
     m_Impl->work.emplace(m_Impl->ioc.get_executor());
     m_Impl->thread = std::thread([this] { m_Impl->ioc.run(); });
