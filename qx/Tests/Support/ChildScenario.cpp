@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "Platform/Gcd.h"
+#include "Support/ReadText.h"
 #include "Support/Scratch.h"
 
 namespace fs = std::filesystem;
@@ -24,14 +25,6 @@ namespace {
 
 // A child that hangs is ended well after any test's own limit.
 constexpr std::chrono::minutes kChildLimit{5};
-
-// Read in text mode, as the child wrote it: on Windows its line ends come back as "\n".
-std::string ReadText(const fs::path& file) {
-    std::ifstream in(file);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 int ExitCode(int status) {
 #ifdef _WIN32

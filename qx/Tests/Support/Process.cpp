@@ -1,13 +1,13 @@
 #include "Support/Process.h"
 
+#include "Support/ReadText.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
-
+#include "Support/ReadText.h"
 #include "Support/Wait.h"
 
 extern char** environ;
@@ -108,10 +108,7 @@ void CProcess::WriteLine(const std::string& line) {
 }
 
 std::string CProcess::Output() const {
-    std::ifstream in(m_Output, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return ReadText(m_Output);
 }
 
 bool CProcess::WaitForOutput(const std::string& text, std::chrono::milliseconds deadline) const {

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <fstream>
 #include <sstream>
 
+#include "Support/ReadText.h"
 #include "Support/Wait.h"
 
 namespace fs = std::filesystem;
@@ -16,13 +16,6 @@ namespace {
 // Each look reads and parses whole logs.
 constexpr std::chrono::seconds kDeadline{20};
 constexpr std::chrono::milliseconds kEvery{10};
-
-std::string ReadAll(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -138,7 +131,7 @@ bool CGatewayRun::WaitForOutputLines(const std::string& text, size_t count) cons
 }
 
 std::string CGatewayRun::SimulatorLog() const {
-    return ReadAll(m_Root / ("frames-" + std::to_string(m_SimulatorRuns) + ".log"));
+    return SUPPORT::ReadText(m_Root / ("frames-" + std::to_string(m_SimulatorRuns) + ".log"));
 }
 
 std::vector<json> CGatewayRun::Calls(const std::string& command) const {
