@@ -1,5 +1,7 @@
 #include "App/DownloadManager.h"
 
+#include "App/CleanDownloadName.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -7,6 +9,22 @@
 #include <QStandardPaths>
 
 namespace _QX {
+
+namespace {
+
+const QString kPartialSuffix = QStringLiteral(".download");
+
+// One spelling per file: "./a" and "b/../a" are "a"; on Windows letter case does not tell
+// files apart either.
+QString ReservationKey(const QString& path) {
+#ifdef Q_OS_WIN
+    return QDir::cleanPath(path).toCaseFolded();
+#else
+    return QDir::cleanPath(path);
+#endif
+}
+
+}  // namespace
 
 DownloadManager::DownloadManager(QObject* parent)
     : QObject(parent),
@@ -18,12 +36,15 @@ DownloadManager::DownloadManager(QObject* parent)
 }
 
 QString DownloadManager::uniqueFilePath(const QString& path) {
+    // The engine writes to "<path>.download" until the end: a file there is someone else's,
+    // and an interrupted download must remove only its own.
     const auto taken = [this](const QString& candidate) {
-        return m_Reserved.contains(candidate) || QFile::exists(candidate);
+        return m_Reserved.contains(ReservationKey(candidate)) || QFile::exists(candidate) ||
+               QFile::exists(candidate + kPartialSuffix);
     };
-    QString chosen = path;
-    if (taken(path)) {
-        const QFileInfo info(path);
+    QString chosen = QDir::cleanPath(path);
+    if (taken(chosen)) {
+        const QFileInfo info(chosen);
         const QString base = info.completeBaseName();
         const QString suffix = info.suffix();
         const QDir folder = info.dir();
@@ -33,7 +54,7 @@ QString DownloadManager::uniqueFilePath(const QString& path) {
                 QStringLiteral("%1 (%2).%3").arg(base, QString::number(counter), suffix));
         }
     }
-    m_Reserved.insert(chosen);
+    m_Reserved.insert(ReservationKey(chosen));
     return chosen;
 }
 
@@ -41,14 +62,25 @@ void DownloadManager::handleDownload(QWebEngineDownloadRequest* download) {
     if (!download)
         return;
     const QString name = download->suggestedFileName();
-    const QString path = uniqueFilePath(QDir(m_DownloadFolder).filePath(name));
+    QString path;
+    if (QWebEngineDownloadRequest* earlier = ongoing(download->id())) {
+        // The engine announces a download again, as a new request with the same id, when it
+        // resumes it by itself after an interruption: it carries on in the earlier file. The
+        // earlier request hears nothing more; the profile, its parent, deletes it.
+        path = m_Paths.take(earlier);
+        disconnect(earlier, nullptr, this, nullptr);
+    } else {
+        // The name comes from the server, whose certificate is never checked.
+        path = uniqueFilePath(QDir(m_DownloadFolder).filePath(CleanDownloadName(name)));
+        qDebug() << "Download started:" << name;
+        qDebug() << "Save to:" << path;
+    }
+    m_Paths.insert(download, path);
     download->setDownloadFileName(path);
     download->setDownloadDirectory(m_DownloadFolder);
     download->accept();
-    qDebug() << "Download started:" << name;
-    qDebug() << "Save to:" << path;
-    // The request is deleted once it has ended, whichever way.
-    connect(download, &QObject::destroyed, this, [this, path] { m_Reserved.remove(path); });
+    // A request the profile deletes before its end lets its name go too.
+    connect(download, &QObject::destroyed, this, [this, download] { releaseName(download); });
     connect(download, &QWebEngineDownloadRequest::isFinishedChanged, this,
             &DownloadManager::onDownloadFinished);
     connect(download, &QWebEngineDownloadRequest::receivedBytesChanged, this,
@@ -57,11 +89,24 @@ void DownloadManager::handleDownload(QWebEngineDownloadRequest* download) {
             &DownloadManager::onDownloadStateChanged);
 }
 
+QWebEngineDownloadRequest* DownloadManager::ongoing(quint32 id) const {
+    for (auto it = m_Paths.constBegin(); it != m_Paths.constEnd(); ++it) {
+        if (it.key()->id() == id)
+            return it.key();
+    }
+    return nullptr;
+}
+
 void DownloadManager::onDownloadFinished() {
     auto* download = qobject_cast<QWebEngineDownloadRequest*>(sender());
     if (!download)
         return;
-    switch (download->state()) {
+    endDownload(download);
+}
+
+void DownloadManager::endDownload(QWebEngineDownloadRequest* download) {
+    const QWebEngineDownloadRequest::DownloadState state = download->state();
+    switch (state) {
         case QWebEngineDownloadRequest::DownloadCompleted:
             qDebug() << "Download completed:" << download->downloadFileName();
             break;
@@ -74,7 +119,25 @@ void DownloadManager::onDownloadFinished() {
         default:
             break;
     }
+    disconnect(download, &QWebEngineDownloadRequest::isFinishedChanged, this, nullptr);
+    disconnect(download, &QWebEngineDownloadRequest::receivedBytesChanged, this, nullptr);
+    disconnect(download, &QWebEngineDownloadRequest::stateChanged, this, nullptr);
+    if (state == QWebEngineDownloadRequest::DownloadInterrupted) {
+        // An interruption the engine could resume (full disk, dropped connection) keeps the
+        // download and its partial file; cancelling ends the download but leaves the file.
+        download->cancel();
+        QFile::remove(m_Paths.value(download) + kPartialSuffix);
+    }
+    releaseName(download);
     download->deleteLater();
+}
+
+void DownloadManager::releaseName(QWebEngineDownloadRequest* download) {
+    const auto found = m_Paths.constFind(download);
+    if (found == m_Paths.constEnd())
+        return;
+    m_Reserved.remove(ReservationKey(*found));
+    m_Paths.erase(found);
 }
 
 void DownloadManager::onReceivedBytesChanged() {
@@ -90,6 +153,9 @@ void DownloadManager::onDownloadStateChanged(QWebEngineDownloadRequest::Download
     const int index = static_cast<int>(state);
     const QString name = index >= 0 && index < 5 ? QString(names[index]) : QString();
     qDebug() << "Download state changed:" << download->suggestedFileName() << "->" << name;
+    // A resumable interruption never reports isFinishedChanged.
+    if (state == QWebEngineDownloadRequest::DownloadInterrupted)
+        endDownload(download);
 }
 
 }  // namespace _QX

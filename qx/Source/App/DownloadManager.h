@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -7,16 +8,17 @@
 
 namespace _QX {
 
-// Saves every download of a profile into the user's download folder, never over an
-// existing file, and logs its progress.
+// Saves every download of a profile directly inside the user's download folder, under a
+// cleaned name, never over an existing file, and logs its progress and its end.
 struct DownloadManager : QObject {
     Q_OBJECT
 public:
     explicit DownloadManager(QObject* parent);
 
     // The path itself when it is free, else "<base> (<n>).<suffix>" in its folder with the
-    // smallest free n from 1. A path is free when no file exists there and no download has it
-    // reserved; the path returned is reserved until its download ends.
+    // smallest free n from 1. A path is free when no file exists there or at "<path>.download"
+    // and no download has it reserved (paths that spell one file alike count as one); the path
+    // returned is reserved until its download ends.
     QString uniqueFilePath(const QString& path);
 
 public slots:
@@ -28,10 +30,19 @@ private slots:
     void onDownloadStateChanged(QWebEngineDownloadRequest::DownloadState state);
 
 private:
+    // Logs the end of a download, removes what an interrupted one left and lets it go; once,
+    // whichever of its signals tells first.
+    void endDownload(QWebEngineDownloadRequest* download);
+    // The download's name is free again; download is only looked up, it may be in deletion.
+    void releaseName(QWebEngineDownloadRequest* download);
+    QWebEngineDownloadRequest* ongoing(quint32 id) const;
+
     QString m_DownloadFolder;
     // Paths given to downloads that have not ended: two downloads of one name started together
     // must not share a file.
     QSet<QString> m_Reserved;
+    // The requests of the downloads that have not ended, with their paths.
+    QHash<QWebEngineDownloadRequest*, QString> m_Paths;
 };
 
 }  // namespace _QX

@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
+#include <QStringList>
 
+#include "App/CleanDownloadName.h"
 #include "App/DownloadManager.h"
 #include "Support/TempDir.h"
 
@@ -66,6 +68,63 @@ TEST_F(DownloadManagerTest, DownloadsStartedTogetherGetTheirOwnFiles) {
     EXPECT_EQ(manager->uniqueFilePath(In("report.pdf")), In("report.pdf"));
     EXPECT_EQ(manager->uniqueFilePath(In("report.pdf")), In("report (1).pdf"));
     EXPECT_EQ(manager->uniqueFilePath(In("report.pdf")), In("report (2).pdf"));
+}
+
+TEST_F(DownloadManagerTest, SpellingsOfOneFileGetTheirOwnFiles) {
+    const QStringList paths = {manager->uniqueFilePath(In("same.txt")),
+                               manager->uniqueFilePath(In("./same.txt")),
+                               manager->uniqueFilePath(In("sub/../same.txt"))};
+    EXPECT_EQ(paths, QStringList({In("same.txt"), In("same (1).txt"), In("same (2).txt")}));
+}
+
+TEST(CleanDownloadNameTest, ServerNamesBecomeOneNameInsideTheFolder) {
+    const std::pair<QString, QString> cases[] = {
+        {"../../escape.txt", "escape.txt"},
+        {"/etc/passwd", "passwd"},
+        {"../.config/autostart/evil.desktop", "evil.desktop"},
+        {"..\\..\\win.txt", "win.txt"},
+        {"C:\\x.txt", "x.txt"},
+        {"C:x.txt", "x.txt"},
+        {"a<b>c:d\"e|f?g*h\x01\x7f.txt", "a_b_c_d_e_f_g_h__.txt"},
+        {QString::fromUtf8("r\u00e9sum\u00e9\u0085.pdf"),
+         QString::fromUtf8("r\u00e9sum\u00e9_.pdf")},
+        {"CON.txt", "_CON.txt"},
+        {"lpt9", "_lpt9"},
+        {"Com1.tar.gz", "_Com1.tar.gz"},
+        {"nul .txt", "_nul .txt"},
+        {"COM10.txt", "COM10.txt"},
+        {"CONSOLE.txt", "CONSOLE.txt"},
+        {"report.pdf. . ", "report.pdf"},
+        {"aux.", "_aux"},
+        {"", "download"},
+        {".", "download"},
+        {"..", "download"},
+        {"dir/", "download"},
+        {".hidden", ".hidden"},
+    };
+    for (const auto& [suggested, cleaned] : cases)
+        EXPECT_EQ(_QX::CleanDownloadName(suggested), cleaned) << suggested.toStdString();
+}
+
+TEST(CleanDownloadNameTest, LongNamesAreCutOnCharactersKeepingTheExtension) {
+    // 300 bytes: a counter suffix and the engine's ".download" must still fit in 255.
+    const QString longName = QString(296, QLatin1Char('x')) + ".pdf";
+    const QString cleaned = _QX::CleanDownloadName(longName);
+    EXPECT_EQ(cleaned, QString(196, QLatin1Char('x')) + ".pdf");
+    // Two-byte characters are never split.
+    const QString wide = _QX::CleanDownloadName(QString(150, QChar(0x00e9)) + ".txt");
+    EXPECT_EQ(wide, QString(98, QChar(0x00e9)) + ".txt");
+    // Four-byte characters (surrogate pairs) are never split either.
+    QString emoji;
+    for (int i = 0; i < 80; ++i)
+        emoji += QString::fromUtf8("\xF0\x9F\x93\x84");
+    const QString cut = _QX::CleanDownloadName(emoji);
+    EXPECT_EQ(cut.toUtf8().size(), 200);
+    EXPECT_FALSE(cut.back().isHighSurrogate());
+    // An overlong "extension" is cut as part of the name.
+    const QString noExtension = _QX::CleanDownloadName("a." + QString(299, QLatin1Char('y')));
+    EXPECT_EQ(noExtension.toUtf8().size(), 200);
+    EXPECT_TRUE(noExtension.startsWith("a.y"));
 }
 
 }  // namespace

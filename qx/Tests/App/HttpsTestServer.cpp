@@ -95,8 +95,16 @@ struct Connection : std::enable_shared_from_this<Connection> {
         response.body() = answer.body;
         response.keep_alive(request.keep_alive());
         response.prepare_payload();
+        if (answer.dropAfter && *answer.dropAfter < answer.body.size())
+            response.body().resize(*answer.dropAfter);
+        const bool drop = answer.dropAfter.has_value();
         auto self = shared_from_this();
-        http::async_write(stream, response, [self](boost::system::error_code ec, size_t) {
+        http::async_write(stream, response, [self, drop](boost::system::error_code ec, size_t) {
+            if (drop) {
+                boost::system::error_code ignored;
+                self->stream.next_layer().close(ignored);
+                return;
+            }
             if (ec)
                 return;
             if (self->response.keep_alive()) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +25,9 @@ struct HttpsTestServer {
         std::string body;
         std::vector<std::pair<std::string, std::string>> headers;
         bool hang = false;  // read the request, then never answer
+        // When set: the headers announce the whole body, then only this many bytes of it are
+        // sent and the connection is dropped.
+        std::optional<size_t> dropAfter;
     };
     using Handler = std::function<RESPONSE(const REQUEST&)>;
 
