@@ -144,8 +144,8 @@ TEST_F(WebViewTest, ServerPathInTheNameIsNotFollowed) {
     EXPECT_EQ(file.readAll(), "escape");
 }
 
-// Everything below a download's end that must happen: its line, its partial file gone, its
-// name free again.
+// Loads url, whose download fails: one "interrupted" line, no file of its own left, its name
+// free again.
 void ExpectInterruptedAndCleared(_OBJ<_QX::IWebView>& webView, const std::string& url,
                                  const QString& folder, const QString& name) {
     QWebEngineView* view = qobject_cast<QWebEngineView*>(webView->Widget());
