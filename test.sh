@@ -2,8 +2,9 @@
 # Installs what the project needs (Debian 12), builds everything and runs the whole test suite:
 # the main build's tests, the same suite under AddressSanitizer with UndefinedBehaviorSanitizer,
 # the suite under ThreadSanitizer, a bounded run of every fuzz target, and the Qt-free libraries'
-# tests built for Windows (MinGW-w64) and run under Wine. QX_STAGES chooses stages (default
-# "main asan tsan fuzz windows").
+# tests built for Windows (MinGW-w64) and run under Wine; the quenlor stage builds Quenlor and its
+# tests configured alone, with Brolla switched off. QX_STAGES chooses stages (default
+# "main quenlor asan tsan fuzz windows").
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -23,7 +24,7 @@ if [ "${QX_SKIP_INSTALL:-0}" != "1" ]; then
 fi
 
 BUILD_DIR="${BUILD_DIR:-build}"
-STAGES="${QX_STAGES:-main asan tsan fuzz windows}"
+STAGES="${QX_STAGES:-main quenlor asan tsan fuzz windows}"
 JOBS="$(nproc)"
 
 for stage in $STAGES; do
@@ -33,6 +34,17 @@ for stage in $STAGES; do
       cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo
       cmake --build "$BUILD_DIR" -j"$JOBS"
       ctest --test-dir "$BUILD_DIR" -j"$JOBS" --output-on-failure
+      ;;
+    quenlor)
+      # As on a kit without Qt WebEngine: Brolla is switched off, and nothing of it is built.
+      configured="$(cmake -S . -B "$BUILD_DIR-quenlor" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DQX_BUILD_BROLLA=OFF)"
+      echo "$configured"
+      grep -q "Brolla and its tests are skipped" <<<"$configured"
+      cmake --build "$BUILD_DIR-quenlor" -j"$JOBS" --target Quenlor
+      for tests in Automation Engine Gateway; do
+        make -C "$BUILD_DIR-quenlor/qx/Tests/$tests" -j"$JOBS" --no-print-directory >/dev/null
+      done
       ;;
     asan | tsan)
       qx/Tests/sanitize.sh "$stage" "$BUILD_DIR-$stage"
@@ -47,7 +59,7 @@ for stage in $STAGES; do
       cmake/windows-test.sh "$BUILD_DIR-windows"
       ;;
     *)
-      echo "unknown stage: $stage (main, asan, tsan, fuzz, windows)" >&2
+      echo "unknown stage: $stage (main, quenlor, asan, tsan, fuzz, windows)" >&2
       exit 2
       ;;
   esac

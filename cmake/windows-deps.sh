@@ -68,15 +68,10 @@ if [ ! -f "$DEPS/lib/cmake/GTest/GTestConfig.cmake" ]; then
 fi
 
 # --- LevelDB -------------------------------------------------------------------------------------
-# Debian's source package for the suite of the installed archive entry; a deb-src entry for the
-# same archive is added once.
+# Debian's source package for the suite of the installed archive entry, through a deb-src entry
+# for the same archive (cmake/apt-deb-src.sh).
 add_deb_src() {
-  local list=/etc/apt/sources.list.d/debian-src.sources
-  if [ ! -f "$list" ]; then
-    # The first stanza of debian.sources is the main archive.
-    awk 'BEGIN { RS = ""; ORS = "\n" } NR == 1 { sub(/Types: deb/, "Types: deb-src"); print }' \
-      /etc/apt/sources.list.d/debian.sources | $SUDO tee "$list" >/dev/null
-  fi
+  "$(dirname "$0")/apt-deb-src.sh"
   if ! apt-cache showsrc leveldb 2>/dev/null | grep -q '^Package: leveldb'; then
     $SUDO apt-get update -qq
   fi
@@ -86,7 +81,8 @@ if [ ! -f "$DEPS/lib/cmake/leveldb/leveldbConfig.cmake" ]; then
   add_deb_src
   rm -rf "$DEPS/src/leveldb"
   mkdir -p "$DEPS/src/leveldb"
-  (cd "$DEPS/src/leveldb" && apt-get source -qq leveldb >/dev/null 2>"$DEPS/src/leveldb/source.log")
+  (cd "$DEPS/src/leveldb" && apt-get source -qq leveldb >/dev/null 2>"$DEPS/src/leveldb/source.log") ||
+    { echo "windows-deps: apt-get source leveldb failed, see $DEPS/src/leveldb/source.log" >&2; exit 1; }
   src="$(find "$DEPS/src/leveldb" -mindepth 1 -maxdepth 1 -type d -name 'leveldb-*')"
   # Windows environment; no tests, benchmarks, snappy, crc32c or tcmalloc.
   cross_cmake "$src" "$DEPS/src/leveldb-build" -DLEVELDB_BUILD_TESTS=OFF \

@@ -4,6 +4,7 @@
 #include <optional>
 #include <system_error>
 #include <unordered_map>
+#include <utility>
 
 #include <leveldb/db.h>
 
@@ -50,18 +51,26 @@ std::optional<std::string> ToFileApiCodePage(const std::wstring& name) {
     return out;
 }
 
-// A folder that the code page cannot spell (a Chinese folder name on a Western system) is
-// opened by its short name, which it can. Only an existing folder has a short name.
+unsigned long ShortPathName(const wchar_t* name, wchar_t* out, unsigned long size) {
+    return GetShortPathNameW(name, out, size);
+}
+
+Code_LevelDb::SHORT_NAME_CALL g_ShortName = ShortPathName;
+
+// The programs' manifest makes the code page UTF-8 (Windows 10 1903 and later), which spells
+// every folder. On older systems, a folder that the code page cannot spell (a Chinese folder
+// name on a Western system) is opened by its short name, which it can. Only an existing folder
+// has a short name, and only on a volume that keeps 8.3 names.
 std::optional<std::string> NarrowName(const std::filesystem::path& folder) {
     if (std::optional<std::string> name = ToFileApiCodePage(folder.native()))
         return name;
     std::error_code ec;
     std::filesystem::create_directory(folder, ec);
-    const DWORD size = GetShortPathNameW(folder.c_str(), nullptr, 0);
+    const DWORD size = g_ShortName(folder.c_str(), nullptr, 0);
     if (size == 0)
         return std::nullopt;
     std::wstring shortName(size, L'\0');
-    const DWORD length = GetShortPathNameW(folder.c_str(), shortName.data(), size);
+    const DWORD length = g_ShortName(folder.c_str(), shortName.data(), size);
     if (length == 0 || length >= size)
         return std::nullopt;
     shortName.resize(length);
@@ -84,6 +93,12 @@ _OBJ<ILevelDb> Code_LevelDb::Create(const std::filesystem::path& folder) {
     }
     return _OBJ<ILevelDb>(p);
 }
+
+#ifdef _WIN32
+Code_LevelDb::SHORT_NAME_CALL Code_LevelDb::SetShortNameCall(SHORT_NAME_CALL call) {
+    return std::exchange(g_ShortName, call);
+}
+#endif
 
 bool Code_LevelDb::Open(const std::filesystem::path& folder) {
     // LevelDB takes the name in the platform's narrow file-name encoding; a folder that

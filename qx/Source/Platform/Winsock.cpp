@@ -10,10 +10,15 @@ namespace _OS {
 
 namespace {
 
+unsigned short g_Version = 0;
+
 #ifdef _WIN32
 int PlatformStartup() {
     WSADATA data;
-    return WSAStartup(0x0202, &data);
+    const int code = WSAStartup(MAKEWORD(2, 2), &data);
+    if (code == 0)
+        g_Version = data.wVersion;
+    return code;
 }
 
 void PlatformCleanup() {
@@ -37,6 +42,10 @@ int WinsockStartup() {
 
 void WinsockCleanup() {
     g_Calls.cleanup();
+}
+
+unsigned short WinsockVersion() {
+    return g_Version;
 }
 
 WINSOCK_CALLS SetWinsockCalls(const WINSOCK_CALLS& calls) {

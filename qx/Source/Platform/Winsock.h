@@ -11,6 +11,10 @@ struct WINSOCK_CALLS {
 int WinsockStartup();
 void WinsockCleanup();
 
+// The version the platform's last successful start-up granted (0x0202 for Winsock 2.2);
+// 0 before any, and on platforms without one.
+unsigned short WinsockVersion();
+
 // Replaces the calls behind WinsockStartup and WinsockCleanup (a test seam for failing
 // start-ups); returns the pair that was in place.
 WINSOCK_CALLS SetWinsockCalls(const WINSOCK_CALLS& calls);

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -288,5 +292,29 @@ TEST(GcdTest, HaltOnWorkerEndsWithZero) {
             2);
     });
 }
+
+#ifdef _WIN32
+// Queues 1 and 2 ask for round-robin at 50, which is refused: their workers stay at normal
+// priority. Queue 3's ordinary policy at 1 is granted as above normal.
+void WorkersRunAtTheirQueuesPriorities() {
+    static std::atomic<int> priorities[4] = {99, 99, 99, 99};
+    _GCD::Run(
+        [] {
+            for (int32_t queue = 1; queue <= 3; ++queue) {
+                _GCD::Post([queue] { priorities[queue] = GetThreadPriority(GetCurrentThread()); },
+                           queue);
+            }
+            _GCD::Quit();
+        },
+        2);
+    CHILD_CHECK(priorities[_GCD::QUEUE_SERIAL] == THREAD_PRIORITY_NORMAL);
+    CHILD_CHECK(priorities[_GCD::QUEUE_POOL] == THREAD_PRIORITY_NORMAL);
+    CHILD_CHECK(priorities[_GCD::QUEUE_SPARE] == THREAD_PRIORITY_ABOVE_NORMAL);
+}
+
+TEST(GcdTest, WorkersRunAtTheirQueuesPriorities) {
+    EXPECT_CHILD_PASSES(WorkersRunAtTheirQueuesPriorities);
+}
+#endif
 
 }  // namespace

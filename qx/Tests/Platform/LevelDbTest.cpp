@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -153,5 +157,31 @@ TEST(LevelDb, ConcurrentWritersAndReaders) {
     for (const auto& [key, value] : pairs)
         EXPECT_EQ(key, value);
 }
+
+#ifdef _WIN32
+unsigned long NoShortName(const wchar_t*, wchar_t*, unsigned long) {
+    return 0;
+}
+
+// Through the manifest the code page is UTF-8: a folder that no legacy code page spells opens
+// by its own name, with no short name to fall back on (as on a volume without 8.3 names).
+TEST(LevelDb, FolderOutsideEveryLegacyCodePageOpensThroughUtf8) {
+    EXPECT_EQ(GetACP(), static_cast<UINT>(CP_UTF8));
+    const auto real = _OS::Code_LevelDb::SetShortNameCall(NoShortName);
+    SUPPORT::TEMP_DIR dir;
+    const fs::path folder = dir.m_Path / fs::u8path("工厂공장") / "db";
+    fs::create_directories(folder.parent_path());
+    {
+        _OBJ<_OS::ILevelDb> db = _OS::Code_LevelDb::Create(folder);
+        _OS::Code_LevelDb::SetShortNameCall(real);
+        ASSERT_TRUE(db);
+        db->Put("k", "v");
+    }
+    EXPECT_TRUE(fs::exists(folder / "CURRENT"));
+    _OBJ<_OS::ILevelDb> db = _OS::Code_LevelDb::Create(folder);
+    ASSERT_TRUE(db);
+    EXPECT_EQ(db->Get("k"), std::optional<std::string>("v"));
+}
+#endif
 
 }  // namespace
