@@ -6,6 +6,7 @@
 #include "Net/Envelope.h"
 #include "Platform/CUuid.h"
 #include "Platform/Gcd.h"
+#include "Platform/Json.h"
 #include "Platform/NetStartup.h"
 
 namespace _NET {
@@ -104,7 +105,7 @@ void Code_JsonRpcClient::Call(const std::string& path, const std::string& comman
 void Code_JsonRpcClient::EventProc_Network_Msg(_OBJ<IWebSocket>, const std::string& payload,
                                                IWebSocket::OPCODE) {
     try {
-        nlohmann::json frame = nlohmann::json::parse(payload);
+        nlohmann::json frame = _OS::ParseJson(payload);
         if (frame.is_object() && frame.contains(ENVELOPE::KEY_MAGIC) &&
             frame.at(ENVELOPE::KEY_MAGIC).get<std::string>() == ENVELOPE::NOTIFICATION_MAGIC) {
             const std::string type = frame.at(ENVELOPE::KEY_TYPE).get<std::string>();
