@@ -390,6 +390,28 @@ QX_DISPATCHER_TEST(JsonRpcClient, DeeplyNestedFramesAreDroppedAndTheNextIsHandle
         EXPECT_EQ(replies[i].reply, json({{"_ID", ids[i]}, {"_OK", true}}));
 }
 
+// A reply callback may take seconds (a message box); a loss meanwhile is handled on queue 1
+// without waiting for it.
+QX_DISPATCHER_TEST(JsonRpcClient, LossIsHandledWhileAReplyCallbackRuns) {
+    SUPPORT::CGate gate;
+    CCollector<int> returned;
+    Link link;
+    link.Connect();
+    link.client->Call("/p", "Cmd", json::object(), [&](bool, json) {
+        gate.Wait();
+        returned.Add(1);
+    });
+    const std::string id = json::parse(link.Sent(0)).at("_ID").get<std::string>();
+    ASSERT_TRUE(link.peer.SendText(R"({"_ID":")" + id + R"(","_OK":true})"));
+    gate.WaitEntered();
+    ASSERT_TRUE(link.peer.Drop());
+    const bool lossHandled = link.connections.WaitSize(2, 5s);
+    gate.Open();
+    ASSERT_TRUE(returned.WaitSize(1));
+    EXPECT_TRUE(lossHandled);
+    EXPECT_FALSE(link.connections.Values()[1].connected);
+}
+
 // Each misuse ends the process with HALT as the whole output.
 TEST(JsonRpcClientDeathTest, UseBeforeConnectHalts) {
     const std::function<void(IJsonRpcClient&)> misuses[] = {
