@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -12,6 +13,7 @@
 #include "Net/Code_JsonRpcClient.h"
 #include "Net/Envelope.h"
 #include "Platform/Gcd.h"
+#include "Platform/Json.h"
 #include "Support/Wait.h"
 
 namespace {
@@ -27,6 +29,29 @@ std::mutex g_Mutex;
 json g_LastData;
 _NET::Code_JsonRpcClient* g_Client = nullptr;
 _OBJ<_NET::IJsonRpcClient> g_Handle;
+
+// How deep arrays and objects nest in valid JSON text.
+int NestingDepth(const std::string& text) {
+    int depth = 0;
+    int deepest = 0;
+    bool inString = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return deepest;
+}
 
 // The notification the handler must see for this frame, if any.
 bool Expected(const json& frame, json& data) {
@@ -65,10 +90,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     g_Client->EventProc_Network_Msg(_OBJ<_NET::IWebSocket>(), payload,
                                     _NET::IWebSocket::OPCODE_TEXT);
 
-    // A notification reaches its handler once with its data; anything else reaches nothing.
+    // A notification reaches its handler once with its data; anything else, and a frame nested
+    // beyond the bound, reaches nothing.
     json expectedData;
     const json frame = json::parse(payload, nullptr, false);
-    const bool notification = !frame.is_discarded() && Expected(frame, expectedData);
+    const bool notification = !frame.is_discarded() &&
+                              NestingDepth(payload) <= _OS::MAX_JSON_DEPTH &&
+                              Expected(frame, expectedData);
     g_Expected += notification;
     FUZZ_CHECK(
         SUPPORT::WaitUntil([] { return g_Handled >= g_Expected; }, std::chrono::seconds(10)));

@@ -5,6 +5,7 @@
 #include <exception>
 #include <new>
 
+#include "Platform/Json.h"
 #include "Platform/NetStartup.h"
 
 namespace _NET {
@@ -78,7 +79,7 @@ ICurl::RESULT Code_Curl::Post(const nlohmann::json& body, int timeoutMs) {
             result.status = static_cast<int32_t>(status);
             result.body = reply;
             try {
-                result.data = nlohmann::json::parse(reply, nullptr, true, false);
+                result.data = _OS::ParseJson(reply);
                 result.ok = true;
             } catch (const nlohmann::json::parse_error& e) {
                 result.error = std::string("JSON parse error: ") + e.what();

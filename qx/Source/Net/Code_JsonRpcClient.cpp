@@ -6,6 +6,7 @@
 #include "Net/Envelope.h"
 #include "Platform/CUuid.h"
 #include "Platform/Gcd.h"
+#include "Platform/Json.h"
 #include "Platform/NetStartup.h"
 
 namespace _NET {
@@ -104,7 +105,7 @@ void Code_JsonRpcClient::Call(const std::string& path, const std::string& comman
 void Code_JsonRpcClient::EventProc_Network_Msg(_OBJ<IWebSocket>, const std::string& payload,
                                                IWebSocket::OPCODE) {
     try {
-        nlohmann::json frame = nlohmann::json::parse(payload);
+        nlohmann::json frame = _OS::ParseJson(payload);
         if (frame.is_object() && frame.contains(ENVELOPE::KEY_MAGIC) &&
             frame.at(ENVELOPE::KEY_MAGIC).get<std::string>() == ENVELOPE::NOTIFICATION_MAGIC) {
             const std::string type = frame.at(ENVELOPE::KEY_TYPE).get<std::string>();
@@ -129,9 +130,10 @@ void Code_JsonRpcClient::EventProc_Network_Msg(_OBJ<IWebSocket>, const std::stri
             connection = m_LiveConnection;
         }
         _GCD::Post(
-            [anchor = m_Anchor, connection, callback, ok, reply = std::move(frame)] {
+            [anchor = m_Anchor, connection, callback = std::move(callback), ok,
+             reply = std::move(frame)]() mutable {
                 if (_OBJ<Code_JsonRpcClient> self = anchor->Lock())
-                    self->DeliverReply(connection, callback, ok, reply);
+                    self->DeliverReply(connection, std::move(callback), ok, std::move(reply));
             },
             _GCD::QUEUE_POOL);
     } catch (...) {
@@ -140,21 +142,21 @@ void Code_JsonRpcClient::EventProc_Network_Msg(_OBJ<IWebSocket>, const std::stri
     }
 }
 
-void Code_JsonRpcClient::DeliverReply(uint64_t connection, const ReplyCallback& callback, bool ok,
-                                      const nlohmann::json& reply) {
-    std::shared_lock<std::shared_mutex> replies(m_ReplyMutex);
+void Code_JsonRpcClient::DeliverReply(uint64_t connection, ReplyCallback callback, bool ok,
+                                      nlohmann::json reply) {
     {
         std::lock_guard<std::mutex> lock(m_PendingMutex);
         if (connection != m_LiveConnection)
             return;
     }
-    callback(ok, reply);
+    // Run with no lock held: a callback may take seconds (a message box), and queue 1 must be
+    // free to handle a loss meanwhile.
+    callback(ok, std::move(reply));
 }
 
 void Code_JsonRpcClient::EndConnection() {
     std::map<std::string, ReplyCallback> unanswerable;
     {
-        std::unique_lock<std::shared_mutex> replies(m_ReplyMutex);
         std::lock_guard<std::mutex> lock(m_PendingMutex);
         m_LiveConnection = 0;
         unanswerable.swap(m_Pending);

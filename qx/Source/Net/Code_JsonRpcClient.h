@@ -5,7 +5,6 @@
 #include <memory>
 #include <mutex>
 #include <nlohmann/json_fwd.hpp>
-#include <shared_mutex>
 #include <string>
 
 #include "Net/CAnchor.h"
@@ -46,9 +45,10 @@ public:
 private:
     explicit Code_JsonRpcClient(const std::string& url);
 
-    // Queue 2: runs a reply's callback unless the connection it came on has been lost.
-    void DeliverReply(uint64_t connection, const ReplyCallback& callback, bool ok,
-                      const nlohmann::json& reply);
+    // Queue 2: runs a reply's callback unless the loss of the connection it came on has been
+    // handled by then. The callback was taken out of the pending calls by its frame, so it runs
+    // at most once.
+    void DeliverReply(uint64_t connection, ReplyCallback callback, bool ok, nlohmann::json reply);
     // The pending calls of the lost connection are released uncalled.
     void EndConnection();
 
@@ -63,9 +63,6 @@ private:
     // Connections numbered from 1 in the order of their up events; 0 while none is up.
     uint64_t m_Connections = 0;
     uint64_t m_LiveConnection = 0;
-    // Reply callbacks hold it shared; a loss takes it exclusively, so a reply is either
-    // handled in full before its connection's loss or not at all.
-    std::shared_mutex m_ReplyMutex;
     // The socket's callbacks reach the client through this, so none runs on a destroyed client.
     std::shared_ptr<CAnchor<Code_JsonRpcClient>> m_Anchor;
 };

@@ -7,6 +7,7 @@
 
 #include "Platform/Env.h"
 #include "Platform/IRegDatabase.h"
+#include "Platform/Json.h"
 #include "Platform/Obj.h"
 
 namespace _OS::ENV {
@@ -31,7 +32,8 @@ struct REG {
         Load();
     }
 
-    // A missing or unreadable stored value gives the default.
+    // A missing or unreadable stored value gives the default; so does one nested deeper than
+    // MAX_JSON_DEPTH.
     void Load() {
         const std::optional<std::string> text = m_Registry->Get(m_Key);
         if (!text) {
@@ -39,8 +41,7 @@ struct REG {
             return;
         }
         try {
-            m_Value = RegValueFromJson<T>(nlohmann::json::parse(*text, nullptr, true, false))
-                          .value_or(m_Default);
+            m_Value = RegValueFromJson<T>(ParseJson(*text)).value_or(m_Default);
         } catch (const nlohmann::json::exception&) {
             m_Value = m_Default;
         }

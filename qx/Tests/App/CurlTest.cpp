@@ -9,6 +9,7 @@
 
 #include "App/Code_Curl.h"
 #include "App/HttpsTestServer.h"
+#include "Platform/Json.h"
 #include "Support/TempDir.h"
 
 namespace {
@@ -35,6 +36,9 @@ RESPONSE Route(const REQUEST& request) {
         response.body = "{\"final\":true}";
     } else if (request.target == "/array") {
         response.body = "[1,2]";
+    } else if (request.target == "/deep") {
+        const size_t depth = _OS::MAX_JSON_DEPTH + 1;
+        response.body = std::string(depth, '[') + std::string(depth, ']');
     } else if (request.target == "/hang") {
         response.hang = true;
     } else {
@@ -96,6 +100,11 @@ TEST_F(CurlTest, BodyThatIsNotJsonFailsWithParserMessage) {
     EXPECT_EQ(html.status, 404);
     EXPECT_EQ(html.body, "<html><body>Not found</body></html>");
     EXPECT_EQ(html.error.rfind("JSON parse error: ", 0), 0u) << html.error;
+
+    const auto deep = _NET::Code_Curl::Create(Url("/deep"))->Post({}, 10000);
+    EXPECT_FALSE(deep.ok);
+    EXPECT_TRUE(deep.data.is_null());
+    EXPECT_EQ(deep.error.rfind("JSON parse error: ", 0), 0u) << deep.error;
 }
 
 TEST_F(CurlTest, ClosedPortFailsWithLibcurlText) {

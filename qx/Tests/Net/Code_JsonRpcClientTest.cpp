@@ -363,6 +363,55 @@ QX_DISPATCHER_TEST(JsonRpcClient, QueuedFramesOfAReleasedClientRunNothing) {
     EXPECT_EQ(link->connections.Size(), 1u);
 }
 
+// Far deeper than anything the MES sends, as notification data and as a member of the replies
+// that the session waits for: each frame is dropped and the link goes on with the next.
+QX_DISPATCHER_TEST(JsonRpcClient, DeeplyNestedFramesAreDroppedAndTheNextIsHandled) {
+    Link link;
+    link.Connect();
+    const std::string deep = std::string(1000000, '[') + std::string(1000000, ']');
+    ASSERT_TRUE(
+        link.peer.SendText(R"({"_DATA":)" + deep + R"(,"_MAGIC":"ORACLE","_TYPE":"Print"})"));
+    link.Sync();
+    EXPECT_TRUE(link.NotificationsBesidesSync().empty());
+
+    std::vector<std::string> ids;
+    for (const char* command : {"CheckConfig", "_INITIALIZE"}) {
+        const size_t n = link.peer.DataFrames().size();
+        link.client->Call("/", command, json::object(), link.Collect());
+        ids.push_back(json::parse(link.Sent(n)).at("_ID").get<std::string>());
+        const std::string head = R"({"_ID":")" + ids.back() + R"(","_OK":true)";
+        ASSERT_TRUE(link.peer.SendText(head + R"(,"Items":)" + deep + "}"));
+        ASSERT_TRUE(link.peer.SendText(head + "}"));
+        ASSERT_TRUE(link.replies.WaitSize(ids.size()));
+    }
+    const auto replies = link.replies.Values();
+    ASSERT_EQ(replies.size(), 2u);
+    for (size_t i = 0; i < ids.size(); ++i)
+        EXPECT_EQ(replies[i].reply, json({{"_ID", ids[i]}, {"_OK", true}}));
+}
+
+// A reply callback may take seconds (a message box); a loss meanwhile is handled on queue 1
+// without waiting for it.
+QX_DISPATCHER_TEST(JsonRpcClient, LossIsHandledWhileAReplyCallbackRuns) {
+    SUPPORT::CGate gate;
+    CCollector<int> returned;
+    Link link;
+    link.Connect();
+    link.client->Call("/p", "Cmd", json::object(), [&](bool, json) {
+        gate.Wait();
+        returned.Add(1);
+    });
+    const std::string id = json::parse(link.Sent(0)).at("_ID").get<std::string>();
+    ASSERT_TRUE(link.peer.SendText(R"({"_ID":")" + id + R"(","_OK":true})"));
+    gate.WaitEntered();
+    ASSERT_TRUE(link.peer.Drop());
+    const bool lossHandled = link.connections.WaitSize(2, 5s);
+    gate.Open();
+    ASSERT_TRUE(returned.WaitSize(1));
+    EXPECT_TRUE(lossHandled);
+    EXPECT_FALSE(link.connections.Values()[1].connected);
+}
+
 // Each misuse ends the process with HALT as the whole output.
 TEST(JsonRpcClientDeathTest, UseBeforeConnectHalts) {
     const std::function<void(IJsonRpcClient&)> misuses[] = {

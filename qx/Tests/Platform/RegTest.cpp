@@ -8,11 +8,30 @@
 #include <vector>
 
 #include "Platform/Env.h"
+#include "Platform/Json.h"
 #include "Platform/Reg.h"
 #include "Support/ChildScenario.h"
 #include "Support/TempDir.h"
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// A setting type that takes any JSON: it shows whether a stored text reached the conversion.
+struct ANY_JSON {
+    bool m_Converted = false;
+};
+
+}  // namespace
+
+namespace _OS::ENV {
+
+template <>
+std::optional<ANY_JSON> RegValueFromJson<ANY_JSON>(const nlohmann::json&) {
+    return ANY_JSON{true};
+}
+
+}  // namespace _OS::ENV
 
 namespace {
 
@@ -90,6 +109,18 @@ TEST_F(RegTest, SetWritesJsonTextAndSettingsAreIndependent) {
     });
     ASSERT_EQ(result.m_ExitCode, 0) << result.m_Err;
     EXPECT_EQ(result.m_Out, "-1\n-1\n-1\n8\n8\n100\n");
+}
+
+TEST_F(RegTest, ValueNestedBeyondTheBoundKeepsTheDefault) {
+    const SUPPORT::CHILD_RESULT result = RunProgram([] {
+        const _OBJ<_OS::ENV::IRegDatabase> registry = _OS::ENV::GetRegDatabase();
+        for (const int depth : {_OS::MAX_JSON_DEPTH, _OS::MAX_JSON_DEPTH + 1}) {
+            registry->Put("deep", std::string(depth, '[') + std::string(depth, ']'));
+            std::cout << _OS::ENV::REG<ANY_JSON>("deep", ANY_JSON{}).Get().m_Converted << "\n";
+        }
+    });
+    ASSERT_EQ(result.m_ExitCode, 0) << result.m_Err;
+    EXPECT_EQ(result.m_Out, "1\n0\n");
 }
 
 TEST(RegValue, ConvertsByKindOfJson) {
