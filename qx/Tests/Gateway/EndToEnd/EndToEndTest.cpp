@@ -16,6 +16,7 @@
 
 #include "Gateway/EndToEnd/CGatewayRun.h"
 #include "Gateway/EndToEnd/CVirtualDisplay.h"
+#include "Support/Wait.h"
 
 using nlohmann::json;
 
@@ -70,6 +71,13 @@ void StartRegistered(CGatewayRun& run, const std::vector<std::string>& simulator
     ASSERT_TRUE(run.StartSimulator(simulatorArgs));
     ASSERT_TRUE(run.StartGateway());
     ASSERT_TRUE(run.WaitForCalls("Register", 3)) << run.GatewayOutput();
+}
+
+size_t Occurrences(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
 }
 
 // A listening socket on the simulator's address and port; -1 when it cannot be had.
@@ -253,6 +261,35 @@ TEST(GatewayEndToEnd, TakenMesPortFailsWithTheCause) {
         << started.message();
     run.Simulator("quit");
     EXPECT_FALSE(run.SimulatorProcess().Running());
+}
+
+// The MES refuses "_INITIALIZE" and closes the link at once: whichever of the two the gateway
+// handles first, it gives up for good and keeps running. Each round is a fresh gateway.
+TEST(GatewayEndToEnd, RefusedInitializeAndCloseEndTheLinkForGood) {
+    constexpr size_t kRounds = 20;
+    CGatewayRun run;
+    PlaceFormats(run);
+    ASSERT_TRUE(run.StartSimulator({"--refuse-initialize", "--close-on-refusal"}));
+    const auto seen = [&run](const char* what) { return Occurrences(run.SimulatorLog(), what); };
+    for (size_t round = 1; round <= kRounds; ++round) {
+        const size_t refused = seen("info refused _INITIALIZE");
+        const size_t connected = seen("info gateway connected");
+        ASSERT_TRUE(run.StartGateway());
+        ASSERT_TRUE(SUPPORT::WaitUntil([&] { return seen("info refused _INITIALIZE") > refused; }))
+            << run.GatewayOutput();
+        EXPECT_FALSE(
+            SUPPORT::WaitUntil([&] { return seen("info gateway connected") > connected + 1; },
+                               std::chrono::seconds(4), std::chrono::milliseconds(50)))
+            << "round " << round << " connected again\n"
+            << run.GatewayOutput();
+        EXPECT_FALSE(run.Gateway().Wait(std::chrono::milliseconds(0)).has_value())
+            << "round " << round << " exited\n"
+            << run.GatewayOutput();
+        run.Gateway().Stop();
+        // The next round counts from a simulator with no connection left.
+        ASSERT_TRUE(SUPPORT::WaitUntil(
+            [&] { return seen("info gateway disconnected") == seen("info gateway connected"); }));
+    }
 }
 
 // The fatal boxes need a real window for the operator's key press: the gateway runs on an
