@@ -35,15 +35,19 @@ GW_PID=$!
 FAILURES=()
 fail() { FAILURES+=("$1"); echo "FAIL: $1" >&2; }
 status() { awk -v key="$1:" '$1 == key {print $2}' "/proc/$GW_PID/status"; }
-# Waits up to $2 seconds for a line of the simulator's log that matches $1.
+# Waits up to $2 seconds for a line of the simulator's log that matches $1; gives up at once
+# when either program has exited (a feed without progress stops the simulator).
 wait_for() {
   local deadline=$((SECONDS + $2))
   until grep -q "$1" "$RUN/sim.log"; do
     [ "$SECONDS" -lt "$deadline" ] || return 1
     kill -0 "$GW_PID" 2>/dev/null || return 1
+    kill -0 "$SIM_PID" 2>/dev/null || return 1
     sleep 0.2
   done
 }
+# The simulator's reason for stopping a feed that made no progress, if it gave one.
+stall() { grep -o "no progress.*" "$RUN/sim.log" | head -1; }
 finish() {
   echo "--- simulator"
   grep -E "soak:|load:|refus|connected" "$RUN/sim.log" | tail -20
@@ -56,7 +60,7 @@ finish() {
 }
 
 if ! wait_for "soak: warmed up" 120; then
-  fail "no warm-up"
+  fail "no warm-up $(stall)"
   finish
 fi
 # Let the warm-up's allocations and threads settle before taking the baseline.
@@ -67,7 +71,7 @@ echo "baseline after warm-up: Threads $BASE_THREADS VmRSS $BASE_RSS kB"
 echo go >&3
 
 if ! wait_for "soak: settled" $((SECONDS_OF_FAULTS + 180)); then
-  fail "did not settle after the faults"
+  fail "did not settle after the faults $(stall)"
   echo status >&3
   sleep 1
   finish

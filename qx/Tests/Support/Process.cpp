@@ -1,11 +1,11 @@
 #include "Support/Process.h"
 
-#include "Support/ReadText.h"
-
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <mutex>
 
 #include "Support/ReadText.h"
 #include "Support/Wait.h"
@@ -59,6 +59,13 @@ CProcess::~CProcess() {
 }
 
 bool CProcess::Start(const SPEC& spec) {
+    // A line written to a program that has exited must fail the case, not kill the test.
+    static std::once_flag ignorePipe;
+    std::call_once(ignorePipe, [] { signal(SIGPIPE, SIG_IGN); });
+    if (m_Input >= 0) {
+        close(m_Input);
+        m_Input = -1;
+    }
     m_Output = spec.m_Output;
     int input[2];
     if (pipe2(input, O_CLOEXEC) != 0)
@@ -78,6 +85,8 @@ bool CProcess::Start(const SPEC& spec) {
         dup2(input[0], 0);
         dup2(output, 1);
         dup2(output, 2);
+        // An ignored signal stays ignored across exec; the program gets the default.
+        signal(SIGPIPE, SIG_DFL);
         if (spec.m_InheritFd >= 0)
             fcntl(spec.m_InheritFd, F_SETFD, 0);
         if (!spec.m_Cwd.empty() && chdir(spec.m_Cwd.c_str()) != 0)

@@ -1,5 +1,6 @@
 #include "MesSimulator/CGatewayLinks.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "MesSimulator/CConnection.h"
@@ -15,17 +16,21 @@ bool CGatewayLinks::OpenLog(const std::string& path, std::string& error) {
 }
 
 void CGatewayLinks::Add(const std::shared_ptr<CConnection>& connection) {
-    m_Connections.insert(connection);
+    m_Connections.push_back(connection);
 }
 
 bool CGatewayLinks::Remove(const std::shared_ptr<CConnection>& connection) {
-    return m_Connections.erase(connection) != 0;
+    const auto it = std::find(m_Connections.begin(), m_Connections.end(), connection);
+    if (it == m_Connections.end())
+        return false;
+    m_Connections.erase(it);
+    return true;
 }
 
 std::shared_ptr<CConnection> CGatewayLinks::Current() const {
-    for (const auto& connection : m_Connections) {
-        if (!connection->Muted())
-            return connection;
+    for (auto it = m_Connections.rbegin(); it != m_Connections.rend(); ++it) {
+        if (!(*it)->Muted())
+            return *it;
     }
     return nullptr;
 }

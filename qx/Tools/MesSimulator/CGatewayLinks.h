@@ -2,8 +2,8 @@
 
 #include <fstream>
 #include <memory>
-#include <set>
 #include <string>
+#include <vector>
 
 namespace MES_SIM {
 
@@ -20,7 +20,8 @@ struct CGatewayLinks {
     // False when the connection was not held.
     bool Remove(const std::shared_ptr<CConnection>& connection);
     bool Empty() const { return m_Connections.empty(); }
-    // The first connection that is not muted, if any.
+    // The newest connection that is not muted, if any: a gateway that connects anew leaves its
+    // older connection behind, which may take a while to close.
     std::shared_ptr<CConnection> Current() const;
 
     void Send(const std::shared_ptr<CConnection>& connection, const std::string& text);
@@ -35,7 +36,8 @@ struct CGatewayLinks {
     void Info(const std::string& text);
 
 private:
-    std::set<std::shared_ptr<CConnection>> m_Connections;
+    // Oldest first.
+    std::vector<std::shared_ptr<CConnection>> m_Connections;
     std::ofstream m_FrameLog;
 };
 

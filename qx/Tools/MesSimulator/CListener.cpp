@@ -20,14 +20,24 @@ bool CListener::Open(const std::string& address, uint16_t port, std::string& err
     m_Acceptor.open(endpoint.protocol(), ec);
     if (!ec)
         m_Acceptor.set_option(boost::asio::socket_base::reuse_address(true), ec);
+    const std::string where = address + ":" + std::to_string(port);
     if (!ec)
         m_Acceptor.bind(endpoint, ec);
+    if (ec == boost::asio::error::address_in_use) {
+        error = where + " is in use (another program listens there)";
+        return false;
+    }
     if (!ec)
         m_Acceptor.listen(boost::asio::socket_base::max_listen_connections, ec);
     if (!ec)
         return true;
-    error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + ec.message();
+    error = "cannot listen on " + where + ": " + ec.message();
     return false;
+}
+
+uint16_t CListener::Port() const {
+    boost::system::error_code ignored;
+    return m_Acceptor.local_endpoint(ignored).port();
 }
 
 void CListener::Accept() {

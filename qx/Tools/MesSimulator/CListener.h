@@ -14,6 +14,8 @@ struct CListener : std::enable_shared_from_this<CListener> {
     CListener(boost::asio::io_context& io, CMesSimulator& owner);
 
     bool Open(const std::string& address, uint16_t port, std::string& error);
+    // The port listened on; the system's choice when 0 was asked for.
+    uint16_t Port() const;
     void Accept();
     void Close();
 

@@ -12,8 +12,6 @@ namespace MES_SIM {
 
 namespace {
 
-using Clock = CLoadStats::Clock;
-
 const char kPrinterPrefix[] = "Load";
 // Answers between two progress lines.
 const int64_t kProgressEvery = 1000;
@@ -37,13 +35,51 @@ CLoadFeed::CLoadFeed(boost::asio::io_context& io, CGatewayLinks& links, CMesDial
       m_Stop(std::move(stop)),
       m_Timer(io),
       m_Faults(m_Options.m_Seed, std::chrono::milliseconds(m_Options.m_FaultEveryMs)),
-      m_FaultTimer(io) {}
+      m_FaultTimer(io),
+      m_StallTimer(io) {}
 
 void CLoadFeed::Start(json job) {
     m_Job = std::move(job);
     m_Limit = m_Options.m_Load;
     if (m_Options.m_SoakSeconds > 0)
         m_Soak = SOAK_WARMUP;
+    m_LastProgress = Clock::now();
+    WatchProgress();
+}
+
+std::string CLoadFeed::Stalled(Clock::duration idle, std::chrono::seconds limit, bool connected,
+                               bool registered, int64_t unanswered, const std::string& format) {
+    if (idle < limit)
+        return {};
+    const std::string waiting = !connected    ? "a gateway to connect"
+                                : !registered ? "the registration of " + format
+                                : unanswered > 0
+                                    ? "the answers to " + std::to_string(unanswered) + " jobs"
+                                    : "a fault to be applied";
+    return "load: no progress for " + std::to_string(limit.count()) + " s, waiting for " + waiting;
+}
+
+// Once a second; a soak waiting for "go" or done with its faults waits for nothing.
+void CLoadFeed::WatchProgress() {
+    m_StallTimer.expires_after(std::chrono::seconds(1));
+    m_StallTimer.async_wait([this](const boost::system::error_code& ec) {
+        if (ec || m_Stopped)
+            return;
+        const auto now = Clock::now();
+        if (m_Soak == SOAK_WAIT_GO || m_Soak == SOAK_DONE)
+            m_LastProgress = now;
+        const std::string stalled =
+            Stalled(now - m_LastProgress, std::chrono::seconds(m_Options.m_StallSeconds),
+                    m_Links.Current() != nullptr, m_Dialogue.IsRegistered(Format()),
+                    m_Stats.Outstanding(), Format());
+        if (stalled.empty()) {
+            WatchProgress();
+            return;
+        }
+        m_Failed = true;
+        m_Links.Info(stalled);
+        m_Stop();
+    });
 }
 
 std::string CLoadFeed::Format() const {
@@ -102,6 +138,8 @@ void CLoadFeed::OnAnswer(const json& call) {
         job != call.end() && job->is_object() ? job->value("PrinterName", std::string()) : "";
     const int64_t number = CLoadStats::NumberOf(printer);
     const auto answer = m_Stats.Answer(number, Clock::now());
+    if (answer == CLoadStats::ANSWER_FIRST)
+        m_LastProgress = Clock::now();
     if (answer == CLoadStats::ANSWER_DUPLICATE)
         m_Links.Info("load: job " + std::to_string(number) + " answered again");
     if (answer == CLoadStats::ANSWER_UNKNOWN)
@@ -138,6 +176,7 @@ void CLoadFeed::Go() {
         return;
     }
     m_Soak = SOAK_FAULTS;
+    m_LastProgress = Clock::now();
     m_SoakEnd = Clock::now() + std::chrono::seconds(m_Options.m_SoakSeconds);
     m_Limit = INT64_MAX;
     m_Links.Info("soak: faults for " + std::to_string(m_Options.m_SoakSeconds) + " s, seed " +
@@ -157,6 +196,7 @@ void CLoadFeed::Stop() {
         m_Links.Info("load: stopped, " + CLoadStats::Format(m_Stats.Summary()));
     m_Timer.cancel();
     m_FaultTimer.cancel();
+    m_StallTimer.cancel();
 }
 
 void CLoadFeed::ScheduleFault() {
@@ -207,7 +247,7 @@ void CLoadFeed::ApplyFault() {
             break;
         case CFaultPlan::KIND_MUTE:
             connection->Mute();
-            m_Dialogue.ForgetRegistrations();
+            m_Dialogue.ForgetRegistrations(*connection);
             break;
         case CFaultPlan::KIND_MALFORMED:
             for (const auto& frame : CFaultPlan::MalformedFrames())

@@ -23,6 +23,8 @@ struct CMesDialogue;
 // warm-up, then injects the fault plan's faults while the feed runs, then settles. Every member
 // runs on the io thread.
 struct CLoadFeed {
+    using Clock = CLoadStats::Clock;
+
     // stop ends the simulator once a plain load run is done.
     CLoadFeed(boost::asio::io_context& io, CGatewayLinks& links, CMesDialogue& dialogue,
               OPTIONS options, std::function<void()> stop);
@@ -36,6 +38,13 @@ struct CLoadFeed {
     void Status();
     // Sends nothing more; a load run that did not finish reports its figures.
     void Stop();
+    // True once the feed stopped for want of progress.
+    bool Failed() const { return m_Failed; }
+
+    // The line a feed stops with after idle without an answer, given what it waits for; empty
+    // while it may wait on.
+    static std::string Stalled(Clock::duration idle, std::chrono::seconds limit, bool connected,
+                               bool registered, int64_t unanswered, const std::string& format);
 
 private:
     enum SOAK_PHASE { SOAK_NONE, SOAK_WARMUP, SOAK_WAIT_GO, SOAK_FAULTS, SOAK_SETTLE, SOAK_DONE };
@@ -48,6 +57,7 @@ private:
     void OnFaultDue();
     void ApplyFault();
     void Settle();
+    void WatchProgress();
 
     CGatewayLinks& m_Links;
     CMesDialogue& m_Dialogue;
@@ -71,6 +81,10 @@ private:
     CFaultPlan::KIND m_Fault = CFaultPlan::KIND_DROP;
     std::map<std::string, int> m_FaultCounts;
     boost::asio::steady_timer m_FaultTimer;
+    // The last answer, or the start of a phase that waits for none.
+    CLoadStats::Clock::time_point m_LastProgress;
+    bool m_Failed = false;
+    boost::asio::steady_timer m_StallTimer;
 };
 
 }  // namespace MES_SIM

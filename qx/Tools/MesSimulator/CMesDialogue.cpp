@@ -99,16 +99,19 @@ void CMesDialogue::RefuseInitialize() {
     m_Options.m_RefuseInitialize = true;
 }
 
-void CMesDialogue::ForgetRegistrations() {
-    m_Registered.clear();
+void CMesDialogue::ForgetRegistrations(const CConnection& connection) {
+    m_Registered.erase(connection.Id());
 }
 
 void CMesDialogue::Answer(const std::shared_ptr<CConnection>& connection, const json& call) {
     const std::string command = StringMember(call, ENVELOPE::KEY_CMD);
     if (command == "_INITIALIZE") {
-        Reply(connection, call, !m_Options.m_RefuseInitialize);
-        if (m_Options.m_RefuseInitialize)
+        const bool refuse = m_Options.m_RefuseInitialize;
+        Reply(connection, call, !refuse);
+        if (refuse)
             m_Links.Info("refused _INITIALIZE on #" + std::to_string(connection->Id()));
+        if (refuse && m_Options.m_CloseOnRefusal)
+            connection->Close();
     } else if (command == "CheckConfig") {
         if (m_Options.m_RefuseCheckConfig) {
             Reply(connection, call, false);
@@ -117,7 +120,7 @@ void CMesDialogue::Answer(const std::shared_ptr<CConnection>& connection, const 
         }
     } else if (command == "Register") {
         Reply(connection, call, true);
-        AnswerRegister(call);
+        AnswerRegister(*connection, call);
     } else if (command == "Print") {
         Reply(connection, call, true);
         AnswerPrint(call);
@@ -145,11 +148,11 @@ json CMesDialogue::AnswerCheckConfig(const json& call) {
     return {{"Items", items}};
 }
 
-void CMesDialogue::AnswerRegister(const json& call) {
+void CMesDialogue::AnswerRegister(const CConnection& connection, const json& call) {
     const std::string absPath = StringMember(call, "absPath");
     if (absPath.empty())
         return;
-    m_Registered.insert(absPath);
+    m_Registered[connection.Id()].insert(absPath);
     SendDueJobs();
     if (m_OnRegistered)
         m_OnRegistered();
@@ -174,13 +177,20 @@ std::string CMesDialogue::ResolveFormat(const std::string& name) const {
 }
 
 bool CMesDialogue::IsRegistered(const std::string& absPath) const {
-    return m_Registered.count(absPath) > 0;
+    const auto current = m_Links.Current();
+    if (!current)
+        return false;
+    const auto registered = m_Registered.find(current->Id());
+    return registered != m_Registered.end() && registered->second.count(absPath) > 0;
 }
 
 void CMesDialogue::SendPrint(const json& job) {
-    m_Links.SendAll(Dump({{ENVELOPE::KEY_MAGIC, ENVELOPE::NOTIFICATION_MAGIC},
-                          {ENVELOPE::KEY_TYPE, "Print"},
-                          {ENVELOPE::KEY_DATA, job}}));
+    const auto current = m_Links.Current();
+    if (!current)
+        return;
+    m_Links.Send(current, Dump({{ENVELOPE::KEY_MAGIC, ENVELOPE::NOTIFICATION_MAGIC},
+                                {ENVELOPE::KEY_TYPE, "Print"},
+                                {ENVELOPE::KEY_DATA, job}}));
 }
 
 void CMesDialogue::AnswerPrint(const json& call) {

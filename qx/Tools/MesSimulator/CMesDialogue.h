@@ -36,12 +36,15 @@ struct CMesDialogue {
     void Hold();
     void Release();
     void RefuseInitialize();
-    // Every connection, and a gateway that stops listening, registers its formats anew.
-    void ForgetRegistrations();
+    // A gateway registers its formats anew on each connection: a connection that closes or
+    // stops listening takes its registrations with it.
+    void ForgetRegistrations(const CConnection& connection);
 
+    // To the current connection only, so that a job is answered once.
     void SendPrint(const nlohmann::json& job);
     // The absPath reported for a relPath; any other name as it is.
     std::string ResolveFormat(const std::string& name) const;
+    // Registered on the current connection.
     bool IsRegistered(const std::string& absPath) const;
 
 private:
@@ -56,7 +59,7 @@ private:
 
     void Answer(const std::shared_ptr<CConnection>& connection, const nlohmann::json& call);
     nlohmann::json AnswerCheckConfig(const nlohmann::json& call);
-    void AnswerRegister(const nlohmann::json& call);
+    void AnswerRegister(const CConnection& connection, const nlohmann::json& call);
     void AnswerPrint(const nlohmann::json& call);
     void SaveImage(const nlohmann::json& call);
     void SendDueJobs();
@@ -72,7 +75,8 @@ private:
     std::vector<HELD_CALL> m_Held;
     // Reported relPath -> absPath of the last "CheckConfig".
     std::map<std::string, std::string> m_Reported;
-    std::set<std::string> m_Registered;
+    // Connection id -> the absPaths registered on it.
+    std::map<int, std::set<std::string>> m_Registered;
     int m_Prints = 0;
 };
 

@@ -43,8 +43,12 @@ bool CMesSimulator::Start(std::string& error) {
     } else {
         m_Dialogue.Queue(std::move(jobs));
     }
-    m_Links.Info("listening on " + m_Options.m_Address + ":" + std::to_string(m_Options.m_Port));
+    m_Links.Info("listening on " + m_Options.m_Address + ":" + std::to_string(Port()));
     return true;
+}
+
+uint16_t CMesSimulator::Port() const {
+    return m_Listener ? m_Listener->Port() : 0;
 }
 
 void CMesSimulator::Command(const std::string& line) {
@@ -107,7 +111,6 @@ void CMesSimulator::OnOpen(const std::shared_ptr<CConnection>& connection) {
     }
     m_Links.DropMuted();
     m_Links.Add(connection);
-    m_Dialogue.ForgetRegistrations();
     m_Links.Info("gateway connected #" + std::to_string(connection->Id()));
 }
 
@@ -115,7 +118,7 @@ void CMesSimulator::OnClosed(const std::shared_ptr<CConnection>& connection,
                              const std::string& reason) {
     if (!m_Links.Remove(connection))
         return;
-    m_Dialogue.ForgetRegistrations();
+    m_Dialogue.ForgetRegistrations(*connection);
     m_Links.Info("gateway disconnected #" + std::to_string(connection->Id()) + ": " + reason);
     if (m_Stopping && m_Links.Empty())
         m_Io.stop();

@@ -24,6 +24,10 @@ struct CMesSimulator {
     bool Start(std::string& error);
     void Command(const std::string& line);
     void Stop();
+    // The port listened on, once started.
+    uint16_t Port() const;
+    // True when a load or soak run stopped for want of progress.
+    bool Failed() const { return m_Feed.Failed(); }
 
     void OnOpen(const std::shared_ptr<CConnection>& connection);
     void OnFrame(const std::shared_ptr<CConnection>& connection, const std::string& text);

@@ -9,6 +9,7 @@ std::string Usage() {
            "  --listen ADDRESS        address to listen on (127.0.0.1)\n"
            "  --port PORT             port to listen on (5212)\n"
            "  --refuse-initialize     answer \"_INITIALIZE\" with _OK false\n"
+           "  --close-on-refusal      close the connection right after that refusal\n"
            "  --refuse-checkconfig    answer \"CheckConfig\" with _OK false\n"
            "  --hold                  leave calls unanswered until the \"release\" command\n"
            "  --job FILE              print job (JSON object or array) sent once its format\n"
@@ -26,6 +27,8 @@ std::string Usage() {
            "                          settle and report (needs --load)\n"
            "  --seed N                seed of the faults (1)\n"
            "  --fault-every MS        mean wait between faults (5000)\n"
+           "  --stall-seconds S       stop and fail a feed that gets no answer for S\n"
+           "                          seconds, saying what it waits for (60)\n"
            "Commands on standard input, one per line:\n"
            "  print JSON  send a print job   send TEXT  send a raw text frame\n"
            "  drop        drop the connection without a close frame\n"
@@ -82,6 +85,8 @@ bool ParseOptions(int argc, char** argv, OPTIONS& options, std::string& error) {
         const auto value = [&]() -> std::string { return argv[++i]; };
         if (arg == "--refuse-initialize") {
             options.m_RefuseInitialize = true;
+        } else if (arg == "--close-on-refusal") {
+            options.m_CloseOnRefusal = true;
         } else if (arg == "--refuse-checkconfig") {
             options.m_RefuseCheckConfig = true;
         } else if (arg == "--hold") {
@@ -110,13 +115,14 @@ bool ParseOptions(int argc, char** argv, OPTIONS& options, std::string& error) {
                 return false;
             }
         } else if (arg == "--load" || arg == "--window" || arg == "--soak" || arg == "--seed" ||
-                   arg == "--fault-every") {
+                   arg == "--fault-every" || arg == "--stall-seconds") {
             const std::string text = value();
-            const bool ok = arg == "--load"     ? ParseCount(text, options.m_Load)
-                            : arg == "--window" ? ParseCount(text, options.m_Window)
-                            : arg == "--soak"   ? ParseCount(text, options.m_SoakSeconds)
-                            : arg == "--seed"   ? ParseCount(text, options.m_Seed)
-                                                : ParseCount(text, options.m_FaultEveryMs);
+            const bool ok = arg == "--load"          ? ParseCount(text, options.m_Load)
+                            : arg == "--window"      ? ParseCount(text, options.m_Window)
+                            : arg == "--soak"        ? ParseCount(text, options.m_SoakSeconds)
+                            : arg == "--seed"        ? ParseCount(text, options.m_Seed)
+                            : arg == "--fault-every" ? ParseCount(text, options.m_FaultEveryMs)
+                                                     : ParseCount(text, options.m_StallSeconds);
             if (!ok) {
                 error = "bad count: " + text;
                 return false;
@@ -133,6 +139,10 @@ bool ParseOptions(int argc, char** argv, OPTIONS& options, std::string& error) {
     }
     if (options.m_Window < 1) {
         error = "the window must hold at least one job";
+        return false;
+    }
+    if (options.m_StallSeconds < 1) {
+        error = "a feed must be let wait at least one second";
         return false;
     }
     if (options.m_Load > 0 && options.m_JobFiles.empty()) {

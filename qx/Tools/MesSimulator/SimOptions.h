@@ -11,6 +11,8 @@ struct OPTIONS {
     std::string m_Address = "127.0.0.1";
     uint16_t m_Port = 5212;
     bool m_RefuseInitialize = false;
+    // Close the connection right after the refusal of "_INITIALIZE" is sent.
+    bool m_CloseOnRefusal = false;
     bool m_RefuseCheckConfig = false;
     // Keep calls unanswered until the "release" command.
     bool m_Hold = false;
@@ -31,6 +33,8 @@ struct OPTIONS {
     int m_SoakSeconds = 0;
     uint64_t m_Seed = 1;
     int m_FaultEveryMs = 5000;
+    // A load or soak run whose jobs get no answer for this long stops and fails.
+    int m_StallSeconds = 60;
 };
 
 // Fills options from argv; on failure returns false with a message in error.

@@ -32,5 +32,5 @@ int main(int argc, char** argv) {
         }
     }).detach();
     io.run();
-    return 0;
+    return simulator.Failed() ? 1 : 0;
 }

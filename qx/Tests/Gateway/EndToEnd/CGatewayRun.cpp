@@ -1,6 +1,6 @@
 #include "Gateway/EndToEnd/CGatewayRun.h"
 
-#include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <stdlib.h>
 
 #include <sstream>
@@ -62,21 +62,41 @@ void CGatewayRun::PlaceSample(const std::string& sample, const std::string& relP
                   fs::copy_options::overwrite_existing);
 }
 
-bool CGatewayRun::StartSimulator(const std::vector<std::string>& args) {
+std::string CGatewayRun::SimulatorAddress() {
+    const std::string host = QX_MES_HOST;
+    if (host == "localhost")
+        return "127.0.0.1";
+    in_addr v4{};
+    if (inet_pton(AF_INET, host.c_str(), &v4) == 1)
+        return (ntohl(v4.s_addr) >> 24) == 127 ? host : std::string();
+    return host == "::1" ? host : std::string();
+}
+
+testing::AssertionResult CGatewayRun::StartSimulator(const std::vector<std::string>& args) {
     ++m_SimulatorRuns;
     const std::string run = std::to_string(m_SimulatorRuns);
     SUPPORT::CProcess::SPEC spec;
     spec.m_Exe = QX_E2E_SIMULATOR;
-    spec.m_Args = {"--listen",    "127.0.0.1",
+    spec.m_Args = {"--listen",    SimulatorAddress(),
                    "--port",      "5212",
                    "--frame-log", (m_Root / ("frames-" + run + ".log")).string(),
                    "--png-dir",   (m_Root / "png").string()};
     spec.m_Args.insert(spec.m_Args.end(), args.begin(), args.end());
     spec.m_Output = (m_Root / ("simulator-" + run + ".txt")).string();
     if (!m_Simulator.Start(spec))
-        return false;
-    return SUPPORT::WaitUntil(
-        [&] { return SimulatorLog().find("info listening") != std::string::npos; });
+        return testing::AssertionFailure() << "cannot start " << QX_E2E_SIMULATOR;
+    std::optional<int> exited;
+    const bool listening = SUPPORT::WaitUntil([&] {
+        if (SimulatorLog().find("info listening") != std::string::npos)
+            return true;
+        exited = m_Simulator.Wait(std::chrono::milliseconds(0));
+        return exited.has_value();
+    });
+    if (listening && !exited)
+        return testing::AssertionSuccess();
+    const std::string why = exited ? "exited with " + std::to_string(*exited) : "did not listen";
+    return testing::AssertionFailure()
+           << "the MES simulator " << why << ": " << m_Simulator.Output();
 }
 
 bool CGatewayRun::StartGateway(const std::vector<std::string>& env) {

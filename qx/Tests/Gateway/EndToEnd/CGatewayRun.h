@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -8,18 +10,23 @@
 #include "Support/Process.h"
 
 // One end-to-end run: a temporary working directory with the data root beside it, the MES
-// simulator on 127.0.0.1:5212 and the real Quenlor process.
+// simulator on port 5212 of the gateway's compiled-in MES host and the real Quenlor process.
 struct CGatewayRun {
     CGatewayRun();
     ~CGatewayRun();
+
+    // The address the simulator listens on for the compiled-in MES host; empty when that host
+    // is not this machine.
+    static std::string SimulatorAddress();
 
     // Copies a sample format file to a path relative to the format folder.
     void PlaceSample(const std::string& sample, const std::string& relPath);
     std::filesystem::path FormatFolder() const;
     std::string AbsPath(const std::string& relPath) const;
 
-    // Each start writes a frame log of its own; the latest one is read.
-    bool StartSimulator(const std::vector<std::string>& args = {});
+    // Each start writes a frame log of its own; the latest one is read. A simulator that exits
+    // instead of listening fails with its own words.
+    testing::AssertionResult StartSimulator(const std::vector<std::string>& args = {});
     bool StartGateway(const std::vector<std::string>& env = {});
     void Simulator(const std::string& command) { m_Simulator.WriteLine(command); }
     void SendJob(const nlohmann::json& job) { Simulator("print " + job.dump()); }

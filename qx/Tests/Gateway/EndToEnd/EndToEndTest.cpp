@@ -1,7 +1,10 @@
-// The real Quenlor against the MES simulator on 127.0.0.1:5212, with the stand-in engine and
-// its sample formats.
+// The real Quenlor against the MES simulator on port 5212 of its MES host, with the stand-in
+// engine and its sample formats.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QByteArray>
 #include <QImage>
@@ -13,10 +16,23 @@
 
 #include "Gateway/EndToEnd/CGatewayRun.h"
 #include "Gateway/EndToEnd/CVirtualDisplay.h"
+#include "Support/Wait.h"
 
 using nlohmann::json;
 
 namespace {
+
+// The simulator can stand in only for an MES host on this machine.
+struct LocalMesHost : testing::Environment {
+    void SetUp() override {
+        if (CGatewayRun::SimulatorAddress().empty()) {
+            GTEST_SKIP() << "Quenlor is built for the MES host " << QX_MES_HOST
+                         << ", which is not this machine: the simulator cannot listen there";
+        }
+    }
+};
+[[maybe_unused]] testing::Environment* const kLocalMesHost =
+    testing::AddGlobalTestEnvironment(new LocalMesHost);
 
 const char kLabel[] = "Label_100x50.btw";
 const char kShipping[] = "Shipping_150x100_Landscape.btw";
@@ -55,6 +71,42 @@ void StartRegistered(CGatewayRun& run, const std::vector<std::string>& simulator
     ASSERT_TRUE(run.StartSimulator(simulatorArgs));
     ASSERT_TRUE(run.StartGateway());
     ASSERT_TRUE(run.WaitForCalls("Register", 3)) << run.GatewayOutput();
+}
+
+size_t Occurrences(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+// A listening socket on the simulator's address and port; -1 when it cannot be had.
+int HoldMesPort(const std::string& address) {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (address.find(':') == std::string::npos) {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(5212);
+        inet_pton(AF_INET, address.c_str(), &v4->sin_addr);
+        length = sizeof(*v4);
+    } else {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(5212);
+        inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr);
+        length = sizeof(*v6);
+    }
+    const int fd = socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // As the simulator does: an earlier case's connections in TIME_WAIT do not hold the port.
+    const int reuse = 1;
+    if (fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse)) == 0 &&
+        bind(fd, reinterpret_cast<sockaddr*>(&storage), length) == 0 && listen(fd, 1) == 0) {
+        return fd;
+    }
+    if (fd >= 0)
+        close(fd);
+    return -1;
 }
 
 }  // namespace
@@ -193,6 +245,51 @@ TEST(GatewayEndToEnd, MissingFormatFolderSendsNoCheckConfig) {
               run.GatewayOutput().find("MES is Connected"));
     EXPECT_EQ(run.Calls("_INITIALIZE").size(), 1u);
     EXPECT_TRUE(run.Calls("CheckConfig").empty());
+}
+
+// Another program holds the MES port: the case fails with the cause, and a command written to
+// the simulator that exited does not end the test.
+TEST(GatewayEndToEnd, TakenMesPortFailsWithTheCause) {
+    const std::string address = CGatewayRun::SimulatorAddress();
+    const int holder = HoldMesPort(address);
+    ASSERT_GE(holder, 0) << "cannot hold " << address << ":5212";
+    CGatewayRun run;
+    const testing::AssertionResult started = run.StartSimulator();
+    close(holder);
+    EXPECT_FALSE(started);
+    EXPECT_NE(std::string(started.message()).find(address + ":5212 is in use"), std::string::npos)
+        << started.message();
+    run.Simulator("quit");
+    EXPECT_FALSE(run.SimulatorProcess().Running());
+}
+
+// The MES refuses "_INITIALIZE" and closes the link at once: whichever of the two the gateway
+// handles first, it gives up for good and keeps running. Each round is a fresh gateway.
+TEST(GatewayEndToEnd, RefusedInitializeAndCloseEndTheLinkForGood) {
+    constexpr size_t kRounds = 20;
+    CGatewayRun run;
+    PlaceFormats(run);
+    ASSERT_TRUE(run.StartSimulator({"--refuse-initialize", "--close-on-refusal"}));
+    const auto seen = [&run](const char* what) { return Occurrences(run.SimulatorLog(), what); };
+    for (size_t round = 1; round <= kRounds; ++round) {
+        const size_t refused = seen("info refused _INITIALIZE");
+        const size_t connected = seen("info gateway connected");
+        ASSERT_TRUE(run.StartGateway());
+        ASSERT_TRUE(SUPPORT::WaitUntil([&] { return seen("info refused _INITIALIZE") > refused; }))
+            << run.GatewayOutput();
+        EXPECT_FALSE(
+            SUPPORT::WaitUntil([&] { return seen("info gateway connected") > connected + 1; },
+                               std::chrono::seconds(4), std::chrono::milliseconds(50)))
+            << "round " << round << " connected again\n"
+            << run.GatewayOutput();
+        EXPECT_FALSE(run.Gateway().Wait(std::chrono::milliseconds(0)).has_value())
+            << "round " << round << " exited\n"
+            << run.GatewayOutput();
+        run.Gateway().Stop();
+        // The next round counts from a simulator with no connection left.
+        ASSERT_TRUE(SUPPORT::WaitUntil(
+            [&] { return seen("info gateway disconnected") == seen("info gateway connected"); }));
+    }
 }
 
 // The fatal boxes need a real window for the operator's key press: the gateway runs on an

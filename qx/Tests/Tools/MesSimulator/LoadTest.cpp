@@ -1,17 +1,86 @@
-// The simulator's job accounting, fault plan and feed options.
+// The simulator's job accounting, fault plan, feed options and the feed over two connections.
 #include <gtest/gtest.h>
 
+#include <boost/asio/connect.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/websocket.hpp>
+#include <fstream>
 #include <set>
+#include <thread>
 
 #include "MesSimulator/CFaultPlan.h"
+#include "MesSimulator/CLoadFeed.h"
 #include "MesSimulator/CLoadStats.h"
+#include "MesSimulator/CMesSimulator.h"
 #include "MesSimulator/SimOptions.h"
+#include "Support/TempDir.h"
 
 using MES_SIM::CFaultPlan;
 using MES_SIM::CLoadStats;
+using nlohmann::json;
 using std::chrono::milliseconds;
+namespace beast = boost::beast;
+namespace websocket = boost::beast::websocket;
 
 namespace {
+
+// A gateway's end of one connection; each step gives up after a few seconds.
+struct GATEWAY {
+    bool Connect(uint16_t port) {
+        const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::make_address("127.0.0.1"),
+                                                      port);
+        beast::get_lowest_layer(m_Ws).expires_after(std::chrono::seconds(5));
+        beast::get_lowest_layer(m_Ws).async_connect(endpoint, [this](beast::error_code ec) {
+            if (!ec)
+                m_Ws.async_handshake("127.0.0.1", "/", [this](beast::error_code e) { m_Ec = e; });
+            m_Ec = ec;
+        });
+        return Run();
+    }
+    bool Call(const json& call) {
+        m_Text = call.dump();
+        beast::get_lowest_layer(m_Ws).expires_after(std::chrono::seconds(5));
+        m_Ws.async_write(boost::asio::buffer(m_Text),
+                         [this](beast::error_code ec, size_t) { m_Ec = ec; });
+        return Run();
+    }
+    // The next frame; null when none comes in time.
+    json Next() {
+        beast::flat_buffer buffer;
+        beast::get_lowest_layer(m_Ws).expires_after(std::chrono::seconds(5));
+        m_Ws.async_read(buffer, [this](beast::error_code ec, size_t) { m_Ec = ec; });
+        if (!Run())
+            return nullptr;
+        return json::parse(beast::buffers_to_string(buffer.data()), nullptr, false);
+    }
+    // The printer name of the next job; empty when none comes in time.
+    std::string NextJob() {
+        for (json frame = Next(); frame.is_object(); frame = Next()) {
+            if (frame.value("_TYPE", "") == "Print")
+                return frame["_DATA"].value("PrinterName", "");
+        }
+        return {};
+    }
+    bool Close() {
+        beast::get_lowest_layer(m_Ws).expires_after(std::chrono::seconds(5));
+        m_Ws.async_close(websocket::close_code::normal,
+                         [this](beast::error_code ec) { m_Ec = ec; });
+        return Run();
+    }
+
+private:
+    bool Run() {
+        m_Io.restart();
+        m_Io.run();
+        return !m_Ec;
+    }
+
+    boost::asio::io_context m_Io;
+    websocket::stream<beast::tcp_stream> m_Ws{m_Io};
+    beast::error_code m_Ec;
+    std::string m_Text;
+};
 
 bool Parse(std::vector<std::string> args, MES_SIM::OPTIONS& options) {
     args.insert(args.begin(), "MesSimulator");
@@ -120,4 +189,63 @@ TEST(SimOptions, FeedAndSoakNeedWhatTheyCopy) {
     EXPECT_TRUE(refused({"--rate", "-1"}));
     EXPECT_TRUE(refused({"--load", "1e3"}));
     EXPECT_TRUE(refused({"--window", "99999999999"}));
+}
+
+TEST(LoadFeed, NoProgressStopsSayingWhatTheFeedWaitsFor) {
+    using MES_SIM::CLoadFeed;
+    using std::chrono::seconds;
+    const std::string stopped = "load: no progress for 60 s, waiting for ";
+    EXPECT_EQ(CLoadFeed::Stalled(seconds(59), seconds(60), false, false, 0, "F.btw"), "");
+    EXPECT_EQ(CLoadFeed::Stalled(seconds(60), seconds(60), false, false, 0, "F.btw"),
+              stopped + "a gateway to connect");
+    EXPECT_EQ(CLoadFeed::Stalled(seconds(61), seconds(60), true, false, 0, "F.btw"),
+              stopped + "the registration of F.btw");
+    EXPECT_EQ(CLoadFeed::Stalled(seconds(61), seconds(60), true, true, 3, "F.btw"),
+              stopped + "the answers to 3 jobs");
+}
+
+// A stale connection that closes after the gateway registered on its new one: the feed goes on
+// over the new one.
+TEST(LoadFeed, OlderConnectionClosingLeavesTheNewerFed) {
+    SUPPORT::TEMP_DIR dir;
+    MES_SIM::OPTIONS options;
+    options.m_Port = 0;
+    options.m_Load = 4;
+    options.m_Window = 1;
+    options.m_JobFiles = {(dir.m_Path / "job.json").string()};
+    std::ofstream(options.m_JobFiles[0]) << json({{"FormatFilename", "F.btw"}}).dump();
+
+    boost::asio::io_context io;
+    MES_SIM::CMesSimulator simulator(io, options);
+    std::string error;
+    ASSERT_TRUE(simulator.Start(error)) << error;
+    std::thread thread([&io] { io.run(); });
+
+    GATEWAY older;
+    GATEWAY newer;
+    // The older connection is open once its call is answered.
+    EXPECT_TRUE(older.Connect(simulator.Port()));
+    EXPECT_TRUE(older.Call({{"_CMD", "_INITIALIZE"}, {"_ID", "i"}}));
+    EXPECT_TRUE(older.Next().is_object());
+    EXPECT_TRUE(newer.Connect(simulator.Port()));
+    EXPECT_TRUE(newer.Call({{"_CMD", "Register"}, {"_ID", "r"}, {"absPath", "F.btw"}}));
+    std::string job = newer.NextJob();
+    EXPECT_EQ(job, "Load #1");
+    EXPECT_TRUE(older.Close());
+    const auto answer = [&newer](const std::string& printer) {
+        return newer.Call(
+            {{"_CMD", "Print"}, {"_ID", printer}, {"Job", {{"PrinterName", printer}}}});
+    };
+    for (int number = 2; number <= 4 && !job.empty(); ++number) {
+        EXPECT_TRUE(answer(job));
+        job = newer.NextJob();
+        EXPECT_EQ(job, "Load #" + std::to_string(number));
+    }
+    // The last answer ends the run, and the simulator closes the connection.
+    EXPECT_TRUE(answer(job));
+    EXPECT_EQ(newer.NextJob(), "");
+    EXPECT_FALSE(simulator.Failed());
+
+    boost::asio::post(io, [&simulator] { simulator.Stop(); });
+    thread.join();
 }
