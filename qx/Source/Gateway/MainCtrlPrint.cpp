@@ -89,8 +89,13 @@ void ExecutePrint(_OBJ<ISession> session, PRINT_JOB::DEF job) {
         QImage image(1, 1, QImage::Format_Mono);
         if (!g_Bartender->ExportImage(image, job.Dpi))
             return;
+        // The MES still gets its answer, with no image; the log tells why.
         const std::string base64 = LABEL_PNG::EncodeBase64(image);
-        _LOG::Info(fmt::format("'{}' Image is generated", job.FormatName));
+        if (base64.empty())
+            _LOG::Error(fmt::format("Image for '{}' could not be made: {} x {} pixels",
+                                    job.FormatFilename, image.width(), image.height()));
+        else
+            _LOG::Info(fmt::format("'{}' Image is generated", job.FormatName));
 
         const json params = MESSAGES::PrintParams(job.PrinterName, base64, job);
         session->Call(MESSAGES::PATH, MESSAGES::PRINT, params, nullptr);
