@@ -30,7 +30,8 @@ std::u16string AbsoluteFormatPath(const std::string& formatFilename) {
             c = u'/';
     }
 #endif
-    return std::filesystem::absolute(std::filesystem::path(name)).lexically_normal().u16string();
+    return _OS::PathToWide(
+        std::filesystem::absolute(std::filesystem::path(name)).lexically_normal());
 }
 
 // Sets the job's substrings in key order (arrays by index, a single value under the empty
