@@ -72,21 +72,46 @@ CLabelFormat::TEXT ParseText(const json& object) {
     return text;
 }
 
-// Replaces each "{Name}" of a known substring by its value; other text stays as written.
-QString Fill(const QString& text, const std::map<QString, QString>& values) {
-    QString out;
+// Hands the pieces of the filled-in text in order: the text as written, with each "{Name}" of a
+// known substring replaced by its value. Stops when piece returns false.
+template <typename Piece>
+void Walk(const QString& text, const std::map<QString, QString>& values, Piece&& piece) {
     qsizetype pos = 0;
     while (pos < text.size()) {
         const qsizetype open = text.indexOf(QLatin1Char('{'), pos);
         const qsizetype close = open < 0 ? -1 : text.indexOf(QLatin1Char('}'), open + 1);
         if (close < 0)
             break;
-        out += text.mid(pos, open - pos);
+        if (!piece(QStringView(text).mid(pos, open - pos)))
+            return;
         auto it = values.find(text.mid(open + 1, close - open - 1));
-        out += it != values.end() ? it->second : text.mid(open, close - open + 1);
+        if (!piece(it != values.end() ? QStringView(it->second)
+                                      : QStringView(text).mid(open, close - open + 1)))
+            return;
         pos = close + 1;
     }
-    return out + text.mid(pos);
+    piece(QStringView(text).mid(pos));
+}
+
+QString Fill(const QString& text, const std::map<QString, QString>& values) {
+    QString out;
+    Walk(text, values, [&out](QStringView piece) {
+        out += piece;
+        return true;
+    });
+    return out;
+}
+
+// The length of the filled-in text, counted without building it; past limit it stops counting
+// and gives a length above limit.
+qsizetype FilledLength(const QString& text, const std::map<QString, QString>& values,
+                       qsizetype limit) {
+    qsizetype length = 0;
+    Walk(text, values, [&](QStringView piece) {
+        length += piece.size();
+        return length <= limit;
+    });
+    return length;
 }
 
 }  // namespace
@@ -136,6 +161,25 @@ QImage CLabelFormat::Render(int dpi, const std::map<QString, QString>& values) c
     if (width < 1 || height < 1 || width * height > MAX_PIXELS)
         return {};
 
+    // The cost is bounded before anything is built: the filled-in text, and the drawing, whose
+    // glyphs cost with the square of their size once they are too large for Qt's cache.
+    std::vector<int> fontPixels(m_Texts.size(), 0);
+    qsizetype chars = 0;
+    double glyphPixels = 0;
+    for (std::size_t i = 0; i < m_Texts.size(); ++i) {
+        const qsizetype length = FilledLength(m_Texts[i].m_Text, values, MAX_TEXT_CHARS - chars);
+        chars += length;
+        if (chars > MAX_TEXT_CHARS)
+            return {};
+        if (length == 0)
+            continue;
+        const double pixels = std::max(1.0, std::round(m_Texts[i].m_FontMm * scale));
+        glyphPixels += OBJECT_COST + static_cast<double>(length) * (pixels * pixels + GLYPH_COST);
+        if (!(glyphPixels <= MAX_GLYPH_PIXELS))
+            return {};
+        fontPixels[i] = static_cast<int>(pixels);
+    }
+
     QImage image(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB32);
     const int dotsPerMeter = static_cast<int>(std::lround(scale * 1000));
     image.setDotsPerMeterX(dotsPerMeter);
@@ -145,9 +189,12 @@ QImage CLabelFormat::Render(int dpi, const std::map<QString, QString>& values) c
     QPainter painter(&image);
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setPen(Qt::black);
-    for (const TEXT& text : m_Texts) {
+    for (std::size_t i = 0; i < m_Texts.size(); ++i) {
+        if (fontPixels[i] == 0)
+            continue;
+        const TEXT& text = m_Texts[i];
         QFont font = text.m_Font.isEmpty() ? QFont() : QFont(text.m_Font);
-        font.setPixelSize(std::max(1, static_cast<int>(std::lround(text.m_FontMm * scale))));
+        font.setPixelSize(fontPixels[i]);
         font.setBold(text.m_Bold);
         painter.setFont(font);
         const QRectF box(text.m_X * scale, text.m_Y * scale, text.m_Width * scale,

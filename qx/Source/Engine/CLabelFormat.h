@@ -24,6 +24,16 @@ struct CLabelFormat {
 
     // Largest image an export may produce, in pixels.
     static constexpr double MAX_PIXELS = 100e6;
+    // Most characters of filled-in text over all objects that a render draws.
+    static constexpr qsizetype MAX_TEXT_CHARS = 1000000;
+    // Most drawing a render does, in glyph pixels: each character costs the square of its
+    // font's size in pixels plus GLYPH_COST, each object with text OBJECT_COST. The bound
+    // keeps a render near a second; labels of some thousand characters stay well within it.
+    static constexpr double MAX_GLYPH_PIXELS = 16e6;
+    // Measured: a small glyph, taken from Qt's cache, costs about as much as 20 pixels of a
+    // large one; laying out an object about as much as 2,000.
+    static constexpr double GLYPH_COST = 20;
+    static constexpr double OBJECT_COST = 2000;
     // Largest format file that is read; a format of hundreds of text objects is a few dozen KiB.
     static constexpr qint64 MAX_FILE_BYTES = 1 << 20;
 
@@ -37,8 +47,8 @@ struct CLabelFormat {
     // not a valid format.
     static std::optional<CLabelFormat> Load(const QString& path);
 
-    // White label with black text at dpi dots per inch; a null image when dpi is not positive
-    // or the image would exceed MAX_PIXELS.
+    // White label with black text at dpi dots per inch; a null image when dpi is not positive,
+    // the image would exceed MAX_PIXELS, or the text MAX_TEXT_CHARS or MAX_GLYPH_PIXELS.
     QImage Render(int dpi, const std::map<QString, QString>& values) const;
 };
 

@@ -9,6 +9,7 @@
 #include <QSystemTrayIcon>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -16,6 +17,7 @@
 
 #include "Platform/Env.h"
 #include "Platform/Log.h"
+#include "Platform/Text.h"
 #include "Qx/Code_Panel_Logger.h"
 #include "Qx/MakeTintedIcon.h"
 #include "Qx/QxApp.h"
@@ -147,7 +149,10 @@ void Code_MainWindow::OpenFormatFolder() {
         _LOG::Error("Directory does not exist or is not a directory");
         return;
     }
-    const QString native = QString::fromStdU16String(folder.u16string());
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(native)))
-        _LOG::Error("Failed to open directory:" + folder.generic_u8string());
+    const QString native = QString::fromStdU16String(_OS::PathToWide(folder));
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(native))) {
+        std::string generic = _OS::PathToUtf8(folder);
+        std::replace(generic.begin(), generic.end(), '\\', '/');
+        _LOG::Error("Failed to open directory:" + generic);
+    }
 }

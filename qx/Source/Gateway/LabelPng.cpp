@@ -39,7 +39,9 @@ std::string EncodeBase64(const QImage& image) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    (grey.isNull() ? image : grey).save(&buffer, "PNG", kPngQuality);
+    // A refused image (libpng takes at most 1,000,000 pixels a row) may leave a partial file.
+    if (!(grey.isNull() ? image : grey).save(&buffer, "PNG", kPngQuality))
+        return {};
     const QByteArray base64 = bytes.toBase64();
     return std::string(base64.constData(), static_cast<size_t>(base64.size()));
 }

@@ -44,7 +44,7 @@ void CreateMaterialsFolder() {
         if (status.type() == std::filesystem::file_type::not_found)
             return;
         if (ec)
-            throw std::filesystem::filesystem_error("cannot inspect", varDir, ec);
+            throw std::filesystem::filesystem_error("cannot inspect", ec);
         if (!std::filesystem::is_directory(status))
             return;
         std::filesystem::create_directories(varDir / _OS::Utf8ToWide(kMaterialsFolder));

@@ -1,4 +1,5 @@
 #include <exception>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 
@@ -14,8 +15,12 @@ namespace MAIN_CTRL {
 
 namespace {
 
+// A name that does not convert to Unicode could not be named by the MES: it is skipped.
 std::string SlashedUtf8(const fs::path& path) {
-    std::string text = _OS::WideToUtf8(path.u16string());
+    bool exact = true;
+    std::string text = _OS::PathToUtf8(path, &exact);
+    if (!exact)
+        throw std::range_error("name is not valid Unicode");
     for (char& c : text) {
         if (c == '\\')
             c = '/';
@@ -23,28 +28,23 @@ std::string SlashedUtf8(const fs::path& path) {
     return text;
 }
 
-// Names from the file system may not convert; the log line must still be written.
-std::string Printable(const fs::path& path) {
-    try {
-        return _OS::WideToUtf8(path.u16string());
-    } catch (const std::exception&) {
-        return path.string();
-    }
-}
-
 void AddIfFormatFile(const fs::path& base, const fs::directory_entry& entry,
                      std::vector<FORMAT_FILE::DEF>& files) {
     std::error_code ec;
     const auto status = entry.status(ec);
-    if (ec && status.type() != fs::file_type::not_found) {
-        throw fs::filesystem_error("cannot inspect", entry.path(), ec);
-    }
+    // The errors carry no path: the library would convert it to text, which may throw.
+    if (ec && status.type() != fs::file_type::not_found)
+        throw fs::filesystem_error("cannot inspect", ec);
     if (!fs::is_regular_file(status))
         return;
 
-    const fs::path relPath = fs::relative(entry.path(), base);
-    const fs::path absPath = fs::absolute(entry.path()).lexically_normal();
-    const std::string ext = _OS::WideToUtf8(relPath.filename().extension().u16string());
+    const fs::path relPath = fs::relative(entry.path(), base, ec);
+    if (ec)
+        throw fs::filesystem_error("cannot make relative", ec);
+    const fs::path absPath = fs::absolute(entry.path(), ec).lexically_normal();
+    if (ec)
+        throw fs::filesystem_error("cannot make absolute", ec);
+    const std::string ext = _OS::PathToUtf8(relPath.filename().extension());
     if (!_OS::EndsWith(ext, ".btw", true))
         return;
     files.push_back({SlashedUtf8(relPath), SlashedUtf8(absPath)});
@@ -57,7 +57,7 @@ void Walk(const fs::path& base, const fs::path& folder, std::vector<FORMAT_FILE:
     std::error_code ec;
     fs::directory_iterator it(folder, ec);
     if (ec) {
-        _LOG::Error(fmt::format("Cannot list '{}': {}", Printable(folder), ec.message()));
+        _LOG::Error(fmt::format("Cannot list '{}': {}", _OS::PathToUtf8(folder), ec.message()));
         return;
     }
     for (const fs::directory_iterator end; it != end;) {
@@ -65,14 +65,14 @@ void Walk(const fs::path& base, const fs::path& folder, std::vector<FORMAT_FILE:
         try {
             AddIfFormatFile(base, entry, files);
         } catch (const std::exception& e) {
-            _LOG::Error(fmt::format("Skipped '{}': {}", Printable(entry.path()), e.what()));
+            _LOG::Error(fmt::format("Skipped '{}': {}", _OS::PathToUtf8(entry.path()), e.what()));
         }
         std::error_code typeEc;
         if (entry.is_directory(typeEc) && !entry.is_symlink(typeEc))
             Walk(base, entry.path(), files);
         it.increment(ec);
         if (ec) {
-            _LOG::Error(fmt::format("Cannot list '{}': {}", Printable(folder), ec.message()));
+            _LOG::Error(fmt::format("Cannot list '{}': {}", _OS::PathToUtf8(folder), ec.message()));
             return;
         }
     }

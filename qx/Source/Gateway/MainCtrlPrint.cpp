@@ -30,7 +30,8 @@ std::u16string AbsoluteFormatPath(const std::string& formatFilename) {
             c = u'/';
     }
 #endif
-    return std::filesystem::absolute(std::filesystem::path(name)).lexically_normal().u16string();
+    return _OS::PathToWide(
+        std::filesystem::absolute(std::filesystem::path(name)).lexically_normal());
 }
 
 // Sets the job's substrings in key order (arrays by index, a single value under the empty
@@ -89,8 +90,13 @@ void ExecutePrint(_OBJ<ISession> session, PRINT_JOB::DEF job) {
         QImage image(1, 1, QImage::Format_Mono);
         if (!g_Bartender->ExportImage(image, job.Dpi))
             return;
+        // The MES still gets its answer, with no image; the log tells why.
         const std::string base64 = LABEL_PNG::EncodeBase64(image);
-        _LOG::Info(fmt::format("'{}' Image is generated", job.FormatName));
+        if (base64.empty())
+            _LOG::Error(fmt::format("Image for '{}' could not be made: {} x {} pixels",
+                                    job.FormatFilename, image.width(), image.height()));
+        else
+            _LOG::Info(fmt::format("'{}' Image is generated", job.FormatName));
 
         const json params = MESSAGES::PrintParams(job.PrinterName, base64, job);
         session->Call(MESSAGES::PATH, MESSAGES::PRINT, params, nullptr);

@@ -8,6 +8,7 @@
 #include "Platform/Code_LevelDb.h"
 #include "Platform/Code_RegDatabase.h"
 #include "Platform/HiddenFile.h"
+#include "Platform/Text.h"
 
 namespace fs = std::filesystem;
 
@@ -56,7 +57,8 @@ bool Exists(const fs::path& path) {
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
     if (ec && !IsAbsence(ec)) {
-        Fail("_OS::ENV::Initialize() - Error reading " + path.u8string() + ": " + ec.message());
+        Fail("_OS::ENV::Initialize() - Error reading " + _OS::PathToUtf8(path) + ": " +
+             ec.message());
     }
     return !ec && status.type() != fs::file_type::not_found;
 }

@@ -32,6 +32,29 @@ void AppendUtf8(std::string& out, uint32_t cp) {
     }
 }
 
+// Surrogate pairs become one four-byte sequence. An unpaired surrogate throws when exact is
+// null; otherwise it becomes U+FFFD and exact is set to false.
+std::string EncodeUtf8(const std::u16string& text, bool* exact) {
+    std::string out;
+    out.reserve(text.size() * 3);
+    for (size_t i = 0; i < text.size(); ++i) {
+        const uint32_t unit = text[i];
+        const uint32_t next = i + 1 < text.size() ? text[i + 1] : 0;
+        if (unit >= 0xD800 && unit <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
+            AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
+            ++i;
+        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+            if (!exact)
+                throw std::range_error("bad conversion");
+            *exact = false;
+            AppendUtf8(out, kReplacement);
+        } else {
+            AppendUtf8(out, unit);
+        }
+    }
+    return out;
+}
+
 #ifndef _WIN32
 void AppendUtf16(std::u16string& out, uint32_t cp) {
     if (cp < 0x10000) {
@@ -106,23 +129,7 @@ std::u16string DecodeUtf8(const std::string& text) {
 }  // namespace
 
 std::string WideToUtf8(const std::u16string& text) {
-    std::string out;
-    out.reserve(text.size() * 3);
-    for (size_t i = 0; i < text.size(); ++i) {
-        const uint32_t unit = text[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
-            const uint32_t low = i + 1 < text.size() ? text[i + 1] : 0;
-            if (low < 0xDC00 || low > 0xDFFF)
-                throw std::range_error("bad conversion");
-            AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-            ++i;
-        } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-            throw std::range_error("bad conversion");
-        } else {
-            AppendUtf8(out, unit);
-        }
-    }
-    return out;
+    return EncodeUtf8(text, nullptr);
 }
 
 std::u16string Utf8ToWide(const std::string& text) {
@@ -137,6 +144,27 @@ std::u16string Utf8ToWide(const std::string& text) {
     return out;
 #else
     return DecodeUtf8(text);
+#endif
+}
+
+std::string PathToUtf8(const std::filesystem::path& path, bool* exact) {
+    bool whole = true;
+    std::string out = EncodeUtf8(PathToWide(path), &whole);
+#ifndef _WIN32
+    // Valid UTF-8 comes back byte for byte; anything else had a sequence replaced.
+    whole = out == path.native();
+#endif
+    if (exact)
+        *exact = whole;
+    return out;
+}
+
+std::u16string PathToWide(const std::filesystem::path& path) {
+#ifdef _WIN32
+    const std::wstring& native = path.native();
+    return std::u16string(native.begin(), native.end());
+#else
+    return DecodeUtf8(path.native());
 #endif
 }
 

@@ -12,7 +12,9 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <utility>
 
 namespace spdlog {
@@ -49,6 +51,10 @@ struct drav_qt_color_sink : public base_sink<Mutex> {
         format.setBackground(QBrush(Qt::red));
         set(level::critical, Qt::white);
     }
+
+    // A line longer than this reaches the widget cut, with an ellipsis before its line end:
+    // the widget lays a line out on the GUI thread, and a huge one holds that thread.
+    static constexpr std::size_t max_line_chars = 2000;
 
     // One line on its way to the GUI thread: a copy that refers to nothing of the sink.
     struct append_request {
@@ -95,22 +101,31 @@ protected:
         memory_buf_t formatted;
         base_sink<Mutex>::formatter_->format(msg, formatted);
 
+        // Only a bounded prefix is decoded: the cut line never needs more, and a huge line
+        // would cost its conversion for nothing. A UTF-16 unit takes at most 3 bytes.
+        const std::size_t byteCount = formatted.size();
+        const std::size_t prefix = std::min<std::size_t>(byteCount, 3 * max_line_chars + 3);
         QString payload;
         int start = static_cast<int>(msg.color_range_start);
         int end = static_cast<int>(msg.color_range_end);
         if (m_Utf8) {
-            payload = QString::fromUtf8(formatted.data(), static_cast<qsizetype>(formatted.size()));
+            payload = QString::fromUtf8(formatted.data(), static_cast<qsizetype>(prefix));
             if (msg.color_range_start < msg.color_range_end) {
                 // The range is in bytes; the widget counts characters.
-                start = static_cast<int>(
-                    QString::fromUtf8(formatted.data(), static_cast<qsizetype>(start)).size());
-                end = static_cast<int>(
-                    QString::fromUtf8(formatted.data(), static_cast<qsizetype>(end)).size());
+                const auto characters = [&](std::size_t bytes) {
+                    return static_cast<int>(
+                        QString::fromUtf8(formatted.data(),
+                                          static_cast<qsizetype>(std::min(bytes, prefix)))
+                            .size());
+                };
+                start = characters(msg.color_range_start);
+                end = characters(msg.color_range_end);
             }
         } else {
-            payload =
-                QString::fromLatin1(formatted.data(), static_cast<qsizetype>(formatted.size()));
+            payload = QString::fromLatin1(formatted.data(), static_cast<qsizetype>(prefix));
         }
+        if (payload.size() > static_cast<qsizetype>(max_line_chars))
+            cut_line_(payload, formatted, start, end);
 
         append_request request{
             m_LineLimit, m_TextEdit, std::move(payload), m_DefaultFormat, m_LevelFormats[msg.level],
@@ -121,6 +136,27 @@ protected:
     }
 
     void flush_() override {}
+
+    // Keeps the start of the line, never half a surrogate pair, then "…" and the line end of
+    // the whole line; the colour range ends at the cut at the latest.
+    static void cut_line_(QString& payload, const memory_buf_t& formatted, int& start, int& end) {
+        std::size_t lineEnd = 0;
+        while (lineEnd < formatted.size() && lineEnd < 2) {
+            const char c = formatted.data()[formatted.size() - 1 - lineEnd];
+            if (c != '\n' && c != '\r')
+                break;
+            ++lineEnd;
+        }
+        qsizetype keep = static_cast<qsizetype>(max_line_chars - 1 - lineEnd);
+        if (payload.at(keep - 1).isHighSurrogate())
+            --keep;
+        payload.truncate(keep);
+        payload += QChar(0x2026);
+        payload += QString::fromLatin1(formatted.data() + formatted.size() - lineEnd,
+                                       static_cast<qsizetype>(lineEnd));
+        start = std::min(start, static_cast<int>(keep));
+        end = std::min(end, static_cast<int>(keep));
+    }
 
 private:
     QTextEdit* m_TextEdit;

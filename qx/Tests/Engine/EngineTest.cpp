@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
@@ -135,6 +136,33 @@ TEST_F(EngineTest, SubstringValuesShowInTheLabel) {
 
     format->dynamicCall("SetNamedSubStringValue(char *,char *)", "PartNo", "A-0000");
     EXPECT_EQ(Export(format, 200), defaults);
+}
+
+// Rendering is bounded before anything is built: a value filled in at every one of many
+// places, and many objects of a large font at a high resolution, are both refused at once.
+TEST_F(EngineTest, RenderBeyondItsBoundsFailsAtOnce) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto write = [&](const QString& name, const QByteArray& objects) {
+        QFile file(dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(R"({"Width": 100, "Height": 100, "SubStrings": {"A": ""}, "Objects": [)" +
+                   objects + "]}");
+        return Open(file.fileName());
+    };
+    const QByteArray wide = R"({"Width": 100, "Height": 100, "FontSize": 20, "Text": ")";
+    CAxObject* repeated = write("repeated.btw", wide + QByteArray("{A}").repeated(300000) + "\"}");
+    ASSERT_NE(repeated, nullptr);
+    repeated->dynamicCall("SetNamedSubStringValue(char *,char *)", "A", QString(100000, 'W'));
+    CAxObject* many = write("many.btw", (wide + "WWWWWWWWWW\"},").repeated(2000) + wide + "W\"}");
+    ASSERT_NE(many, nullptr);
+
+    for (CAxObject* format : {repeated, many}) {
+        QElapsedTimer timer;
+        timer.start();
+        EXPECT_FALSE(format->dynamicCall("ExportToClipboard(int,int)", 0, 1200).toBool());
+        EXPECT_LT(timer.elapsed(), 1000);
+    }
 }
 
 TEST_F(EngineTest, FormatsAreIndependentAndCloseEndsAFormat) {

@@ -53,13 +53,15 @@ public:
         exportedDpi = dpi;
         if (!exportable)
             return false;
-        image = QImage(dpi / 10, dpi / 20, QImage::Format_RGB32);
+        image = exportSize.isValid() ? QImage(exportSize, QImage::Format_RGB32)
+                                     : QImage(dpi / 10, dpi / 20, QImage::Format_RGB32);
         image.fill(Qt::white);
         return true;
     }
 
     bool openable = true;
     bool exportable = true;
+    QSize exportSize;
     std::optional<PAGE_SETUP> pageSetup = PAGE_SETUP{100.0, 50.0, 1};
     std::set<std::string> open;
     std::vector<std::string> opened;
@@ -182,6 +184,18 @@ TEST_F(MainCtrlTasks, JobForAFormatThatIsNotOpenOrFailsToExport) {
     bartender->exportable = false;
     EXPECT_EQ(Print(Job(format, {{"a", "1"}})), format + "\n");
     EXPECT_TRUE(session->calls.empty());
+}
+
+// libpng refuses rows of more than 1,000,000 pixels, well under the engine's image cap.
+TEST_F(MainCtrlTasks, ImageThatCannotBeEncodedIsLoggedAndSentEmpty) {
+    bartender->open.insert(format);
+    bartender->exportSize = QSize(1000001, 1);
+    const std::string out = Print(Job(format, nullptr));
+    EXPECT_NE(out.find("Image for '" + format + "' could not be made: 1000001 x 1 pixels"),
+              std::string::npos);
+    EXPECT_EQ(out.find("Image is generated"), std::string::npos);
+    ASSERT_EQ(session->calls.size(), 1u);
+    EXPECT_EQ(session->calls[0].params.at("base64PngData"), "");
 }
 
 TEST_F(MainCtrlTasks, FormatPathIsMadeAbsoluteWithEitherSeparator) {

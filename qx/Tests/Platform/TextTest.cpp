@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -80,6 +81,28 @@ TEST(TextTest, Utf8ToWideNeverPassesOnEncodedSurrogates) {
     EXPECT_EQ(_OS::Utf8ToWide("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
     EXPECT_EQ(_OS::Utf8ToWide("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");
 #endif
+}
+
+// A Windows name may hold an unpaired surrogate, a POSIX one any bytes: the text shows a
+// replacement character and says so, and the standard conversions are not used, as they throw.
+TEST(TextTest, PathThatDoesNotConvertShowsAReplacementCharacter) {
+#ifdef _WIN32
+    const std::filesystem::path bad(std::wstring{L'a', wchar_t(0xD800), L'b'});
+#else
+    const std::filesystem::path bad(
+        std::string("a\xFF"
+                    "b"));
+#endif
+    bool exact = true;
+    EXPECT_EQ(_OS::PathToUtf8(bad, &exact),
+              "a\xEF\xBF\xBD"
+              "b");
+    EXPECT_FALSE(exact);
+    EXPECT_EQ(_OS::PathToWide(bad).size(), 3u);
+    const std::filesystem::path good(u"\u6807\U0001F600");
+    EXPECT_EQ(_OS::PathToUtf8(good, &exact), "\xE6\xA0\x87\xF0\x9F\x98\x80");
+    EXPECT_TRUE(exact);
+    EXPECT_EQ(_OS::PathToWide(good), u"\u6807\U0001F600");
 }
 
 TEST(TextTest, ChineseRoundTripsFromSeveralThreads) {

@@ -100,6 +100,27 @@ TEST_F(ColorSinkTest, LevelColours) {
     EXPECT_EQ(critical[1].format.background().style(), Qt::NoBrush);
 }
 
+// A huge line would hold the GUI thread in its layout: it reaches the widget cut after a whole
+// surrogate pair, with its colour range and one block.
+TEST_F(ColorSinkTest, HugeLineIsCutBeforeTheWidget) {
+    auto logger = MakeLogger(10, "%^[%l]%$ %v");
+    std::string face;
+    for (int i = 0; i < 250000; ++i)
+        face += "\xF0\x9F\x98\x80";
+    logger->info(face);
+
+    const QTextDocument* doc = edit.document();
+    ASSERT_EQ(doc->blockCount(), 2);
+    const QString line = doc->firstBlock().text();
+    EXPECT_LE(static_cast<std::size_t>(line.size()), Sink::max_line_chars);
+    ASSERT_GE(line.size(), 100);
+    EXPECT_EQ(line.back(), QChar(0x2026));
+    EXPECT_TRUE(line.at(line.size() - 2).isLowSurrogate());
+    const auto parts = Fragments(doc->firstBlock());
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(parts[0].text, "[info]");
+}
+
 TEST(ColorSinkNullTest, NullWidgetThrows) {
     try {
         Sink sink(nullptr, 3, false, true);

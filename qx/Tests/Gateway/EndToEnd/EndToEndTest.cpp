@@ -364,3 +364,35 @@ TEST(GatewayEndToEnd, RefusesFormatPathsThatAreNotSmallRegularFiles) {
     ASSERT_TRUE(run.WaitForCalls("Print", 1)) << run.GatewayOutput();
     EXPECT_EQ(DecodePng(run.Calls("Print")[0]).width(), Pixels(100, 203));
 }
+
+// A 1 MB format name reaches the log panel, and a label whose text would take gigabytes is
+// refused: neither holds the engine's thread, so the next job is answered well within the
+// harness's deadline (before, the panel's layout alone held it for minutes).
+TEST(GatewayEndToEnd, HugeNameAndOversizedLabelDoNotHoldTheNextJob) {
+    CGatewayRun run;
+    const std::string many = (run.Root() / "many.btw").string();
+    {
+        std::ofstream out(many);
+        out << R"({"Width": 100, "Height": 50, "SubStrings": {"A": ""}, "Objects": [)"
+            << R"({"Width": 100, "Height": 50, "Text": ")";
+        for (int i = 0; i < 300000; ++i)
+            out << "{A}";
+        out << R"("}]})";
+    }
+    ASSERT_NO_FATAL_FAILURE(StartRegistered(run, {"--extra-format", many}));
+    ASSERT_TRUE(run.WaitForCalls("Register", 4)) << run.GatewayOutput();
+
+    json named = Job(run.AbsPath("Label.btw"), 203, nullptr);
+    named["FormatName"] = std::string(1 << 20, 'N');
+    run.SendJob(named);
+    ASSERT_TRUE(run.WaitForCalls("Print", 1));
+    EXPECT_TRUE(run.Calls("Print")[0].at("Job") == named);
+    run.SendJob(Job(many, 203, {{"A", std::string(100000, 'W')}}));
+    run.SendJob(Job(run.AbsPath("Label.btw"), 203, {{"PartNo", "P-3"}}));
+    ASSERT_TRUE(run.WaitForCalls("Print", 2));
+    ASSERT_TRUE(run.WaitForOutputLines(many, 1));
+
+    const auto prints = run.Calls("Print");
+    ASSERT_EQ(prints.size(), 2u);
+    EXPECT_EQ(prints[1].at("Job").at("Data"), json({{"PartNo", "P-3"}}));
+}
