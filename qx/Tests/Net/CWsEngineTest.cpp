@@ -489,7 +489,7 @@ TEST_F(EngineTest, PingGoesOutBetweenQueuedMessagesOnASlowLink) {
 // not let a second ping start beside it (the stream takes one at a time).
 TEST_F(EngineTest, UnsolicitedPongsDuringALongWriteLeaveOnePingInFlight) {
     peer.SetReadPause(20ms);  // 64 KiB per read: the label takes seconds
-    Connect(500ms);
+    Connect(1s);
     ASSERT_TRUE(engine.Send(std::string(16 * 1024 * 1024, 'L'), Live()));
     // Pongs throughout the write; the wait for an end that should not come paces them.
     while (peer.DataFrames().empty()) {
