@@ -199,9 +199,12 @@ void CWsConnection::SchedulePing() {
 void CWsConnection::OnPingTimer(beast::error_code ec) {
     if (ec || !IsOpen())
         return;
-    // While we hold reading, a pong could not be heard: no pong is missed then.
-    if (m_ReadHeld)
+    // While we hold reading, a pong could not be heard: none is missed then.
+    if (m_ReadHeld) {
+        if (m_Phase == PHASE_PINGED)
+            m_Phase = PHASE_OPEN;
         return SchedulePing();
+    }
     // A missed pong means a dead peer, as a rule: its answer to the close frame gets a short wait.
     if (m_Phase == PHASE_PINGED)
         return StartClose(1011, "Ping timeout", CWsEngine::kDeadPeerCloseTimeout);
