@@ -498,8 +498,14 @@ TEST_F(EngineTest, UnsolicitedPongsDuringALongWriteLeaveOnePingInFlight) {
             recorder.Count(CWsMessage::TYPE_ERROR) > 0)
             break;
     }
-    EXPECT_EQ(recorder.Connection(), std::vector<CWsMessage::TYPE>{CWsMessage::TYPE_OPEN});
-    ASSERT_EQ(peer.DataFrames().size(), 1u);
+    // A machine too loaded to pace the pongs may let a tick pass without one: the ping timeout
+    // then ends the connection, as it should. Nothing else may end it.
+    EXPECT_EQ(recorder.Count(CWsMessage::TYPE_ERROR), 0u);
+    const auto closes = recorder.Of(CWsMessage::TYPE_CLOSE);
+    for (const auto& close : closes)
+        EXPECT_EQ(close.message.str, "Ping timeout");
+    if (closes.empty())
+        EXPECT_EQ(peer.DataFrames().size(), 1u);
 }
 
 // The system's name lookup cannot be interrupted: Stop must not wait for it, and the lookup, when
