@@ -20,9 +20,9 @@ constexpr uint16_t kNoStatusCode = 1005;
 
 }  // namespace
 
-CWsConnection::CWsConnection(asio::io_context& ioc, Settings settings, Report report)
+CWsConnection::CWsConnection(asio::io_context& ioc, Settings settings, Hooks hooks)
     : m_Settings(std::move(settings)),
-      m_Report(std::move(report)),
+      m_Hooks(std::move(hooks)),
       m_Ws(ioc),
       m_Deadline(ioc),
       m_PingTimer(ioc) {}
@@ -92,9 +92,24 @@ void CWsConnection::OnHandshake(beast::error_code ec) {
     m_Deadline.cancel();
     CWsMessage open;
     open.type = CWsMessage::TYPE_OPEN;
-    m_Report(std::move(open));
-    DoRead();
+    m_Hooks.m_Report(std::move(open));
+    ReadOn();
     SchedulePing();
+}
+
+void CWsConnection::ReadOn() {
+    if (m_Hooks.m_MayRead()) {
+        DoRead();
+    } else {
+        m_ReadHeld = true;
+    }
+}
+
+void CWsConnection::ResumeRead() {
+    if (!m_ReadHeld || m_Phase == PHASE_ENDED || IsClosing())
+        return;
+    m_ReadHeld = false;
+    ReadOn();
 }
 
 void CWsConnection::DoRead() {
@@ -119,11 +134,11 @@ void CWsConnection::OnRead(beast::error_code ec) {
     } else {
         message.type = CWsMessage::TYPE_FRAGMENT;
     }
-    m_Report(std::move(message));
+    m_Hooks.m_Report(std::move(message));
     // Once the close frame is out, the stream's close reads up to the peer's answer itself; a
     // read of ours beside it can leave the close waiting for a frame this read consumed.
     if (!IsClosing())
-        DoRead();
+        ReadOn();
 }
 
 void CWsConnection::OnControl(websocket::frame_type kind, beast::string_view payload) {
@@ -140,15 +155,16 @@ void CWsConnection::OnControl(websocket::frame_type kind, beast::string_view pay
     } else {
         return;
     }
-    m_Report(std::move(message));
+    m_Hooks.m_Report(std::move(message));
 }
 
-void CWsConnection::Send(std::string data, bool binary) {
+bool CWsConnection::Send(std::string data, bool binary) {
     if (!IsOpen())
-        return;
+        return false;
     m_Queue.push_back({std::move(data), binary});
     if (m_Queue.size() == 1)
         DoWrite();
+    return true;
 }
 
 void CWsConnection::DoWrite() {
@@ -164,6 +180,7 @@ void CWsConnection::OnWrite(beast::error_code ec) {
         return;
     if (ec)
         return Lost(ec);
+    m_Hooks.m_Sent(m_Queue.front().m_Data.size());
     m_Queue.pop_front();
     if (!m_Queue.empty())
         return DoWrite();
@@ -182,17 +199,28 @@ void CWsConnection::SchedulePing() {
 void CWsConnection::OnPingTimer(beast::error_code ec) {
     if (ec || !IsOpen())
         return;
+    // While we hold reading, a pong could not be heard: none is missed then.
+    if (m_ReadHeld) {
+        if (m_Phase == PHASE_PINGED)
+            m_Phase = PHASE_OPEN;
+        return SchedulePing();
+    }
     // A missed pong means a dead peer, as a rule: its answer to the close frame gets a short wait.
     if (m_Phase == PHASE_PINGED)
         return StartClose(1011, "Ping timeout", CWsEngine::kDeadPeerCloseTimeout);
-    // The stream allows one ping besides the message being written: none is outstanding here,
-    // as the previous one has been answered.
+    // Any pong since the last tick was a sign of life; the next one must follow this tick. A
+    // ping still waiting behind a long write asks for it already.
     m_Phase = PHASE_PINGED;
-    m_Ws.async_ping({}, [self = shared_from_this()](beast::error_code ec) { self->OnPing(ec); });
+    if (!m_PingInFlight) {
+        m_PingInFlight = true;
+        m_Ws.async_ping({},
+                        [self = shared_from_this()](beast::error_code ec) { self->OnPing(ec); });
+    }
     SchedulePing();
 }
 
 void CWsConnection::OnPing(beast::error_code ec) {
+    m_PingInFlight = false;
     if (ec)
         Lost(ec);
 }
@@ -263,7 +291,13 @@ void CWsConnection::End(CWsMessage message) {
         return;
     m_Phase = PHASE_ENDED;
     Shut();
-    m_Report(std::move(message));
+    // What was still queued never goes out. The front's buffer stays in place for its write.
+    size_t unsent = 0;
+    for (const Outgoing& item : m_Queue)
+        unsent += item.m_Data.size();
+    if (unsent > 0)
+        m_Hooks.m_Sent(unsent);
+    m_Hooks.m_Report(std::move(message));
 }
 
 void CWsConnection::Shut() {

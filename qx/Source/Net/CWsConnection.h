@@ -37,15 +37,24 @@ struct CWsConnection : std::enable_shared_from_this<CWsConnection> {
         std::chrono::milliseconds m_PingInterval{0};  // zero: no pings
         CWsEngine::ResolveFunction m_Resolve;         // empty: the system's name lookup
     };
-    using Report = std::function<void(CWsMessage)>;
+    // The owner's side, all called on the connection's thread.
+    struct Hooks {
+        std::function<void(CWsMessage)> m_Report;
+        // Asked before each read: false holds reading until ResumeRead.
+        std::function<bool()> m_MayRead;
+        // Bytes of accepted messages that have been written, or dropped at the end.
+        std::function<void(size_t)> m_Sent;
+    };
 
-    CWsConnection(boost::asio::io_context& ioc, Settings settings, Report report);
+    CWsConnection(boost::asio::io_context& ioc, Settings settings, Hooks hooks);
 
     // Starts the attempt.
     void Run();
-    // Queues one message behind those queued before; dropped unless the connection is open and
-    // not closing.
-    void Send(std::string data, bool binary);
+    // Queues one message behind those queued before; false, and nothing queued, unless the
+    // connection is open and not closing.
+    bool Send(std::string data, bool binary);
+    // Reads again if reading was held.
+    void ResumeRead();
     // Open: starts the close handshake with the code and reason behind the queued messages; the
     // end is reported as usual. Still connecting: abandons the attempt without a report.
     void Close(uint16_t code, const std::string& reason);
@@ -74,6 +83,8 @@ private:
     void OnResolve(const CWsLookup::Endpoints& endpoints, const std::string& error);
     void OnConnect(boost::beast::error_code ec);
     void OnHandshake(boost::beast::error_code ec);
+    // Reads unless the owner holds reading.
+    void ReadOn();
     void DoRead();
     void OnRead(boost::beast::error_code ec);
     void OnControl(boost::beast::websocket::frame_type kind, boost::beast::string_view payload);
@@ -94,7 +105,7 @@ private:
     void Shut();
 
     Settings m_Settings;
-    Report m_Report;
+    Hooks m_Hooks;
     PHASE m_Phase = PHASE_RESOLVING;
     CWsUrl m_Url;
     std::shared_ptr<CWsLookup> m_Lookup;
@@ -105,6 +116,10 @@ private:
     // Data messages only: the front is being written while the queue is not empty. Pings do not
     // wait behind it; the stream sends them between two messages.
     std::deque<Outgoing> m_Queue;
+    bool m_ReadHeld = false;
+    // The stream takes one ping at a time: a pong that answers none must not let a second one
+    // start while ours still waits to be written.
+    bool m_PingInFlight = false;
     uint16_t m_CloseCode = 0;
     std::string m_CloseReason;
 };

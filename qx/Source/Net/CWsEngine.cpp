@@ -33,12 +33,18 @@ struct CWsEngine::Impl {
     // Each run has its own context: nothing of a stopped run stays queued for the next.
     std::mutex m_ContextMutex;  // the context pointer against posts from other threads
     std::unique_ptr<asio::io_context> m_Ioc;
-    std::atomic<bool> m_Open{false};  // the current connection has reported Open and not ended
+    // The number of the current connection while it has reported Open and not ended; else 0.
+    std::atomic<uint64_t> m_Open{0};
+    std::atomic<size_t> m_Unhandled{0};
+    std::atomic<size_t> m_Unsent{0};
+    // A connection has stopped reading for the backlog: the next drain wakes it.
+    std::atomic<bool> m_ReadPaused{false};
 
     // Owned by the engine's thread while it runs.
     Config m_Run;
     bool m_Stopping = false;
     uint32_t m_Failures = 0;
+    uint64_t m_Numbers = 0;  // connections opened so far, over all runs
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> m_Work;
     std::optional<asio::steady_timer> m_RetryTimer;
     std::shared_ptr<CWsConnection> m_Connection;
@@ -46,31 +52,76 @@ struct CWsEngine::Impl {
     void Deliver(const CWsMessage& message) {
         if (!m_Run.m_Callback)
             return;
-        // A throwing callback must not take the engine's thread down with it.
+        const size_t held = message.type == CWsMessage::TYPE_MESSAGE ? message.str.size() : 0;
+        m_Unhandled += held;
+        // A throwing callback must not take the engine's thread down with it, nor hold bytes
+        // that it will never hand back.
         try {
             m_Run.m_Callback(message);
         } catch (...) {
+            Handled(held);
         }
+    }
+
+    size_t Backlog() const { return m_Unhandled + m_Unsent; }
+
+    // Asked by the connection before each read.
+    bool MayRead() {
+        if (Backlog() <= kMaxBacklog)
+            return true;
+        m_ReadPaused = true;
+        // A drain between the two looks must not be missed: it may not have seen the flag.
+        if (Backlog() > kMaxBacklog)
+            return false;
+        m_ReadPaused = false;
+        return true;
+    }
+
+    // After the backlog shrank, on any thread.
+    void Drained() {
+        if (Backlog() > kMaxBacklog || !m_ReadPaused.exchange(false))
+            return;
+        std::lock_guard<std::mutex> lock(m_ContextMutex);
+        if (m_Ioc) {
+            asio::post(*m_Ioc, [this] {
+                if (m_Connection)
+                    m_Connection->ResumeRead();
+            });
+        }
+    }
+
+    void Handled(size_t bytes) {
+        m_Unhandled -= bytes;
+        Drained();
+    }
+
+    void Sent(size_t bytes) {
+        m_Unsent -= bytes;
+        Drained();
     }
 
     void Connect() {
         if (m_Stopping)
             return;
-        m_Connection = std::make_shared<CWsConnection>(
-            *m_Ioc, m_Run.m_Connection, [this](CWsMessage message) { OnReport(message); });
+        CWsConnection::Hooks hooks;
+        hooks.m_Report = [this](CWsMessage message) { OnReport(std::move(message)); };
+        hooks.m_MayRead = [this] { return MayRead(); };
+        hooks.m_Sent = [this](size_t bytes) { Sent(bytes); };
+        m_Connection = std::make_shared<CWsConnection>(*m_Ioc, m_Run.m_Connection, hooks);
         m_Connection->Run();
     }
 
     // Only the current connection reports: the others have ended.
-    void OnReport(const CWsMessage& message) {
+    void OnReport(CWsMessage message) {
         switch (message.type) {
             case CWsMessage::TYPE_OPEN:
                 m_Failures = 0;
-                m_Open = true;
+                message.connection = ++m_Numbers;
+                m_Open = message.connection;
                 break;
             case CWsMessage::TYPE_CLOSE:
             case CWsMessage::TYPE_ERROR:
-                m_Open.exchange(false) ? OnLost(message) : OnFailed(message);
+                m_Open.exchange(0) != 0 ? OnLost(message) : OnFailed(message);
                 // The stream may keep a close handshake that met incoming data suspended for
                 // ever; once the end is reported, nothing of a stopping run is left to wait for.
                 if (m_Stopping)
@@ -116,13 +167,17 @@ struct CWsEngine::Impl {
             m_Ioc->stop();
     }
 
-    bool Queue(std::string data, bool binary) {
+    bool Queue(std::string data, bool binary, uint64_t connection) {
         std::lock_guard<std::mutex> lock(m_ContextMutex);
-        if (!m_Open || !m_Ioc)
+        if (connection == 0 || m_Open != connection || !m_Ioc)
             return false;
-        asio::post(*m_Ioc, [this, data = std::move(data), binary]() mutable {
-            if (m_Connection)
-                m_Connection->Send(std::move(data), binary);
+        const size_t size = data.size();
+        m_Unsent += size;
+        asio::post(*m_Ioc, [this, data = std::move(data), binary, connection, size]() mutable {
+            // The connection may have ended meanwhile: its messages never go out on the next.
+            if (!m_Connection || m_Open != connection ||
+                !m_Connection->Send(std::move(data), binary))
+                Sent(size);
         });
         return true;
     }
@@ -196,20 +251,31 @@ void CWsEngine::Stop(uint16_t code, const std::string& reason) {
         HALT();
     asio::post(*d.m_Ioc, [&d, code, reason] { d.DoStop(code, reason); });
     d.m_Thread.join();
-    d.m_Open = false;
+    d.m_Open = 0;
     d.m_Connection.reset();
     d.m_RetryTimer.reset();
     d.m_Work.reset();
     std::lock_guard<std::mutex> context(d.m_ContextMutex);
     d.m_Ioc.reset();
+    // Whatever was queued went with the run, unsent.
+    d.m_Unsent = 0;
+    d.m_ReadPaused = false;
 }
 
-bool CWsEngine::Send(const std::string& text) {
-    return m_Impl->Queue(text, false);
+bool CWsEngine::Send(const std::string& text, uint64_t connection) {
+    return m_Impl->Queue(text, false, connection);
 }
 
-bool CWsEngine::SendBinary(const std::string& data) {
-    return m_Impl->Queue(data, true);
+bool CWsEngine::SendBinary(const std::string& data, uint64_t connection) {
+    return m_Impl->Queue(data, true, connection);
+}
+
+void CWsEngine::Handled(size_t bytes) {
+    m_Impl->Handled(bytes);
+}
+
+size_t CWsEngine::Backlog() const {
+    return m_Impl->Backlog();
 }
 
 milliseconds CWsEngine::RetryWait(uint32_t failedBefore, milliseconds min, milliseconds max) {

@@ -34,6 +34,11 @@ struct CWsEngine {
     // A peer that has missed a pong is presumed dead: the close handshake that follows ends when
     // the peer answers or when this has passed.
     static constexpr std::chrono::milliseconds kDeadPeerCloseTimeout{250};
+    // Reading stops while the bytes handed on and not yet handled, or those queued to send and
+    // not yet sent, pass this, and starts again once they are back within it: a peer that floods
+    // us, or reads slower than it asks, meets TCP's push-back instead of filling our memory.
+    // Eight of the largest messages: far above what a working link holds.
+    static constexpr size_t kMaxBacklog = 64 * 1024 * 1024;
 
     CWsEngine();
     ~CWsEngine();  // Stop(1000, "Normal closure")
@@ -60,10 +65,18 @@ struct CWsEngine {
     // the thread. Nothing reconnects.
     void Stop(uint16_t code, const std::string& reason);
 
-    // Queue one text or binary message on the live connection; false, and nothing queued, while
-    // there is none. Messages go out whole, in the order of the calls.
-    bool Send(const std::string& text);
-    bool SendBinary(const std::string& data);
+    // Queue one text or binary message on the connection with this number (that of its Open);
+    // false, and nothing queued, unless that is the live connection. A message queued for a
+    // connection that ends before it goes out is dropped, never sent on the next one. Messages go
+    // out whole, in the order of the calls.
+    bool Send(const std::string& text, uint64_t connection);
+    bool SendBinary(const std::string& data, uint64_t connection);
+
+    // The receiver has handled this many bytes of delivered messages: every byte of a message
+    // delivered to the callback counts towards kMaxBacklog until it is handed back here.
+    void Handled(size_t bytes);
+    // Bytes delivered and not yet handled, plus bytes queued and not yet sent.
+    size_t Backlog() const;
 
     // The wait after a failed attempt of a round, n attempts of the round having failed before it:
     // 100 * 2^n ms held between the two limits.

@@ -21,6 +21,9 @@ struct CWsMessage {
     std::string str;
     bool binary = false;
     uint16_t closeCode = 0;
+    // Open: the connection's number, from 1 in the order of the engine's connections. Messages
+    // to send are stamped with it (CWsEngine::Send).
+    uint64_t connection = 0;
 };
 
 }  // namespace _NET

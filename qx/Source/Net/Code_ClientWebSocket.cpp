@@ -55,15 +55,18 @@ bool Code_ClientWebSocket::IsConnected() {
 }
 
 void Code_ClientWebSocket::Send(const std::string& data, OPCODE opcode) {
+    const uint64_t connection = m_SeenConnection;
     if (opcode == OPCODE_BINARY) {
-        m_Socket.SendBinary(data);
+        m_Socket.SendBinary(data, connection);
     } else {
-        m_Socket.Send(data);
+        m_Socket.Send(data, connection);
     }
 }
 
 void Code_ClientWebSocket::Close() {
-    if (m_Connected)
+    // The engine may have seen the loss before queue 1 has: the connection queue 1 still holds
+    // up is closed all the same, and no reconnection follows.
+    if (m_Connected || m_SeenConnection != 0)
         m_Socket.Stop(1000, "Normal closure");
 }
 
@@ -71,12 +74,13 @@ void Code_ClientWebSocket::Proc_Callback(const CWsMessage& message) {
     switch (message.type) {
         case CWsMessage::TYPE_MESSAGE: {
             if (!m_OnMessage)
-                return;
+                return m_Socket.Handled(message.str.size());
             const OPCODE opcode = message.binary ? OPCODE_BINARY : OPCODE_TEXT;
             _GCD::Post(
                 [anchor = m_Anchor, payload = message.str, opcode] {
                     if (_OBJ<Code_ClientWebSocket> self = anchor->Lock()) {
                         self->m_OnMessage(_OBJ<IWebSocket>(self), payload, opcode);
+                        self->m_Socket.Handled(payload.size());
                     }
                 },
                 _GCD::QUEUE_SERIAL);
@@ -84,25 +88,29 @@ void Code_ClientWebSocket::Proc_Callback(const CWsMessage& message) {
         }
         case CWsMessage::TYPE_OPEN:
             m_Connected = true;
-            PostConnection(true);
+            PostConnection(true, message.connection);
             return;
         case CWsMessage::TYPE_CLOSE:
         case CWsMessage::TYPE_ERROR:
             // A failed attempt, or a second report of the same loss, finds the flag clear.
             if (m_Connected.exchange(false))
-                PostConnection(false);
+                PostConnection(false, 0);
             return;
         default:
             return;
     }
 }
 
-void Code_ClientWebSocket::PostConnection(bool connected) {
-    if (!m_OnConnection)
+void Code_ClientWebSocket::PostConnection(bool connected, uint64_t connection) {
+    // Without a connection callback queue 1 has nothing to see first.
+    if (!m_OnConnection) {
+        m_SeenConnection = connection;
         return;
+    }
     _GCD::Post(
-        [anchor = m_Anchor, connected] {
+        [anchor = m_Anchor, connected, connection] {
             if (_OBJ<Code_ClientWebSocket> self = anchor->Lock()) {
+                self->m_SeenConnection = connection;
                 self->m_OnConnection(_OBJ<IWebSocket>(self), connected);
             }
         },

@@ -37,6 +37,8 @@ public:
 
     // The engine's message callback; runs on the engine's thread and only posts.
     void Proc_Callback(const CWsMessage& message);
+    // Bytes received and not yet handled on queue 1, plus bytes queued and not yet sent.
+    size_t Backlog() const { return m_Socket.Backlog(); }
 
     bool TryAddRef() { return CAnchor<Code_ClientWebSocket>::AddRefIfAlive(m_RefCount); }
 
@@ -44,12 +46,16 @@ public:
 
 private:
     Code_ClientWebSocket(ConnectionCallback onConnection, MessageCallback onMessage);
-    void PostConnection(bool connected);
+    // The number of the connection that came up; 0 with a loss.
+    void PostConnection(bool connected, uint64_t connection);
 
     std::mutex m_Mutex;
     CWsEngine m_Socket;
     std::string m_Url;
     std::atomic<bool> m_Connected{false};
+    // The connection that queue 1 has seen come up and not yet seen lost (0: none). Sends are
+    // stamped with it: what queue 1 decided for one connection never goes out on another.
+    std::atomic<uint64_t> m_SeenConnection{0};
     ConnectionCallback m_OnConnection;
     MessageCallback m_OnMessage;
     uint32_t m_UserValue = 0;

@@ -13,8 +13,10 @@ struct IWebSocket : IRoot {
 
     virtual bool IsConnected() = 0;
     // 1 sends one binary message, any other value one text message. Callers check IsConnected.
+    // The message goes out only on the connection whose coming up queue 1 has last handled.
     virtual void Send(const std::string& data, OPCODE opcode) = 0;
-    // Closes a live connection with 1000 "Normal closure" for good; does nothing while down.
+    // Closes the connection with 1000 "Normal closure" for good while it is up, or queue 1 has
+    // not yet handled its loss; does nothing while down.
     virtual void Close() = 0;
     virtual uint32_t GetUserValue() = 0;
     virtual void SetUserValue(uint32_t value) = 0;

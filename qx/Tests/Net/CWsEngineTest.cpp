@@ -100,6 +100,12 @@ struct EngineTest : ::testing::Test {
         ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
     }
 
+    // The number of the latest connection that came up, which sends are stamped with.
+    uint64_t Live() {
+        const auto opens = recorder.Of(CWsMessage::TYPE_OPEN);
+        return opens.empty() ? 0 : opens.back().message.connection;
+    }
+
     CWsTestPeer peer;
     Recorder recorder;
     CWsEngine engine;  // stopped before the recorder goes
@@ -108,9 +114,9 @@ struct EngineTest : ::testing::Test {
 TEST_F(EngineTest, TextAndBinaryTravelAsSingleFramesOfTheirKind) {
     Connect();
     const std::string big(100000, 'x');
-    EXPECT_TRUE(engine.Send("h\xc3\xa9llo"));
-    EXPECT_TRUE(engine.SendBinary(std::string("\x00\xff", 2)));
-    EXPECT_TRUE(engine.Send(big));
+    EXPECT_TRUE(engine.Send("h\xc3\xa9llo", Live()));
+    EXPECT_TRUE(engine.SendBinary(std::string("\x00\xff", 2), Live()));
+    EXPECT_TRUE(engine.Send(big, Live()));
     ASSERT_TRUE(peer.WaitFor([&] { return peer.DataFrames().size() >= 3; }));
     const auto frames = peer.DataFrames();
     ASSERT_EQ(frames.size(), 3u);
@@ -233,7 +239,7 @@ TEST_F(EngineTest, StopWhileConnectedClosesDeliversCloseAndNeverReconnects) {
     EXPECT_EQ(frames.back().opcode, CWsTestPeer::OPCODE_CLOSE);
     EXPECT_EQ(CWsTestPeer::CloseCode(frames.back()), 1000);
     EXPECT_EQ(CWsTestPeer::CloseReason(frames.back()), "Normal closure");
-    EXPECT_FALSE(engine.Send("late"));
+    EXPECT_FALSE(engine.Send("late", Live()));
     // Nothing comes back: a reconnection would have been at once.
     EXPECT_FALSE(peer.WaitFor([&] { return peer.Connections() > 1; }, 1500ms));
     EXPECT_EQ(recorder.Snapshot().size(), 2u);
@@ -348,7 +354,7 @@ TEST_F(EngineTest, SendsFromManyThreadsKeepEachThreadsOrder) {
     for (int t = 0; t < kThreads; ++t) {
         senders.emplace_back([&, t] {
             for (int i = 0; i < kEach; ++i) {
-                engine.Send(std::to_string(t) + ":" + std::to_string(i));
+                engine.Send(std::to_string(t) + ":" + std::to_string(i), Live());
             }
         });
     }
@@ -400,7 +406,7 @@ TEST_F(EngineTest, PerMessageDeflateIsOfferedUnlessSwitchedOff) {
     ASSERT_TRUE(peer.WaitFor([&] { return peer.Connections() == 2; }));
     EXPECT_EQ(peer.LastExtensions(), "");
     ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 2));
-    EXPECT_TRUE(engine.Send("plain"));
+    EXPECT_TRUE(engine.Send("plain", Live()));
     ASSERT_TRUE(peer.WaitFor([&] { return peer.DataFrames().size() == 1; }));
     EXPECT_EQ(peer.DataFrames()[0].payload, "plain");
 }
@@ -423,7 +429,7 @@ TEST_F(EngineTest, InvalidUrlFailsEveryAttempt) {
 TEST(WsEngineStop, BeforeStartAndTwiceDoNothing) {
     CWsEngine engine;
     engine.Stop(1000, "Normal closure");
-    EXPECT_FALSE(engine.Send("x"));
+    EXPECT_FALSE(engine.Send("x", 1));
     engine.Stop(1000, "Normal closure");
 }
 
@@ -460,7 +466,7 @@ TEST_F(EngineTest, PingGoesOutBetweenQueuedMessagesOnASlowLink) {
     constexpr size_t kLabels = 80;  // 40 MiB
     const std::string label(512 * 1024, 'L');
     for (size_t i = 0; i < kLabels; ++i)
-        ASSERT_TRUE(engine.Send(label));
+        ASSERT_TRUE(engine.Send(label, Live()));
     // Every answer, or a false ping timeout.
     ASSERT_TRUE(peer.WaitFor(
         [&] {
@@ -477,6 +483,29 @@ TEST_F(EngineTest, PingGoesOutBetweenQueuedMessagesOnASlowLink) {
         labelsBeforePong += e.message.type == CWsMessage::TYPE_MESSAGE;
     }
     EXPECT_LT(labelsBeforePong, kLabels);
+}
+
+// A pong that answers no ping of ours, arriving while our ping waits behind a long write, must
+// not let a second ping start beside it (the stream takes one at a time).
+TEST_F(EngineTest, UnsolicitedPongsDuringALongWriteLeaveOnePingInFlight) {
+    peer.SetReadPause(20ms);  // 64 KiB per read: the label takes seconds
+    Connect(1s);
+    ASSERT_TRUE(engine.Send(std::string(16 * 1024 * 1024, 'L'), Live()));
+    // Pongs throughout the write; the wait for an end that should not come paces them.
+    while (peer.DataFrames().empty()) {
+        ASSERT_TRUE(peer.SendFrame(CWsTestPeer::OPCODE_PONG, true, "beat"));
+        if (recorder.WaitCount(CWsMessage::TYPE_CLOSE, 1, 10ms) ||
+            recorder.Count(CWsMessage::TYPE_ERROR) > 0)
+            break;
+    }
+    // A machine too loaded to pace the pongs may let a tick pass without one: the ping timeout
+    // then ends the connection, as it should. Nothing else may end it.
+    EXPECT_EQ(recorder.Count(CWsMessage::TYPE_ERROR), 0u);
+    const auto closes = recorder.Of(CWsMessage::TYPE_CLOSE);
+    for (const auto& close : closes)
+        EXPECT_EQ(close.message.str, "Ping timeout");
+    if (closes.empty())
+        EXPECT_EQ(peer.DataFrames().size(), 1u);
 }
 
 // The system's name lookup cannot be interrupted: Stop must not wait for it, and the lookup, when

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <chrono>
@@ -10,6 +12,7 @@
 #include "Platform/Gcd.h"
 #include "Support/ChildScenario.h"
 #include "Support/Collector.h"
+#include "Support/Wait.h"
 #include "Support/WsTestPeer.h"
 
 using namespace std::chrono_literals;
@@ -134,6 +137,101 @@ QX_DISPATCHER_TEST(ClientWebSocket, BurstOfTenThousandFramesArrivesWholeAndInOrd
         ASSERT_EQ(e[i + 1].payload, std::to_string(i));
         ASSERT_EQ(e[i + 1].thread, e[0].thread);
     }
+}
+
+// Queue 1, busy, has not seen the loss yet while the engine is already up again: what it sends
+// then was meant for the lost connection and must not go out on the new one.
+QX_DISPATCHER_TEST(ClientWebSocket, SendsOfALostConnectionNeverReachTheNextOne) {
+    CWsTestPeer peer;
+    CCollector<Event> events;
+    auto onConnection = [&events](_OBJ<IWebSocket> socket, bool connected) {
+        if (connected)
+            socket->Send("hello", IWebSocket::OPCODE_TEXT);
+        events.Add(Event{true, connected});
+    };
+    _OBJ<IWebSocket> socket = Code_ClientWebSocket::Create(peer.Url(), onConnection, nullptr);
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.DataFrames().size() == 1; }));
+    SUPPORT::CGate gate;
+    _GCD::Post([&gate] { gate.Wait(); }, _GCD::QUEUE_SERIAL);
+    gate.WaitEntered();
+    ASSERT_TRUE(peer.Drop());
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.Connections() == 2 && socket->IsConnected(); }));
+    socket->Send("stale", IWebSocket::OPCODE_TEXT);
+    socket->Send("stale", IWebSocket::OPCODE_BINARY);
+    gate.Open();
+    ASSERT_TRUE(events.WaitSize(3));
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.DataFrames().size() >= 2; }));
+    DrainQueue1();
+    const auto frames = peer.DataFrames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[1].payload, "hello");
+    EXPECT_EQ(frames[1].connection, 2u);
+}
+
+// Queue 1 busy while the peer floods: reading stops at the bound, and nothing is lost.
+QX_DISPATCHER_TEST(ClientWebSocket, FloodWhileQueue1IsBusyHoldsTheBacklogWithinTheBound) {
+    constexpr size_t kFrames = 3000;
+    constexpr size_t kSize = 64 * 1024;
+    CWsTestPeer peer;
+    CCollector<Event> events;
+    // Only each frame's number is kept.
+    auto onMessage = [&events](_OBJ<IWebSocket>, const std::string& payload, IWebSocket::OPCODE) {
+        Event e;
+        e.payload = payload.substr(0, payload.find('.'));
+        events.Add(e);
+    };
+    _OBJ<IWebSocket> socket =
+        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), onMessage);
+    ASSERT_TRUE(events.WaitSize(1));
+    auto* code = static_cast<Code_ClientWebSocket*>(socket.get());
+    SUPPORT::CGate gate;
+    _GCD::Post([&gate] { gate.Wait(); }, _GCD::QUEUE_SERIAL);
+    gate.WaitEntered();
+    for (size_t i = 0; i < kFrames; ++i) {
+        std::string frame = std::to_string(i);
+        frame.resize(kSize, '.');
+        ASSERT_TRUE(peer.SendText(frame));
+    }
+    // Nothing is handled while the gate holds: the backlog only grows, and stops at the bound.
+    ASSERT_TRUE(SUPPORT::WaitUntil([&] { return code->Backlog() > _NET::CWsEngine::kMaxBacklog; }));
+    EXPECT_FALSE(SUPPORT::WaitUntil(
+        [&] { return code->Backlog() > _NET::CWsEngine::kMaxBacklog + kSize; }, 500ms));
+    gate.Open();
+    ASSERT_TRUE(events.WaitSize(kFrames + 1, 60s));
+    const auto e = events.Values();
+    for (size_t i = 0; i < kFrames; ++i)
+        ASSERT_EQ(e[i + 1].payload, std::to_string(i));
+    EXPECT_TRUE(SUPPORT::WaitUntil([&] { return code->Backlog() == 0; }));
+}
+
+// Each job answered with a large result that the peer never reads: reading stops, and the
+// results held stay within the bound (and the jobs it let in before).
+QX_DISPATCHER_TEST(ClientWebSocket, PeerThatReadsNoResultsStopsGettingJobsRead) {
+    constexpr size_t kJobs = 30;  // well past the 17 that the bound lets in
+    constexpr size_t kSize = 4 * 1024 * 1024;
+    CWsTestPeer peer;
+    peer.SetReadPause(1h);
+    std::atomic<size_t> answered{0};
+    std::atomic<size_t> peak{0};
+    auto onMessage = [&](_OBJ<IWebSocket> socket, const std::string& job, IWebSocket::OPCODE) {
+        socket->Send(job, IWebSocket::OPCODE_TEXT);
+        ++answered;
+        const size_t held = static_cast<Code_ClientWebSocket*>(socket.get())->Backlog();
+        peak = std::max(peak.load(), held);
+    };
+    CCollector<Event> events;
+    _OBJ<IWebSocket> socket =
+        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), onMessage);
+    ASSERT_TRUE(events.WaitSize(1));
+    const std::string job(kSize, 'J');
+    for (size_t i = 0; i < kJobs; ++i)
+        ASSERT_TRUE(peer.SendText(job));
+    ASSERT_TRUE(SUPPORT::WaitUntil([&] { return peak > _NET::CWsEngine::kMaxBacklog; }));
+    EXPECT_FALSE(SUPPORT::WaitUntil([&] { return answered == kJobs; }, 1s));
+    DrainQueue1();
+    // A job is read only while the backlog is within the bound; its result replaces it.
+    EXPECT_LE(peak, _NET::CWsEngine::kMaxBacklog + 2 * kSize);
+    ASSERT_TRUE(peer.Drop());
 }
 
 QX_DISPATCHER_TEST(ClientWebSocket, CloseThenErrorIsOneLoss) {

@@ -75,8 +75,10 @@ struct CWsTestPeer::Impl {
     mutable std::condition_variable changed;
     uint64_t changes = 0;
     std::vector<Frame> frames;
+    size_t attempts = 0;
     size_t connections = 0;
     size_t disconnections = 0;
+    bool holdHandshakes = false;
     std::string lastTarget;
     std::string lastExtensions;
     bool answerPings = true;
@@ -86,6 +88,7 @@ struct CWsTestPeer::Impl {
 
     // Engine thread only.
     PeerConnectionPtr current;
+    std::vector<tcp::socket> held;
     std::vector<std::weak_ptr<PeerConnection>> all;
 
     template <typename F>
@@ -118,8 +121,18 @@ struct CWsTestPeer::Impl {
         acceptor.async_accept([this](beast::error_code ec, tcp::socket socket) {
             if (!acceptor.is_open())
                 return;  // closed by Refuse
-            if (!ec)
-                Handshake(std::move(socket));
+            if (!ec) {
+                bool hold = false;
+                Update([&] {
+                    ++attempts;
+                    hold = holdHandshakes;
+                });
+                if (hold) {
+                    held.push_back(std::move(socket));
+                } else {
+                    Handshake(std::move(socket));
+                }
+            }
             Accept();
         });
     }
@@ -351,6 +364,11 @@ size_t CWsTestPeer::Connections() const {
     return m_Impl->connections;
 }
 
+size_t CWsTestPeer::Attempts() const {
+    std::lock_guard<std::mutex> lock(m_Impl->mutex);
+    return m_Impl->attempts;
+}
+
 size_t CWsTestPeer::Disconnections() const {
     std::lock_guard<std::mutex> lock(m_Impl->mutex);
     return m_Impl->disconnections;
@@ -440,6 +458,16 @@ void CWsTestPeer::SetReadPause(std::chrono::milliseconds pause) {
 void CWsTestPeer::SetResponder(Responder responder) {
     auto shared = responder ? std::make_shared<const Responder>(std::move(responder)) : nullptr;
     m_Impl->Update([&] { m_Impl->responder = std::move(shared); });
+}
+
+void CWsTestPeer::SetHoldHandshakes(bool hold) {
+    Impl& d = *m_Impl;
+    d.RunSync([&d, hold] {
+        d.Update([&] { d.holdHandshakes = hold; });
+        if (!hold)
+            d.held.clear();
+        return true;
+    });
 }
 
 void CWsTestPeer::Refuse() {

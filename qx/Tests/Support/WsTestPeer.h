@@ -54,6 +54,8 @@ struct CWsTestPeer {
     // Connections whose handshake succeeded, and those of them that have ended since.
     size_t Connections() const;
     size_t Disconnections() const;
+    // TCP connections accepted, whether or not their handshake succeeded.
+    size_t Attempts() const;
     bool IsConnected() const;
     // The request target of the latest handshake, e.g. "/path?x=1", and the extensions that the
     // client offered in it ("" for none).
@@ -87,6 +89,10 @@ struct CWsTestPeer {
     // fill the memory). An empty function ends it.
     using Responder = std::function<std::string(const std::string& text)>;
     void SetResponder(Responder responder);
+
+    // While on, new TCP connections are accepted but their opening handshake is never answered;
+    // turning it off drops those connections.
+    void SetHoldHandshakes(bool hold);
 
     // Stops listening and drops every connection: connection attempts are refused.
     void Refuse();

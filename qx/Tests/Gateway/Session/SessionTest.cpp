@@ -214,6 +214,58 @@ TEST(SessionTest, RefusedInitializeClosesForGoodWithoutReport) {
     EXPECT_CHILD_PASSES(RefusedInitializeClosesForGoodWithoutReport);
 }
 
+// Runs on the queue after everything queued there before it.
+void Drain(int32_t queue) {
+    std::promise<void> done;
+    _GCD::Post([&done] { done.set_value(); }, queue);
+    CHILD_CHECK(done.get_future().wait_for(20s) == std::future_status::ready);
+}
+
+// The MES refuses and closes at once; the refusal is handled after the socket has seen the close
+// but before queue 1 has: the socket must stop for good all the same.
+void RefusalCrossingTheCloseStopsForGood() {
+    Options options;
+    options.threads = 1;  // one worker on queue 2, held by the gate
+    RunWithSession(options, [](CWsTestPeer& peer, const _OBJ<ISession>& session) {
+        const std::string id = CheckInitialize(WaitText(peer, 0));
+        SUPPORT::CGate replies;
+        _GCD::Post([&replies] { replies.Wait(); }, _GCD::QUEUE_POOL);
+        replies.WaitEntered();
+        peer.SendText(Reply(id, false));
+        // Our pong comes after the reply was read: queue 1 then hands the refusal to queue 2.
+        peer.SendFrame(CWsTestPeer::OPCODE_PING, true, "");
+        CHILD_CHECK(peer.WaitFor([&] {
+            for (const CWsTestPeer::Frame& frame : peer.Frames()) {
+                if (frame.opcode == CWsTestPeer::OPCODE_PONG)
+                    return true;
+            }
+            return false;
+        }));
+        Drain(_GCD::QUEUE_SERIAL);
+        SUPPORT::CGate events;
+        _GCD::Post([&events] { events.Wait(); }, _GCD::QUEUE_SERIAL);
+        events.WaitEntered();
+        // The socket sees the close and tries again at once; that attempt hangs in its handshake.
+        peer.SetHoldHandshakes(true);
+        CHILD_CHECK(peer.Close(1000, "refused"));
+        CHILD_CHECK(peer.WaitFor([&] { return peer.Attempts() == 2; }));
+        replies.Open();
+        Drain(_GCD::QUEUE_POOL);
+        events.Open();
+        Drain(_GCD::QUEUE_SERIAL);
+        // A retry would now connect.
+        peer.SetHoldHandshakes(false);
+        CHILD_CHECK(!peer.WaitFor([&] { return peer.Connections() > 1; }, 3s));
+        CHILD_CHECK(!session->IsConnected());
+        CHILD_CHECK(g_Reports.Connection().empty());
+        CHILD_CHECK(Texts(peer).size() == 1);
+    });
+}
+
+TEST(SessionTest, RefusalCrossingTheCloseStopsForGood) {
+    EXPECT_CHILD_PASSES(RefusalCrossingTheCloseStopsForGood);
+}
+
 void DisconnectAndCallsWhileDownChangeNothing() {
     Options options;
     options.refuseFirst = true;
