@@ -5,6 +5,7 @@
 
 #include "Gateway/Messages.h"
 #include "Net/Code_JsonRpcClient.h"
+#include "Platform/Gcd.h"
 
 _OBJ<ISession> Code_Session::Create(const std::string& url,
                                     const ConnectionCallback& onConnection) {
@@ -49,10 +50,16 @@ bool Code_Session::IsConnected() {
 
 void Code_Session::EventProc_onConnection(_OBJ<_NET::IJsonRpcClient> client, bool up) {
     m_Connected.store(up);
+    const uint64_t event = ++m_Events;
     if (up) {
         client->Call(MESSAGES::PATH, MESSAGES::INITIALIZE, MESSAGES::InitializeParams(),
-                     [this](bool ok, nlohmann::json reply) {
+                     [this, event](bool ok, nlohmann::json reply) {
+                         // A reply runs beside queue 1: its connection may be gone already.
+                         if (ok && m_Events.load() != event)
+                             return;
                          EventProc_onInitialize(ok, std::move(reply));
+                         if (ok)
+                             RestateLoss(event);
                      });
     } else if (!m_Stopping.load()) {
         m_OnConnection(_OBJ<ISession>(this), false);
@@ -65,6 +72,19 @@ void Code_Session::EventProc_onInitialize(bool ok, nlohmann::json) {
     } else {
         Disconnect();
     }
+}
+
+void Code_Session::RestateLoss(uint64_t upEvent) {
+    if (m_Events.load() == upEvent)
+        return;
+    // The loss may have been reported before this "up": queue 1 says it again, after it, unless
+    // a later connection is up by then.
+    _GCD::Post(
+        [self = _OBJ<ISession>(this), this] {
+            if (!m_Connected.load() && !m_Stopping.load())
+                m_OnConnection(self, false);
+        },
+        _GCD::QUEUE_SERIAL);
 }
 
 void Code_Session::EventProc_onPrint(_OBJ<_NET::IJsonRpcClient>, nlohmann::json data) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -34,10 +35,16 @@ private:
     Code_Session() = default;
     ~Code_Session() override = default;
 
+    // An accepted "up" that a loss overtook on queue 1 is followed by that loss once more.
+    void RestateLoss(uint64_t upEvent);
+
     // Destroyed in reverse: onPrint, then the client, then onConnection.
     ConnectionCallback m_OnConnection;
     _OBJ<_NET::IJsonRpcClient> m_Client;
     std::atomic<bool> m_Stopping{false};
     std::atomic<bool> m_Connected{false};
+    // Connection events handled on queue 1: tells a reply whether its connection is still the
+    // latest.
+    std::atomic<uint64_t> m_Events{0};
     PrintCallback m_OnPrint;
 };

@@ -39,6 +39,8 @@ struct Reports {
     std::set<ISession*> handles;
     // Runs inside the connection callback, after the event is recorded.
     std::function<void(_OBJ<ISession>, bool)> onConnection;
+    // Runs inside the connection callback, before the event is recorded.
+    std::function<void(bool)> beforeRecord;
 
     std::vector<bool> Connection() {
         std::lock_guard<std::mutex> lock(mutex);
@@ -56,6 +58,8 @@ struct Reports {
 Reports g_Reports;
 
 void OnConnection(_OBJ<ISession> session, bool up) {
+    if (g_Reports.beforeRecord)
+        g_Reports.beforeRecord(up);
     {
         std::lock_guard<std::mutex> lock(g_Reports.mutex);
         g_Reports.connection.push_back(up);
@@ -455,6 +459,32 @@ void InitializeReplyOfALostConnectionChangesNothing() {
 
 TEST(SessionTest, InitializeReplyOfALostConnectionChangesNothing) {
     EXPECT_CHILD_PASSES(InitializeReplyOfALostConnectionChangesNothing);
+}
+
+// The reply callback runs with no lock held: a loss handled while it reports "up" must still be
+// the last word.
+void LossOvertakingTheAcceptedUpIsReportedLast() {
+    SUPPORT::CGate gate;
+    g_Reports.beforeRecord = [&gate](bool up) {
+        if (up)
+            gate.Wait();
+    };
+    RunWithSession({}, [&gate](CWsTestPeer& peer, const _OBJ<ISession>&) {
+        peer.SendText(Reply(CheckInitialize(WaitText(peer, 0)), true));
+        gate.WaitEntered();
+        peer.SetHoldHandshakes(true);  // no next connection comes up meanwhile
+        CHILD_CHECK(peer.Close(1001, "going away"));
+        CHILD_CHECK(WaitUntil([] { return g_Reports.Connection() == std::vector<bool>{false}; }));
+        gate.Open();
+        CHILD_CHECK(WaitUntil([] {
+            return g_Reports.Connection() == std::vector<bool>{false, true, false};
+        }));
+        peer.SetHoldHandshakes(false);
+    });
+}
+
+TEST(SessionTest, LossOvertakingTheAcceptedUpIsReportedLast) {
+    EXPECT_CHILD_PASSES(LossOvertakingTheAcceptedUpIsReportedLast);
 }
 
 // A call outstanding when the link goes holds the session in its reply callback: the loss must
