@@ -70,7 +70,10 @@ void Code_Session::EventProc_onInitialize(bool ok, nlohmann::json) {
     if (ok) {
         m_OnConnection(_OBJ<ISession>(this), true);
     } else {
-        Disconnect();
+        // A refusal ends the link for good, also when its connection has been lost already and
+        // the socket is trying again.
+        m_Stopping.store(true);
+        m_Client->Close();
     }
 }
 

@@ -64,10 +64,9 @@ void Code_ClientWebSocket::Send(const std::string& data, OPCODE opcode) {
 }
 
 void Code_ClientWebSocket::Close() {
-    // The engine may have seen the loss before queue 1 has: the connection queue 1 still holds
-    // up is closed all the same, and no reconnection follows.
-    if (m_Connected || m_SeenConnection != 0)
-        m_Socket.Stop(1000, "Normal closure");
+    // Whatever the flags say at this moment (the engine may have seen a loss that queue 1 has
+    // not, or be between attempts), nothing reconnects after a Close.
+    m_Socket.Stop(1000, "Normal closure");
 }
 
 void Code_ClientWebSocket::Proc_Callback(const CWsMessage& message) {

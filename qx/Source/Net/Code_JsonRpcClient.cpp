@@ -146,7 +146,8 @@ void Code_JsonRpcClient::DeliverReply(uint64_t connection, ReplyCallback callbac
                                       nlohmann::json reply) {
     {
         std::lock_guard<std::mutex> lock(m_PendingMutex);
-        if (connection != m_LiveConnection)
+        // A refusal still counts once its connection is gone: the peer has said no.
+        if (connection != m_LiveConnection && ok)
             return;
     }
     // Run with no lock held: a callback may take seconds (a message box), and queue 1 must be

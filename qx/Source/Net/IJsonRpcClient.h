@@ -20,8 +20,8 @@ struct IJsonRpcClient : IRoot {
     virtual void Notify(const std::string& type, const nlohmann::json& data) = 0;
     // Sent only while connected; the callback runs on queue 2 when the reply comes, with no
     // time-out. Once the call's connection is lost the callback is released without being
-    // called, also when its reply had already arrived. Errors of building the message reach
-    // the caller, and nothing is sent.
+    // called, also when its reply had already arrived, unless that reply is a refusal ("_OK"
+    // false). Errors of building the message reach the caller, and nothing is sent.
     virtual void Call(const std::string& path, const std::string& command,
                       const nlohmann::json& params, const ReplyCallback& callback) = 0;
     virtual _OBJ<IJsonRpcClient> SetConnectionHandler(const ConnectionHandler& handler) = 0;

@@ -15,8 +15,8 @@ struct IWebSocket : IRoot {
     // 1 sends one binary message, any other value one text message. Callers check IsConnected.
     // The message goes out only on the connection whose coming up queue 1 has last handled.
     virtual void Send(const std::string& data, OPCODE opcode) = 0;
-    // Closes the connection with 1000 "Normal closure" for good while it is up, or queue 1 has
-    // not yet handled its loss; does nothing while down.
+    // Stops for good: a live connection is closed with 1000 "Normal closure", and nothing
+    // reconnects, also while down.
     virtual void Close() = 0;
     virtual uint32_t GetUserValue() = 0;
     virtual void SetUserValue(uint32_t value) = 0;
