@@ -305,6 +305,10 @@ void CWsConnection::Shut() {
         m_Lookup->Cancel();
     m_Deadline.cancel();
     m_PingTimer.cancel();
+    // Cancelled before the close: under Wine, closing leaves a send stuck on a peer that reads
+    // nothing pending, and the end of the context waits for it.
+    beast::error_code ignored;
+    beast::get_lowest_layer(m_Ws).socket().cancel(ignored);
     beast::get_lowest_layer(m_Ws).close();
 }
 
