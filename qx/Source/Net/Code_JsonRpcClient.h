@@ -46,8 +46,8 @@ private:
     explicit Code_JsonRpcClient(const std::string& url);
 
     // Queue 2: runs a reply's callback unless the loss of the connection it came on has been
-    // handled by then. The callback was taken out of the pending calls by its frame, so it runs
-    // at most once.
+    // handled by then and the reply is not a refusal. The callback was taken out of the pending
+    // calls by its frame, so it runs at most once.
     void DeliverReply(uint64_t connection, ReplyCallback callback, bool ok, nlohmann::json reply);
     // The pending calls of the lost connection are released uncalled.
     void EndConnection();
