@@ -371,6 +371,42 @@ TEST_F(EngineTest, SendsFromManyThreadsKeepEachThreadsOrder) {
         EXPECT_EQ(next[t], kEach);
 }
 
+// Each job answered with a large result that the peer never reads: reading stops, and the
+// results held stay within the bound (and the job it let in before). Pings are off: a peer that
+// reads nothing would miss its pongs while a slow sanitizer run fills the bound.
+TEST_F(EngineTest, PeerThatReadsNoResultsStopsGettingJobsRead) {
+    constexpr size_t kJobs = 30;  // well past the 17 that the bound lets in
+    constexpr size_t kSize = 4 * 1024 * 1024;
+    peer.SetReadPause(1h);
+    std::atomic<size_t> answered{0};
+    std::atomic<size_t> peak{0};
+    uint64_t live = 0;  // the engine's thread only
+    engine.SetUrl(peer.Url());
+    engine.DisablePerMessageDeflate();
+    engine.SetPingInterval(0ms);
+    engine.SetOnMessageCallback([&](const CWsMessage& message) {
+        if (message.type == CWsMessage::TYPE_OPEN)
+            live = message.connection;
+        if (message.type != CWsMessage::TYPE_MESSAGE)
+            return;
+        engine.Send(message.str, live);
+        ++answered;
+        peak = std::max(peak.load(), engine.Backlog());
+        engine.Handled(message.str.size());
+    });
+    engine.Start();
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
+    const std::string job(kSize, 'J');
+    for (size_t i = 0; i < kJobs; ++i)
+        ASSERT_TRUE(peer.SendText(job));
+    ASSERT_TRUE(peer.WaitFor([&] { return peak > CWsEngine::kMaxBacklog; }, 180s));
+    EXPECT_FALSE(peer.WaitFor([&] { return answered == kJobs; }, 1s));
+    // A job is read only while the backlog is within the bound; its result replaces it.
+    EXPECT_LE(peak, CWsEngine::kMaxBacklog + 2 * kSize);
+    peer.SetReadPause(0ms);  // the next connection closes at once
+    ASSERT_TRUE(peer.Drop());
+}
+
 TEST_F(EngineTest, PeerThatNeverAnswersTheCloseIsDroppedAfterTheCloseTimeout) {
     peer.SetAnswerPings(false);
     peer.SetAnswerCloses(false);

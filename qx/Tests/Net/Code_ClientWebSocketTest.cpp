@@ -204,37 +204,6 @@ QX_DISPATCHER_TEST(ClientWebSocket, FloodWhileQueue1IsBusyHoldsTheBacklogWithinT
     EXPECT_TRUE(SUPPORT::WaitUntil([&] { return code->Backlog() == 0; }));
 }
 
-// Each job answered with a large result that the peer never reads: reading stops, and the
-// results held stay within the bound (and the jobs it let in before).
-QX_DISPATCHER_TEST(ClientWebSocket, PeerThatReadsNoResultsStopsGettingJobsRead) {
-    constexpr size_t kJobs = 30;  // well past the 17 that the bound lets in
-    constexpr size_t kSize = 4 * 1024 * 1024;
-    CWsTestPeer peer;
-    peer.SetReadPause(1h);
-    std::atomic<size_t> answered{0};
-    std::atomic<size_t> peak{0};
-    auto onMessage = [&](_OBJ<IWebSocket> socket, const std::string& job, IWebSocket::OPCODE) {
-        socket->Send(job, IWebSocket::OPCODE_TEXT);
-        ++answered;
-        const size_t held = static_cast<Code_ClientWebSocket*>(socket.get())->Backlog();
-        peak = std::max(peak.load(), held);
-    };
-    CCollector<Event> events;
-    _OBJ<IWebSocket> socket =
-        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), onMessage);
-    ASSERT_TRUE(events.WaitSize(1));
-    const std::string job(kSize, 'J');
-    for (size_t i = 0; i < kJobs; ++i)
-        ASSERT_TRUE(peer.SendText(job));
-    // Every 4 MiB copy costs shadow-memory work under ThreadSanitizer: allow for a loaded run.
-    ASSERT_TRUE(SUPPORT::WaitUntil([&] { return peak > _NET::CWsEngine::kMaxBacklog; }, 180s));
-    EXPECT_FALSE(SUPPORT::WaitUntil([&] { return answered == kJobs; }, 1s));
-    DrainQueue1();
-    // A job is read only while the backlog is within the bound; its result replaces it.
-    EXPECT_LE(peak, _NET::CWsEngine::kMaxBacklog + 2 * kSize);
-    ASSERT_TRUE(peer.Drop());
-}
-
 QX_DISPATCHER_TEST(ClientWebSocket, CloseThenErrorIsOneLoss) {
     SilentListener listener;  // the engine itself reports nothing meanwhile
     CCollector<Event> events;
