@@ -7,6 +7,7 @@
 #include "MesSimulator/CConnection.h"
 #include "MesSimulator/CGatewayLinks.h"
 #include "Net/Envelope.h"
+#include "Platform/Text.h"
 
 using nlohmann::json;
 namespace ENVELOPE = _NET::ENVELOPE;
@@ -219,9 +220,9 @@ void CMesDialogue::SaveImage(const json& call) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(decoded.decoded.constData(), decoded.decoded.size());
     out.close();
-    m_Links.Info(out ? "saved " + file.string() + " (" + std::to_string(decoded.decoded.size()) +
-                           " bytes)"
-                     : "cannot write " + file.string());
+    const std::string name = _OS::PathToUtf8(file);
+    m_Links.Info(out ? "saved " + name + " (" + std::to_string(decoded.decoded.size()) + " bytes)"
+                     : "cannot write " + name);
 }
 
 void CMesDialogue::Reply(const std::shared_ptr<CConnection>& connection, const json& call, bool ok,
