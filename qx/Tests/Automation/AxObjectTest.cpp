@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QPointer>
 #include <QTemporaryDir>
@@ -59,7 +57,12 @@ struct AxObjectTest : testing::Test {
     std::vector<CALL> m_Calls;
 };
 
+// A file in the server folder that is no server is skipped.
 TEST_F(AxObjectTest, UnknownProgIdLeavesObjectNull) {
+    QFile junk(m_EmptyFolder.filePath("libjunk.so"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("not a library");
+    junk.close();
     CAxObject object;
     EXPECT_FALSE(object.setControl(QStringLiteral("No.Such.Server")));
     EXPECT_TRUE(object.isNull());
@@ -115,28 +118,6 @@ TEST_F(AxObjectTest, SubObjectsAreChildrenOfTheirSource) {
     EXPECT_EQ(m_Calls.back().Member, QByteArray("Call"));
     delete object;
     EXPECT_TRUE(child.isNull());
-}
-
-TEST_F(AxObjectTest, ServerFolderSkipsFilesThatAreNoServers) {
-    QFile junk(m_EmptyFolder.filePath("libjunk.so"));
-    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
-    junk.write("not a library");
-    junk.close();
-    CAxObject object;
-    EXPECT_FALSE(object.setControl(QStringLiteral("Junk.Application")));
-    EXPECT_TRUE(object.isNull());
-}
-
-TEST(AxRegistryTest, ServerFolderDefaultsToAutomationBesideTheProgram) {
-    qunsetenv("QX_AUTOMATION_PATH");
-    int argc = 1;
-    char name[] = "AxObjectTest";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    EXPECT_EQ(CAxRegistry::ServerFolder(), QCoreApplication::applicationDirPath() + "/automation");
-    qputenv("QX_AUTOMATION_PATH", "/elsewhere");
-    EXPECT_EQ(CAxRegistry::ServerFolder(), QStringLiteral("/elsewhere"));
-    qunsetenv("QX_AUTOMATION_PATH");
 }
 
 }  // namespace

@@ -121,15 +121,6 @@ TEST_F(ColorSinkTest, HugeLineIsCutBeforeTheWidget) {
     EXPECT_EQ(parts[0].text, "[info]");
 }
 
-TEST(ColorSinkNullTest, NullWidgetThrows) {
-    try {
-        Sink sink(nullptr, 3, false, true);
-        FAIL() << "no exception";
-    } catch (const spdlog::spdlog_ex& e) {
-        EXPECT_STREQ(e.what(), "qt_color_text_sink: text_edit is null");
-    }
-}
-
 // While the GUI thread sits in a modal box and then does not turn its loop at all, a worker
 // still logs to the end; the lines appear once the GUI thread runs again.
 TEST_F(ColorSinkTest, WorkerNeverWaitsForTheGuiThread) {

@@ -32,22 +32,6 @@ TEST(LoggerQtTest, DuplicateNameKeepsTheFirstLogger) {
     EXPECT_TRUE(second.document()->isEmpty());
 }
 
-TEST(LoggerQtTest, ReleasedNameCanBeTakenAgain) {
-    QTextEdit old;
-    QTextEdit fresh;
-    _OBJ<_LOG::ILogger> a = Code_Logger_Qt::Create("again", 10, &old);
-    ASSERT_TRUE(a);
-    a.reset();
-    EXPECT_EQ(spdlog::get("again"), nullptr);
-
-    _OBJ<_LOG::ILogger> b = Code_Logger_Qt::Create("again", 10, &fresh);
-    ASSERT_TRUE(b);
-    _LOG::Pattern("%v");
-    _LOG::Info("only the new one");
-    EXPECT_EQ(Top(fresh), "only the new one");
-    EXPECT_TRUE(old.document()->isEmpty());
-}
-
 TEST(LoggerQtTest, WriterPiecesMakeOneMessage) {
     QTextEdit edit;
     _OBJ<_LOG::ILogger> logger = Code_Logger_Qt::Create("writer", 10, &edit);
