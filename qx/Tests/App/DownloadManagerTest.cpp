@@ -35,10 +35,6 @@ TEST_F(DownloadManagerTest, CreatesMissingDownloadFolder) {
     EXPECT_TRUE(QDir(folder).exists());
 }
 
-TEST_F(DownloadManagerTest, NameThatDoesNotExistIsKept) {
-    EXPECT_EQ(manager->uniqueFilePath(In("report.pdf")), In("report.pdf"));
-}
-
 TEST_F(DownloadManagerTest, ExistingNamesGetTheSmallestFreeCounter) {
     Touch(In("report.pdf"));
     Touch(In("report (2).pdf"));
@@ -47,21 +43,17 @@ TEST_F(DownloadManagerTest, ExistingNamesGetTheSmallestFreeCounter) {
     EXPECT_EQ(manager->uniqueFilePath(In("report.pdf")), In("report (3).pdf"));
 }
 
-TEST_F(DownloadManagerTest, OnlyTheLastSuffixFollowsTheCounter) {
-    Touch(In("archive.tar.gz"));
-    EXPECT_EQ(manager->uniqueFilePath(In("archive.tar.gz")), In("archive.tar (1).gz"));
-}
-
-TEST_F(DownloadManagerTest, NameWithoutSuffixGetsALoneDot) {
-    Touch(In("README"));
-    EXPECT_EQ(manager->uniqueFilePath(In("README")), In("README (1)."));
-}
-
-TEST_F(DownloadManagerTest, PercentSignsInTheNameAreKept) {
-    Touch(In("50%2off.pdf"));
-    EXPECT_EQ(manager->uniqueFilePath(In("50%2off.pdf")), In("50%2off (1).pdf"));
-    Touch(In("%3%1.%2"));
-    EXPECT_EQ(manager->uniqueFilePath(In("%3%1.%2")), In("%3%1 (1).%2"));
+TEST_F(DownloadManagerTest, CounterGoesBeforeTheLastSuffixOnly) {
+    const std::pair<QString, QString> cases[] = {
+        {"archive.tar.gz", "archive.tar (1).gz"},
+        {"README", "README (1)."},
+        {"50%2off.pdf", "50%2off (1).pdf"},
+        {"%3%1.%2", "%3%1 (1).%2"},
+    };
+    for (const auto& [name, unique] : cases) {
+        Touch(In(name));
+        EXPECT_EQ(manager->uniqueFilePath(In(name)), In(unique)) << name.toStdString();
+    }
 }
 
 TEST_F(DownloadManagerTest, DownloadsStartedTogetherGetTheirOwnFiles) {

@@ -169,33 +169,6 @@ TEST_F(EngineTest, PingsAtTheIntervalAndHearsPongs) {
     EXPECT_EQ(recorder.Count(CWsMessage::TYPE_CLOSE), 0u);
 }
 
-TEST_F(EngineTest, SilentPeerIsClosedWithPingTimeoutAndReconnected) {
-    peer.SetAnswerPings(false);
-    Connect(200ms);
-    const Clock::time_point opened = recorder.Of(CWsMessage::TYPE_OPEN)[0].at;
-    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_CLOSE, 1));
-    const auto close = recorder.Of(CWsMessage::TYPE_CLOSE)[0];
-    EXPECT_EQ(close.message.closeCode, 1011);
-    EXPECT_EQ(close.message.str, "Ping timeout");
-    EXPECT_GE(close.at - opened, 400ms);
-    EXPECT_LT(close.at - opened, 5s);
-
-    ASSERT_TRUE(peer.WaitFor([&] {
-        for (const auto& f : peer.Frames()) {
-            if (f.opcode == CWsTestPeer::OPCODE_CLOSE && CWsTestPeer::CloseCode(f) == 1011 &&
-                CWsTestPeer::CloseReason(f) == "Ping timeout") {
-                return true;
-            }
-        }
-        return false;
-    }));
-    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 2));
-    const auto sequence = recorder.Connection();
-    ASSERT_GE(sequence.size(), 3u);
-    EXPECT_EQ(sequence[1], CWsMessage::TYPE_CLOSE);
-    EXPECT_EQ(sequence[2], CWsMessage::TYPE_OPEN);
-}
-
 TEST_F(EngineTest, PeerCloseIsOneCloseMessageWithItsCodeThenReconnects) {
     Connect();
     ASSERT_TRUE(peer.Close(4001, "bye"));
@@ -243,21 +216,6 @@ TEST_F(EngineTest, StopWhileConnectedClosesDeliversCloseAndNeverReconnects) {
     // Nothing comes back: a reconnection would have been at once.
     EXPECT_FALSE(peer.WaitFor([&] { return peer.Connections() > 1; }, 1500ms));
     EXPECT_EQ(recorder.Snapshot().size(), 2u);
-}
-
-TEST_F(EngineTest, DestructionWhileConnectedClosesWithNormalClosure) {
-    {
-        CWsEngine local;
-        local.SetUrl(peer.Url());
-        local.SetOnMessageCallback(recorder.Callback());
-        local.Start();
-        ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 1));
-    }
-    ASSERT_EQ(recorder.Count(CWsMessage::TYPE_CLOSE), 1u);
-    ASSERT_TRUE(peer.WaitFor([&] {
-        const auto frames = peer.Frames();
-        return !frames.empty() && CWsTestPeer::CloseCode(frames.back()) == 1000;
-    }));
 }
 
 TEST_F(EngineTest, RefusedConnectionIsSilentBeyondErrorsAndStopReturnsPromptly) {

@@ -299,20 +299,6 @@ QX_DISPATCHER_TEST(JsonRpcClient, LossReleasesPendingCallsUncalled) {
     EXPECT_FALSE(link.replies.WaitSize(1, 300ms));
 }
 
-QX_DISPATCHER_TEST(JsonRpcClient, CloseSendsNormalClosureAndReportsTheLossOnce) {
-    Link link;
-    link.Connect();
-    link.client->Close();
-    ASSERT_TRUE(link.connections.WaitSize(2));
-    EXPECT_FALSE(link.connections.Values()[1].connected);
-    const auto frames = link.peer.Frames();
-    EXPECT_EQ(CWsTestPeer::CloseCode(frames.back()), 1000);
-    EXPECT_EQ(CWsTestPeer::CloseReason(frames.back()), "Normal closure");
-    EXPECT_FALSE(link.peer.WaitFor([&] { return link.peer.Connections() > 1; }, 1500ms));
-    link.client->Call("/p", "Cmd", json::object(), link.Collect());
-    EXPECT_TRUE(link.peer.DataFrames().empty());
-}
-
 QX_DISPATCHER_TEST(JsonRpcClient, EventsOfAnotherSocketAreIgnored) {
     Link link;
     link.Connect();
@@ -341,25 +327,6 @@ QX_DISPATCHER_TEST(JsonRpcClient, ReleaseWhileUpClosesAndReportsNothing) {
     ASSERT_TRUE(link.peer.WaitFor([&] { return !link.peer.Frames().empty(); }));
     const auto frames = link.peer.Frames();
     EXPECT_EQ(CWsTestPeer::CloseCode(frames.back()), 1000);
-}
-
-QX_DISPATCHER_TEST(JsonRpcClient, QueuedFramesOfAReleasedClientRunNothing) {
-    SUPPORT::CGate gate;
-    auto link = std::make_unique<Link>();
-    link->Connect();
-    _GCD::Post([&gate] { gate.Wait(); }, _GCD::QUEUE_SERIAL);
-    gate.WaitEntered();
-    ASSERT_TRUE(link->peer.SendText(R"({"_DATA":1,"_MAGIC":"ORACLE","_TYPE":"Print"})"));
-    ASSERT_TRUE(link->peer.Drop());
-    link->client.reset();
-    gate.Open();
-    CCollector<int> drained;
-    _GCD::Post([&drained] { drained.Add(1); }, _GCD::QUEUE_SERIAL);
-    ASSERT_TRUE(drained.WaitSize(1));
-    _GCD::Post([&drained] { drained.Add(2); }, _GCD::QUEUE_POOL);
-    ASSERT_TRUE(drained.WaitSize(2));
-    EXPECT_EQ(link->notifications.Size(), 0u);
-    EXPECT_EQ(link->connections.Size(), 1u);
 }
 
 // Far deeper than anything the MES sends, as notification data and as a member of the replies
