@@ -5,7 +5,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Gateway/FormatFile.h"
 #include "Gateway/PrintJob.h"
 
 namespace {
@@ -36,19 +35,6 @@ void ExpectReadUpTo(const PRINT_JOB::DEF& job, int fieldsRead) {
     EXPECT_EQ(job.isLandscape, fieldsRead > 6 ? full.isLandscape : false);
     EXPECT_EQ(job.Dpi, fieldsRead > 7 ? full.Dpi : 203);
     EXPECT_EQ(job.Data, fieldsRead > 8 ? full.Data : json());
-}
-
-TEST(PrintJobRead, CompleteJobFillsEveryField) {
-    const PRINT_JOB::DEF job = Read(FullJob());
-    EXPECT_EQ(job.Type, "Label");
-    EXPECT_EQ(job.PrinterName, "ZT410");
-    EXPECT_EQ(job.FormatName, "Box");
-    EXPECT_EQ(job.FormatFilename, "C:/fmt/box.btw");
-    EXPECT_EQ(job.WidthInMm, 80.5);
-    EXPECT_EQ(job.HeightInMm, 40.0);
-    EXPECT_TRUE(job.isLandscape);
-    EXPECT_EQ(job.Dpi, 300);
-    EXPECT_EQ(job.Data, json::parse(R"({"Lot":"7","SN":"A1"})"));
 }
 
 TEST(PrintJobRead, StopsAtFirstMissingKey) {
@@ -104,18 +90,6 @@ TEST(PrintJobRead, MistypedValueStopsReading) {
     }
 }
 
-TEST(PrintJobRead, IntegerWidthBecomesFloatAndIsWrittenAsFloat) {
-    json j = FullJob();
-    j["WidthInMm"] = 50;
-    j["HeightInMm"] = 30u;
-    const PRINT_JOB::DEF job = Read(j);
-    EXPECT_EQ(job.WidthInMm, 50.0);
-    EXPECT_EQ(job.HeightInMm, 30.0);
-    const json back = job;
-    EXPECT_EQ(back["WidthInMm"].dump(), "50.0");
-    EXPECT_EQ(back["HeightInMm"].dump(), "30.0");
-}
-
 TEST(PrintJobRead, DataOfEveryTypeIsTaken) {
     const std::vector<json> values = {nullptr,
                                       true,
@@ -151,12 +125,6 @@ TEST(PrintJobRead, ReadingIntoAUsedRecordLeavesNothingOfIt) {
     ExpectReadUpTo(job, 0);
 }
 
-TEST(PrintJobRead, TextIsTakenAsUtf8Bytes) {
-    json j = FullJob();
-    j["FormatName"] = "物料 标签";
-    EXPECT_EQ(Read(j).FormatName, "\xe7\x89\xa9\xe6\x96\x99 \xe6\xa0\x87\xe7\xad\xbe");
-}
-
 TEST(PrintJobWrite, NineMembersInByteOrderOfKeys) {
     EXPECT_EQ(json(Read(json{{"Type", "T"}})).dump(),
               R"({"Data":null,"Dpi":203,"FormatFilename":"","FormatName":"",)"
@@ -166,19 +134,6 @@ TEST(PrintJobWrite, NineMembersInByteOrderOfKeys) {
               R"({"Data":{"Lot":"7","SN":"A1"},"Dpi":300,"FormatFilename":"C:/fmt/box.btw",)"
               R"("FormatName":"Box","HeightInMm":40.0,"PrinterName":"ZT410","Type":"Label",)"
               R"("WidthInMm":80.5,"isLandscape":true})");
-}
-
-TEST(PrintJobWrite, WrittenJobReadsBackUnchanged) {
-    const json written = Read(FullJob());
-    EXPECT_EQ(json(Read(written)), written);
-}
-
-TEST(FormatFileWrite, ListBecomesArrayOfTwoMemberObjects) {
-    const std::vector<FORMAT_FILE::DEF> files = {{"sub/b.btw", "C:/fmt/sub/b.btw"},
-                                                 {"a.BTW", "C:/fmt/a.BTW"}};
-    EXPECT_EQ(json(files).dump(), R"([{"absPath":"C:/fmt/sub/b.btw","relPath":"sub/b.btw"},)"
-                                  R"({"absPath":"C:/fmt/a.BTW","relPath":"a.BTW"}])");
-    EXPECT_EQ(json(std::vector<FORMAT_FILE::DEF>{}).dump(), "[]");
 }
 
 }  // namespace
