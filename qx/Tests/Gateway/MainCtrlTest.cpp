@@ -303,10 +303,6 @@ TEST_F(FormatWalk, FindsFormatsAtAnyDepthAndLetterCase) {
     EXPECT_EQ(files.size(), 4u) << "a link to a folder is not followed";
 }
 
-TEST_F(FormatWalk, EmptyFolder) {
-    EXPECT_TRUE(MAIN_CTRL::FindFormatFiles(base).empty());
-}
-
 TEST_F(FormatWalk, UnreadableEntriesAreLoggedAndSkipped) {
     Touch("good.btw");
     Touch("sub/also.btw");
