@@ -181,26 +181,6 @@ TEST(GatewayEndToEnd, ReportsRegistersAndPrints) {
     EXPECT_EQ(run.CountInOutput("'sample' Image is generated"), 2u);
 }
 
-TEST(GatewayEndToEnd, DropsJobsForUnregisteredFormatsAndNonStringData) {
-    CGatewayRun run;
-    StartRegistered(run);
-
-    // Each dropped job still writes its line; a later good job proves nothing came after it.
-    const std::string unregistered = run.AbsPath("Label.btw.bak");
-    run.SendJob(Job(unregistered, 203, {{"PartNo", "X"}}));
-    ASSERT_TRUE(run.WaitForOutputLines(unregistered, 1));
-    const std::string label = run.AbsPath("Label.btw");
-    run.SendJob(Job(label, 203, {{"Lot", "L-1"}, {"PartNo", 5}}));
-    ASSERT_TRUE(run.WaitForOutputLines(label, 1));
-    run.SendJob(Job(label, 203, {{"PartNo", "P-2"}}));
-    ASSERT_TRUE(run.WaitForCalls("Print", 1));
-    ASSERT_TRUE(run.WaitForOutputLines(label, 2));
-
-    const auto prints = run.Calls("Print");
-    ASSERT_EQ(prints.size(), 1u);
-    EXPECT_EQ(prints[0].at("Job").at("Data"), json({{"PartNo", "P-2"}}));
-}
-
 TEST(GatewayEndToEnd, ReconnectsAndRegistersAgain) {
     CGatewayRun run;
     StartRegistered(run);
