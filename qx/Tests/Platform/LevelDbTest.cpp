@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "Platform/Code_LevelDb.h"
-#include "Support/ChildScenario.h"
 #include "Support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -63,14 +62,7 @@ TEST(LevelDb, GetPutDeleteAndReopen) {
 TEST(LevelDb, HeldFolderCannotBeOpenedTwice) {
     SUPPORT::TEMP_DIR dir;
     const fs::path folder = dir.m_Path / "db";
-    _OBJ<_OS::ILevelDb> first;
-    if (!SUPPORT::InChild())  // the child must find the store held by this process
-        first = _OS::Code_LevelDb::Create(folder);
-    const SUPPORT::CHILD_RESULT child =
-        SUPPORT::RunChild([&] { return _OS::Code_LevelDb::Create(folder) ? 1 : 0; });
-    EXPECT_EQ(child.m_ExitCode, 0);
-
-    // This process is refused too, and the first store is unharmed.
+    _OBJ<_OS::ILevelDb> first = _OS::Code_LevelDb::Create(folder);
     ASSERT_TRUE(first);
     EXPECT_FALSE(_OS::Code_LevelDb::Create(folder));
     first->Put("k", "v");
