@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <chrono>
@@ -33,30 +34,45 @@ struct Event {
     Clock::time_point at;
 };
 
+// The event as reported by this socket on this thread now.
+Event Stamped(const _OBJ<IWebSocket>& socket, bool connection, bool connected,
+              const std::string& payload, IWebSocket::OPCODE opcode) {
+    Event e;
+    e.connection = connection;
+    e.connected = connected;
+    e.payload = payload;
+    e.opcode = opcode;
+    e.socket = socket.get();
+    e.thread = std::this_thread::get_id();
+    e.at = Clock::now();
+    return e;
+}
+
 Code_ClientWebSocket::ConnectionCallback OnConnection(CCollector<Event>& events) {
     return [&events](_OBJ<IWebSocket> socket, bool connected) {
-        Event e;
-        e.connection = true;
-        e.connected = connected;
-        e.socket = socket.get();
-        e.thread = std::this_thread::get_id();
-        e.at = Clock::now();
-        events.Add(e);
+        events.Add(Stamped(socket, true, connected, "", IWebSocket::OPCODE_TEXT));
     };
 }
 
 Code_ClientWebSocket::MessageCallback OnMessage(CCollector<Event>& events) {
     return
         [&events](_OBJ<IWebSocket> socket, const std::string& payload, IWebSocket::OPCODE opcode) {
-            Event e;
-            e.payload = payload;
-            e.opcode = opcode;
-            e.socket = socket.get();
-            e.thread = std::this_thread::get_id();
-            e.at = Clock::now();
-            events.Add(e);
+            events.Add(Stamped(socket, false, false, payload, opcode));
         };
 }
+
+// A socket on the peer that records both kinds of events.
+struct Link {
+    void WaitUp() {
+        ASSERT_TRUE(events.WaitSize(1));
+        ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
+    }
+
+    CWsTestPeer peer;
+    CCollector<Event> events;
+    _OBJ<IWebSocket> socket =
+        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
+};
 
 std::vector<bool> ConnectionFlags(CCollector<Event>& events) {
     std::vector<bool> flags;
@@ -82,12 +98,10 @@ struct SilentListener {
 };
 
 QX_DISPATCHER_TEST(ClientWebSocket, FramesAndConnectionChangesReachQueue1InOrder) {
-    CWsTestPeer peer;
-    CCollector<Event> events;
-    _OBJ<IWebSocket> socket =
-        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
-    ASSERT_TRUE(events.WaitSize(1));
-    ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
+    Link link;
+    link.WaitUp();
+    CWsTestPeer& peer = link.peer;
+    const _OBJ<IWebSocket>& socket = link.socket;
     EXPECT_TRUE(socket->IsConnected());
 
     socket->Send("t", IWebSocket::OPCODE_TEXT);
@@ -103,8 +117,8 @@ QX_DISPATCHER_TEST(ClientWebSocket, FramesAndConnectionChangesReachQueue1InOrder
     ASSERT_TRUE(peer.SendText("x"));
     ASSERT_TRUE(peer.SendBinary("y"));
     ASSERT_TRUE(peer.Drop());
-    ASSERT_TRUE(events.WaitSize(5));
-    const auto e = events.Values();
+    ASSERT_TRUE(link.events.WaitSize(5));
+    const auto e = link.events.Values();
     EXPECT_TRUE(e[0].connection && e[0].connected);
     EXPECT_TRUE(!e[1].connection && e[1].payload == "x" && e[1].opcode == IWebSocket::OPCODE_TEXT);
     EXPECT_TRUE(!e[2].connection && e[2].payload == "y" &&
@@ -126,7 +140,7 @@ QX_DISPATCHER_TEST(ClientWebSocket, SendsOfALostConnectionNeverReachTheNextOne) 
     auto onConnection = [&events](_OBJ<IWebSocket> socket, bool connected) {
         if (connected)
             socket->Send("hello", IWebSocket::OPCODE_TEXT);
-        events.Add(Event{true, connected});
+        events.Add(Stamped(socket, true, connected, "", IWebSocket::OPCODE_TEXT));
     };
     _OBJ<IWebSocket> socket = Code_ClientWebSocket::Create(peer.Url(), onConnection, nullptr);
     ASSERT_TRUE(peer.WaitFor([&] { return peer.DataFrames().size() == 1; }));
@@ -212,24 +226,20 @@ QX_DISPATCHER_TEST(ClientWebSocket, CloseThenErrorIsOneLoss) {
 }
 
 QX_DISPATCHER_TEST(ClientWebSocket, CloseWhileConnectedSendsNormalClosureAndStaysDown) {
-    CWsTestPeer peer;
-    CCollector<Event> events;
-    _OBJ<IWebSocket> socket =
-        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
-    ASSERT_TRUE(events.WaitSize(1));
-    ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
-    socket->Close();
-    EXPECT_FALSE(socket->IsConnected());
-    ASSERT_TRUE(events.WaitSize(2));
-    const auto frames = peer.Frames();
+    Link link;
+    link.WaitUp();
+    link.socket->Close();
+    EXPECT_FALSE(link.socket->IsConnected());
+    ASSERT_TRUE(link.events.WaitSize(2));
+    const auto frames = link.peer.Frames();
     ASSERT_FALSE(frames.empty());
     EXPECT_EQ(frames.back().opcode, CWsTestPeer::OPCODE_CLOSE);
     EXPECT_EQ(CWsTestPeer::CloseCode(frames.back()), 1000);
     EXPECT_EQ(CWsTestPeer::CloseReason(frames.back()), "Normal closure");
-    socket->Close();
-    EXPECT_FALSE(peer.WaitFor([&] { return peer.Connections() > 1; }, 2s));
+    link.socket->Close();
+    EXPECT_FALSE(link.peer.WaitFor([&] { return link.peer.Connections() > 1; }, 2s));
     DrainQueue1();
-    EXPECT_EQ(ConnectionFlags(events), (std::vector<bool>{true, false}));
+    EXPECT_EQ(ConnectionFlags(link.events), (std::vector<bool>{true, false}));
 }
 
 QX_DISPATCHER_TEST(ClientWebSocket, RefusedAttemptsAreSilentAndCloseWhileDownStopsForGood) {
@@ -259,24 +269,20 @@ QX_DISPATCHER_TEST(ClientWebSocket, WithoutCallbacksTheFlagFollowsAndNothingIsPo
 }
 
 QX_DISPATCHER_TEST(ClientWebSocket, ReleaseWhileConnectedClosesNormallyAndReportsNothing) {
-    CWsTestPeer peer;
-    CCollector<Event> events;
-    _OBJ<IWebSocket> socket =
-        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
-    ASSERT_TRUE(events.WaitSize(1));
-    ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
+    Link link;
+    link.WaitUp();
     // The connection task holds the socket until it returns: once it has, this release is the
     // last and closes here.
     DrainQueue1();
     const auto before = Clock::now();
-    socket.reset();
+    link.socket.reset();
     EXPECT_LT(Clock::now() - before, 2s);
-    const auto frames = peer.Frames();
+    const auto frames = link.peer.Frames();
     ASSERT_FALSE(frames.empty());
     EXPECT_EQ(CWsTestPeer::CloseCode(frames.back()), 1000);
     EXPECT_EQ(CWsTestPeer::CloseReason(frames.back()), "Normal closure");
     DrainQueue1();
-    EXPECT_EQ(events.Size(), 1u);  // the loss of a released socket reaches nobody
+    EXPECT_EQ(link.events.Size(), 1u);  // the loss of a released socket reaches nobody
 }
 
 QX_DISPATCHER_TEST(ClientWebSocket, QueuedEventsOfAReleasedSocketRunNothing) {
@@ -297,20 +303,16 @@ QX_DISPATCHER_TEST(ClientWebSocket, QueuedEventsOfAReleasedSocketRunNothing) {
 
 // How a peer that stops answering is given up is the engine's; the socket's part is the interval.
 QX_DISPATCHER_TEST(ClientWebSocket, PingsEverySevenSeconds) {
-    CWsTestPeer peer;
-    CCollector<Event> events;
-    _OBJ<IWebSocket> socket =
-        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
-    ASSERT_TRUE(events.WaitSize(1));
+    Link link;
+    ASSERT_TRUE(link.events.WaitSize(1));
     const auto pinged = [&] {
-        for (const auto& f : peer.Frames()) {
-            if (f.opcode == CWsTestPeer::OPCODE_PING)
-                return true;
-        }
-        return false;
+        const auto frames = link.peer.Frames();
+        return std::any_of(frames.begin(), frames.end(), [](const CWsTestPeer::Frame& f) {
+            return f.opcode == CWsTestPeer::OPCODE_PING;
+        });
     };
-    ASSERT_TRUE(peer.WaitFor(pinged, 12s));
-    const auto interval = Clock::now() - events.Values()[0].at;
+    ASSERT_TRUE(link.peer.WaitFor(pinged, 12s));
+    const auto interval = Clock::now() - link.events.Values()[0].at;
     EXPECT_GE(interval, 6900ms);
     EXPECT_LT(interval, 9s);
 }
