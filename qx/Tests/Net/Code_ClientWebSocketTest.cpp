@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <chrono>
@@ -34,45 +33,30 @@ struct Event {
     Clock::time_point at;
 };
 
-// The event as reported by this socket on this thread now.
-Event Stamped(const _OBJ<IWebSocket>& socket, bool connection, bool connected,
-              const std::string& payload, IWebSocket::OPCODE opcode) {
-    Event e;
-    e.connection = connection;
-    e.connected = connected;
-    e.payload = payload;
-    e.opcode = opcode;
-    e.socket = socket.get();
-    e.thread = std::this_thread::get_id();
-    e.at = Clock::now();
-    return e;
-}
-
 Code_ClientWebSocket::ConnectionCallback OnConnection(CCollector<Event>& events) {
     return [&events](_OBJ<IWebSocket> socket, bool connected) {
-        events.Add(Stamped(socket, true, connected, "", IWebSocket::OPCODE_TEXT));
+        Event e;
+        e.connection = true;
+        e.connected = connected;
+        e.socket = socket.get();
+        e.thread = std::this_thread::get_id();
+        e.at = Clock::now();
+        events.Add(e);
     };
 }
 
 Code_ClientWebSocket::MessageCallback OnMessage(CCollector<Event>& events) {
     return
         [&events](_OBJ<IWebSocket> socket, const std::string& payload, IWebSocket::OPCODE opcode) {
-            events.Add(Stamped(socket, false, false, payload, opcode));
+            Event e;
+            e.payload = payload;
+            e.opcode = opcode;
+            e.socket = socket.get();
+            e.thread = std::this_thread::get_id();
+            e.at = Clock::now();
+            events.Add(e);
         };
 }
-
-// A socket on the peer that records both kinds of events.
-struct Link {
-    void WaitUp() {
-        ASSERT_TRUE(events.WaitSize(1));
-        ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
-    }
-
-    CWsTestPeer peer;
-    CCollector<Event> events;
-    _OBJ<IWebSocket> socket =
-        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
-};
 
 std::vector<bool> ConnectionFlags(CCollector<Event>& events) {
     std::vector<bool> flags;
@@ -98,10 +82,12 @@ struct SilentListener {
 };
 
 QX_DISPATCHER_TEST(ClientWebSocket, FramesAndConnectionChangesReachQueue1InOrder) {
-    Link link;
-    link.WaitUp();
-    CWsTestPeer& peer = link.peer;
-    const _OBJ<IWebSocket>& socket = link.socket;
+    CWsTestPeer peer;
+    CCollector<Event> events;
+    _OBJ<IWebSocket> socket =
+        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
+    ASSERT_TRUE(events.WaitSize(1));
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
     EXPECT_TRUE(socket->IsConnected());
 
     socket->Send("t", IWebSocket::OPCODE_TEXT);
@@ -117,8 +103,8 @@ QX_DISPATCHER_TEST(ClientWebSocket, FramesAndConnectionChangesReachQueue1InOrder
     ASSERT_TRUE(peer.SendText("x"));
     ASSERT_TRUE(peer.SendBinary("y"));
     ASSERT_TRUE(peer.Drop());
-    ASSERT_TRUE(link.events.WaitSize(5));
-    const auto e = link.events.Values();
+    ASSERT_TRUE(events.WaitSize(5));
+    const auto e = events.Values();
     EXPECT_TRUE(e[0].connection && e[0].connected);
     EXPECT_TRUE(!e[1].connection && e[1].payload == "x" && e[1].opcode == IWebSocket::OPCODE_TEXT);
     EXPECT_TRUE(!e[2].connection && e[2].payload == "y" &&
@@ -140,7 +126,7 @@ QX_DISPATCHER_TEST(ClientWebSocket, SendsOfALostConnectionNeverReachTheNextOne) 
     auto onConnection = [&events](_OBJ<IWebSocket> socket, bool connected) {
         if (connected)
             socket->Send("hello", IWebSocket::OPCODE_TEXT);
-        events.Add(Stamped(socket, true, connected, "", IWebSocket::OPCODE_TEXT));
+        events.Add(Event{true, connected});
     };
     _OBJ<IWebSocket> socket = Code_ClientWebSocket::Create(peer.Url(), onConnection, nullptr);
     ASSERT_TRUE(peer.WaitFor([&] { return peer.DataFrames().size() == 1; }));
@@ -226,20 +212,24 @@ QX_DISPATCHER_TEST(ClientWebSocket, CloseThenErrorIsOneLoss) {
 }
 
 QX_DISPATCHER_TEST(ClientWebSocket, CloseWhileConnectedSendsNormalClosureAndStaysDown) {
-    Link link;
-    link.WaitUp();
-    link.socket->Close();
-    EXPECT_FALSE(link.socket->IsConnected());
-    ASSERT_TRUE(link.events.WaitSize(2));
-    const auto frames = link.peer.Frames();
+    CWsTestPeer peer;
+    CCollector<Event> events;
+    _OBJ<IWebSocket> socket =
+        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
+    ASSERT_TRUE(events.WaitSize(1));
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
+    socket->Close();
+    EXPECT_FALSE(socket->IsConnected());
+    ASSERT_TRUE(events.WaitSize(2));
+    const auto frames = peer.Frames();
     ASSERT_FALSE(frames.empty());
     EXPECT_EQ(frames.back().opcode, CWsTestPeer::OPCODE_CLOSE);
     EXPECT_EQ(CWsTestPeer::CloseCode(frames.back()), 1000);
     EXPECT_EQ(CWsTestPeer::CloseReason(frames.back()), "Normal closure");
-    link.socket->Close();
-    EXPECT_FALSE(link.peer.WaitFor([&] { return link.peer.Connections() > 1; }, 2s));
+    socket->Close();
+    EXPECT_FALSE(peer.WaitFor([&] { return peer.Connections() > 1; }, 2s));
     DrainQueue1();
-    EXPECT_EQ(ConnectionFlags(link.events), (std::vector<bool>{true, false}));
+    EXPECT_EQ(ConnectionFlags(events), (std::vector<bool>{true, false}));
 }
 
 QX_DISPATCHER_TEST(ClientWebSocket, RefusedAttemptsAreSilentAndCloseWhileDownStopsForGood) {
@@ -269,20 +259,24 @@ QX_DISPATCHER_TEST(ClientWebSocket, WithoutCallbacksTheFlagFollowsAndNothingIsPo
 }
 
 QX_DISPATCHER_TEST(ClientWebSocket, ReleaseWhileConnectedClosesNormallyAndReportsNothing) {
-    Link link;
-    link.WaitUp();
+    CWsTestPeer peer;
+    CCollector<Event> events;
+    _OBJ<IWebSocket> socket =
+        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
+    ASSERT_TRUE(events.WaitSize(1));
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
     // The connection task holds the socket until it returns: once it has, this release is the
     // last and closes here.
     DrainQueue1();
     const auto before = Clock::now();
-    link.socket.reset();
+    socket.reset();
     EXPECT_LT(Clock::now() - before, 2s);
-    const auto frames = link.peer.Frames();
+    const auto frames = peer.Frames();
     ASSERT_FALSE(frames.empty());
     EXPECT_EQ(CWsTestPeer::CloseCode(frames.back()), 1000);
     EXPECT_EQ(CWsTestPeer::CloseReason(frames.back()), "Normal closure");
     DrainQueue1();
-    EXPECT_EQ(link.events.Size(), 1u);  // the loss of a released socket reaches nobody
+    EXPECT_EQ(events.Size(), 1u);  // the loss of a released socket reaches nobody
 }
 
 QX_DISPATCHER_TEST(ClientWebSocket, QueuedEventsOfAReleasedSocketRunNothing) {
@@ -303,16 +297,20 @@ QX_DISPATCHER_TEST(ClientWebSocket, QueuedEventsOfAReleasedSocketRunNothing) {
 
 // How a peer that stops answering is given up is the engine's; the socket's part is the interval.
 QX_DISPATCHER_TEST(ClientWebSocket, PingsEverySevenSeconds) {
-    Link link;
-    ASSERT_TRUE(link.events.WaitSize(1));
+    CWsTestPeer peer;
+    CCollector<Event> events;
+    _OBJ<IWebSocket> socket =
+        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
+    ASSERT_TRUE(events.WaitSize(1));
     const auto pinged = [&] {
-        const auto frames = link.peer.Frames();
-        return std::any_of(frames.begin(), frames.end(), [](const CWsTestPeer::Frame& f) {
-            return f.opcode == CWsTestPeer::OPCODE_PING;
-        });
+        for (const auto& f : peer.Frames()) {
+            if (f.opcode == CWsTestPeer::OPCODE_PING)
+                return true;
+        }
+        return false;
     };
-    ASSERT_TRUE(link.peer.WaitFor(pinged, 12s));
-    const auto interval = Clock::now() - link.events.Values()[0].at;
+    ASSERT_TRUE(peer.WaitFor(pinged, 12s));
+    const auto interval = Clock::now() - events.Values()[0].at;
     EXPECT_GE(interval, 6900ms);
     EXPECT_LT(interval, 9s);
 }
