@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -20,6 +22,9 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr auto kDeadline = 20s;
+constexpr auto kOpen = CWsMessage::TYPE_OPEN;
+constexpr auto kClose = CWsMessage::TYPE_CLOSE;
+constexpr auto kError = CWsMessage::TYPE_ERROR;
 
 // Everything the engine delivered, with the time it arrived.
 struct Recorder {
@@ -42,12 +47,7 @@ struct Recorder {
         return entries;
     }
 
-    size_t Count(CWsMessage::TYPE type) {
-        size_t n = 0;
-        for (const Entry& e : Snapshot())
-            n += e.message.type == type;
-        return n;
-    }
+    size_t Count(CWsMessage::TYPE type) { return Of(type).size(); }
 
     std::vector<Entry> Of(CWsMessage::TYPE type) {
         std::vector<Entry> result;
@@ -58,15 +58,12 @@ struct Recorder {
         return result;
     }
 
-    // The types of everything but pings, pongs and fragments, in order.
+    // The opens, closes and errors, in order.
     std::vector<CWsMessage::TYPE> Connection() {
         std::vector<CWsMessage::TYPE> result;
         for (const Entry& e : Snapshot()) {
-            const CWsMessage::TYPE t = e.message.type;
-            if (t == CWsMessage::TYPE_OPEN || t == CWsMessage::TYPE_CLOSE ||
-                t == CWsMessage::TYPE_ERROR) {
-                result.push_back(t);
-            }
+            if (e.message.type == kOpen || e.message.type == kClose || e.message.type == kError)
+                result.push_back(e.message.type);
         }
         return result;
     }
@@ -86,6 +83,18 @@ struct Recorder {
     std::vector<Entry> entries;
 };
 
+// Waits until the peer has received a frame that matches.
+bool PeerGot(const CWsTestPeer& peer, const std::function<bool(const CWsTestPeer::Frame&)>& match) {
+    return peer.WaitFor([&] {
+        const auto frames = peer.Frames();
+        return std::any_of(frames.begin(), frames.end(), match);
+    });
+}
+
+bool IsCloseWith(const CWsTestPeer::Frame& f, uint16_t code) {
+    return f.opcode == CWsTestPeer::OPCODE_CLOSE && CWsTestPeer::CloseCode(f) == code;
+}
+
 struct EngineTest : ::testing::Test {
     void StartOn(const std::string& url, std::chrono::milliseconds ping = 0ms) {
         engine.SetUrl(url);
@@ -96,13 +105,13 @@ struct EngineTest : ::testing::Test {
     }
     void Connect(std::chrono::milliseconds ping = 0ms) {
         StartOn(peer.Url(), ping);
-        ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 1));
+        ASSERT_TRUE(recorder.WaitCount(kOpen, 1));
         ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
     }
 
     // The number of the latest connection that came up, which sends are stamped with.
     uint64_t Live() {
-        const auto opens = recorder.Of(CWsMessage::TYPE_OPEN);
+        const auto opens = recorder.Of(kOpen);
         return opens.empty() ? 0 : opens.back().message.connection;
     }
 
@@ -150,12 +159,8 @@ TEST_F(EngineTest, FragmentedMessageArrivesWhole) {
     EXPECT_GE(recorder.Count(CWsMessage::TYPE_FRAGMENT), 1u);
     EXPECT_EQ(recorder.Of(CWsMessage::TYPE_MESSAGE)[0].message.str, "{\"part\":\"two\"}");
     EXPECT_EQ(recorder.Count(CWsMessage::TYPE_PING), 1u);
-    ASSERT_TRUE(peer.WaitFor([&] {
-        for (const auto& f : peer.Frames()) {
-            if (f.opcode == CWsTestPeer::OPCODE_PONG && f.payload == "p")
-                return true;
-        }
-        return false;
+    ASSERT_TRUE(PeerGot(peer, [](const CWsTestPeer::Frame& f) {
+        return f.opcode == CWsTestPeer::OPCODE_PONG && f.payload == "p";
     }));
 }
 
@@ -166,32 +171,18 @@ TEST_F(EngineTest, PingsAtTheIntervalAndHearsPongs) {
     for (const auto& f : peer.Frames())
         pings += f.opcode == CWsTestPeer::OPCODE_PING;
     EXPECT_GE(pings, 3u);
-    EXPECT_EQ(recorder.Count(CWsMessage::TYPE_CLOSE), 0u);
+    EXPECT_EQ(recorder.Count(kClose), 0u);
 }
 
 TEST_F(EngineTest, PeerCloseIsOneCloseMessageWithItsCodeThenReconnects) {
     Connect();
     ASSERT_TRUE(peer.Close(4001, "bye"));
-    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 2));
-    const auto sequence = recorder.Connection();
-    ASSERT_EQ(sequence.size(), 3u);
-    EXPECT_EQ(sequence[1], CWsMessage::TYPE_CLOSE);
-    const auto close = recorder.Of(CWsMessage::TYPE_CLOSE)[0].message;
+    ASSERT_TRUE(recorder.WaitCount(kOpen, 2));
+    ASSERT_EQ(recorder.Connection(), (std::vector<CWsMessage::TYPE>{kOpen, kClose, kOpen}));
+    const auto close = recorder.Of(kClose)[0].message;
     EXPECT_EQ(close.closeCode, 4001);
     EXPECT_EQ(close.str, "bye");
     EXPECT_TRUE(peer.WaitFor([&] { return peer.Connections() == 2; }));
-}
-
-TEST_F(EngineTest, DroppedConnectionIsOneErrorThenReconnectsAtOnce) {
-    Connect();
-    ASSERT_TRUE(peer.Drop());
-    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 2));
-    const auto sequence = recorder.Connection();
-    ASSERT_EQ(sequence.size(), 3u);
-    EXPECT_EQ(sequence[1], CWsMessage::TYPE_ERROR);
-    const auto lost = recorder.Of(CWsMessage::TYPE_ERROR)[0].at;
-    const auto reopened = recorder.Of(CWsMessage::TYPE_OPEN)[1].at;
-    EXPECT_LT(reopened - lost, 900ms);
 }
 
 TEST_F(EngineTest, StopWhileConnectedClosesDeliversCloseAndNeverReconnects) {
@@ -199,10 +190,8 @@ TEST_F(EngineTest, StopWhileConnectedClosesDeliversCloseAndNeverReconnects) {
     Connect();
     engine.Stop(1000, "Normal closure");
     // Delivered before Stop returned.
-    const auto sequence = recorder.Connection();
-    ASSERT_EQ(sequence.size(), 2u);
-    EXPECT_EQ(sequence[1], CWsMessage::TYPE_CLOSE);
-    const auto close = recorder.Of(CWsMessage::TYPE_CLOSE)[0].message;
+    ASSERT_EQ(recorder.Connection(), (std::vector<CWsMessage::TYPE>{kOpen, kClose}));
+    const auto close = recorder.Of(kClose)[0].message;
     EXPECT_EQ(close.closeCode, 1000);
     EXPECT_EQ(close.str, "Normal closure");
     EXPECT_TRUE(SUPPORT::WaitThreadCount(threads));
@@ -222,13 +211,13 @@ TEST_F(EngineTest, RefusedConnectionIsSilentBeyondErrorsAndStopReturnsPromptly) 
     peer.Refuse();
     const size_t threads = SUPPORT::ThreadCount();
     StartOn(peer.Url());
-    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_ERROR, 2));
+    ASSERT_TRUE(recorder.WaitCount(kError, 2));
     const auto before = Clock::now();
     engine.Stop(1000, "Normal closure");
     EXPECT_LT(Clock::now() - before, 500ms);
     EXPECT_TRUE(SUPPORT::WaitThreadCount(threads));
-    EXPECT_EQ(recorder.Count(CWsMessage::TYPE_OPEN), 0u);
-    EXPECT_EQ(recorder.Count(CWsMessage::TYPE_CLOSE), 0u);
+    EXPECT_EQ(recorder.Count(kOpen), 0u);
+    EXPECT_EQ(recorder.Count(kClose), 0u);
 }
 
 TEST_F(EngineTest, WaitsBetweenFailedAttemptsDoubleWithinTheLimits) {
@@ -236,8 +225,8 @@ TEST_F(EngineTest, WaitsBetweenFailedAttemptsDoubleWithinTheLimits) {
     engine.SetMinWaitBetweenReconnectionRetries(10ms);
     engine.SetMaxWaitBetweenReconnectionRetries(500ms);
     StartOn(peer.Url());
-    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_ERROR, 7));
-    const auto errors = recorder.Of(CWsMessage::TYPE_ERROR);
+    ASSERT_TRUE(recorder.WaitCount(kError, 7));
+    const auto errors = recorder.Of(kError);
     const std::vector<int> expected = {100, 200, 400, 500, 500, 500};
     for (size_t i = 0; i < expected.size(); ++i) {
         const auto gap =
@@ -257,17 +246,22 @@ TEST(WsEngineRetryWait, DefaultLimitsGiveTheDocumentedWaits) {
     EXPECT_EQ(CWsEngine::RetryWait(40, 1000ms, 10000ms), 10000ms);
 }
 
-TEST_F(EngineTest, LossStartsANewRoundAtOnce) {
+TEST_F(EngineTest, LossIsOneErrorAndStartsANewRoundAtOnce) {
     Connect();
+    ASSERT_TRUE(peer.Drop());
+    ASSERT_TRUE(recorder.WaitCount(kOpen, 2));
+    ASSERT_EQ(recorder.Connection(), (std::vector<CWsMessage::TYPE>{kOpen, kError, kOpen}));
+    EXPECT_LT(recorder.Of(kOpen)[1].at - recorder.Of(kError)[0].at, 900ms);
+
     peer.Refuse();
     // The loss, then the first failed attempt of the new round at once, then a minimum wait.
-    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_ERROR, 3));
-    const auto errors = recorder.Of(CWsMessage::TYPE_ERROR);
-    EXPECT_LT(errors[1].at - errors[0].at, 500ms);
-    EXPECT_GE(errors[2].at - errors[1].at, 995ms);
-    EXPECT_LT(errors[2].at - errors[1].at, 1750ms);
+    ASSERT_TRUE(recorder.WaitCount(kError, 4));
+    const auto errors = recorder.Of(kError);
+    EXPECT_LT(errors[2].at - errors[1].at, 500ms);
+    EXPECT_GE(errors[3].at - errors[2].at, 995ms);
+    EXPECT_LT(errors[3].at - errors[2].at, 1750ms);
     peer.Resume();
-    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 2));
+    ASSERT_TRUE(recorder.WaitCount(kOpen, 3));
 }
 
 TEST_F(EngineTest, OversizedMessageEndsTheConnectionAsAProtocolError) {
@@ -278,30 +272,21 @@ TEST_F(EngineTest, OversizedMessageEndsTheConnectionAsAProtocolError) {
     EXPECT_EQ(recorder.Of(CWsMessage::TYPE_MESSAGE)[0].message.str.size(), largest.size());
 
     ASSERT_TRUE(peer.SendText(largest + "a"));
-    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 2));
+    ASSERT_TRUE(recorder.WaitCount(kOpen, 2));
     EXPECT_EQ(recorder.Count(CWsMessage::TYPE_MESSAGE), 1u);
-    const auto sequence = recorder.Connection();
-    ASSERT_EQ(sequence.size(), 3u);
-    EXPECT_EQ(sequence[1], CWsMessage::TYPE_ERROR);
-    EXPECT_NE(recorder.Of(CWsMessage::TYPE_ERROR)[0].message.str.find("limit"), std::string::npos);
+    ASSERT_EQ(recorder.Connection(), (std::vector<CWsMessage::TYPE>{kOpen, kError, kOpen}));
+    EXPECT_NE(recorder.Of(kError)[0].message.str.find("limit"), std::string::npos);
 }
 
 TEST_F(EngineTest, HeaderClaimingAHugeMessageIsRefusedBeforeItsData) {
     Connect();
     // A text frame header that announces 2^40 bytes, and no data.
     ASSERT_TRUE(peer.SendRaw(std::string("\x81\x7f\x00\x00\x01\x00\x00\x00\x00\x00", 10)));
-    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 2));
-    EXPECT_EQ(recorder.Connection()[1], CWsMessage::TYPE_ERROR);
+    ASSERT_TRUE(recorder.WaitCount(kOpen, 2));
+    EXPECT_EQ(recorder.Connection()[1], kError);
     // With no data in flight the peer also sees the close frame (a flooding peer may get a
     // reset before it reads it).
-    EXPECT_TRUE(peer.WaitFor([&] {
-        for (const auto& f : peer.Frames()) {
-            if (f.opcode == CWsTestPeer::OPCODE_CLOSE && CWsTestPeer::CloseCode(f) == 1009) {
-                return true;
-            }
-        }
-        return false;
-    }));
+    EXPECT_TRUE(PeerGot(peer, [](const CWsTestPeer::Frame& f) { return IsCloseWith(f, 1009); }));
 }
 
 TEST_F(EngineTest, SendsFromManyThreadsKeepEachThreadsOrder) {
@@ -365,25 +350,30 @@ TEST_F(EngineTest, PeerThatReadsNoResultsStopsGettingJobsRead) {
     ASSERT_TRUE(peer.Drop());
 }
 
-TEST_F(EngineTest, PeerThatNeverAnswersTheCloseIsDroppedAfterTheCloseTimeout) {
+// A peer that misses a pong is presumed dead: the close frame goes out, but its answer is not
+// awaited for the close handshake's limit. Stop does await it, up to that limit.
+TEST_F(EngineTest, DeadPeerIsDroppedAtOnceAndStopWaitsOutTheCloseTimeout) {
     peer.SetAnswerPings(false);
     peer.SetAnswerCloses(false);
     Connect(200ms);
-    const Clock::time_point opened = recorder.Of(CWsMessage::TYPE_OPEN)[0].at;
-    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_CLOSE, 1));
-    const auto close = recorder.Of(CWsMessage::TYPE_CLOSE)[0];
+    const Clock::time_point opened = recorder.Of(kOpen)[0].at;
+    ASSERT_TRUE(recorder.WaitCount(kOpen, 2));
+    const auto close = recorder.Of(kClose).at(0);
     EXPECT_EQ(close.message.closeCode, 1011);
     EXPECT_EQ(close.message.str, "Ping timeout");
+    // Two ping intervals and the short wait, well below the close handshake's 3 s.
     EXPECT_GE(close.at - opened, 400ms);
-    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 2));
+    EXPECT_LT(close.at - opened, 400ms + CWsEngine::kDeadPeerCloseTimeout + 1s);
+    EXPECT_LT(recorder.Of(kOpen)[1].at - close.at, 900ms);
+    EXPECT_TRUE(PeerGot(peer, [](const CWsTestPeer::Frame& f) { return IsCloseWith(f, 1011); }));
 
     const auto before = Clock::now();
     engine.Stop(1000, "Normal closure");
     const auto stopped = Clock::now() - before;
     EXPECT_GE(stopped, CWsEngine::kCloseTimeout - 50ms);
     EXPECT_LT(stopped, CWsEngine::kCloseTimeout + 2s);
-    ASSERT_EQ(recorder.Count(CWsMessage::TYPE_CLOSE), 2u);
-    EXPECT_EQ(recorder.Of(CWsMessage::TYPE_CLOSE)[1].message.closeCode, 1000);
+    ASSERT_EQ(recorder.Count(kClose), 2u);
+    EXPECT_EQ(recorder.Of(kClose)[1].message.closeCode, 1000);
 }
 
 TEST_F(EngineTest, PerMessageDeflateIsOfferedUnlessSwitchedOff) {
@@ -392,14 +382,14 @@ TEST_F(EngineTest, PerMessageDeflateIsOfferedUnlessSwitchedOff) {
     engine.Start();
     ASSERT_TRUE(peer.WaitFor([&] { return peer.Connections() == 1; }));
     EXPECT_NE(peer.LastExtensions().find("permessage-deflate"), std::string::npos);
-    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 1));
+    ASSERT_TRUE(recorder.WaitCount(kOpen, 1));
     engine.Stop(1000, "Normal closure");
 
     engine.DisablePerMessageDeflate();
     engine.Start();
     ASSERT_TRUE(peer.WaitFor([&] { return peer.Connections() == 2; }));
     EXPECT_EQ(peer.LastExtensions(), "");
-    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 2));
+    ASSERT_TRUE(recorder.WaitCount(kOpen, 2));
     EXPECT_TRUE(engine.Send("plain", Live()));
     ASSERT_TRUE(peer.WaitFor([&] { return peer.DataFrames().size() == 1; }));
     EXPECT_EQ(peer.DataFrames()[0].payload, "plain");
@@ -415,8 +405,8 @@ TEST_F(EngineTest, InvalidUrlFailsEveryAttempt) {
     engine.SetMinWaitBetweenReconnectionRetries(10ms);
     engine.SetMaxWaitBetweenReconnectionRetries(20ms);
     StartOn("wss://127.0.0.1:" + std::to_string(peer.Port()) + "/");
-    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_ERROR, 3));
-    EXPECT_EQ(recorder.Count(CWsMessage::TYPE_OPEN), 0u);
+    ASSERT_TRUE(recorder.WaitCount(kError, 3));
+    EXPECT_EQ(recorder.Count(kOpen), 0u);
     EXPECT_EQ(peer.Connections(), 0u);
 }
 
@@ -425,29 +415,6 @@ TEST(WsEngineStop, BeforeStartAndTwiceDoNothing) {
     engine.Stop(1000, "Normal closure");
     EXPECT_FALSE(engine.Send("x", 1));
     engine.Stop(1000, "Normal closure");
-}
-
-// A peer that misses a pong is presumed dead: the close frame goes out, but its answer is not
-// awaited for the close handshake's limit.
-TEST_F(EngineTest, DeadPeerAtThePingTimeoutIsDroppedAtOnceThenRetried) {
-    peer.SetAnswerPings(false);
-    peer.SetAnswerCloses(false);
-    Connect(200ms);
-    const Clock::time_point opened = recorder.Of(CWsMessage::TYPE_OPEN)[0].at;
-    ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 2));
-    const auto close = recorder.Of(CWsMessage::TYPE_CLOSE).at(0);
-    EXPECT_EQ(close.message.closeCode, 1011);
-    // Two ping intervals and the short wait, well below the close handshake's 3 s.
-    EXPECT_LT(close.at - opened, 400ms + CWsEngine::kDeadPeerCloseTimeout + 1s);
-    EXPECT_LT(recorder.Of(CWsMessage::TYPE_OPEN)[1].at - close.at, 900ms);
-    EXPECT_TRUE(peer.WaitFor([&] {
-        for (const auto& f : peer.Frames()) {
-            if (f.opcode == CWsTestPeer::OPCODE_CLOSE && CWsTestPeer::CloseCode(f) == 1011)
-                return true;
-        }
-        return false;
-    }));
-    peer.SetAnswerCloses(true);  // Stop's close handshake need not run into its limit
 }
 
 // Labels queued on a slow link take longer than a ping interval to go out: the ping goes out
@@ -465,10 +432,10 @@ TEST_F(EngineTest, PingGoesOutBetweenQueuedMessagesOnASlowLink) {
     ASSERT_TRUE(peer.WaitFor(
         [&] {
             return recorder.Count(CWsMessage::TYPE_MESSAGE) == kLabels ||
-                   recorder.Count(CWsMessage::TYPE_CLOSE) > 0;
+                   recorder.Count(kClose) > 0;
         },
         60s));
-    EXPECT_EQ(recorder.Count(CWsMessage::TYPE_CLOSE), 0u);
+    EXPECT_EQ(recorder.Count(kClose), 0u);
     // The peer answers the labels and the ping in the order in which they reached it.
     size_t labelsBeforePong = 0;
     for (const auto& e : recorder.Snapshot()) {
@@ -488,14 +455,13 @@ TEST_F(EngineTest, UnsolicitedPongsDuringALongWriteLeaveOnePingInFlight) {
     // Pongs throughout the write; the wait for an end that should not come paces them.
     while (peer.DataFrames().empty()) {
         ASSERT_TRUE(peer.SendFrame(CWsTestPeer::OPCODE_PONG, true, "beat"));
-        if (recorder.WaitCount(CWsMessage::TYPE_CLOSE, 1, 10ms) ||
-            recorder.Count(CWsMessage::TYPE_ERROR) > 0)
+        if (recorder.WaitCount(kClose, 1, 10ms) || recorder.Count(kError) > 0)
             break;
     }
     // A machine too loaded to pace the pongs may let a tick pass without one: the ping timeout
     // then ends the connection, as it should. Nothing else may end it.
-    EXPECT_EQ(recorder.Count(CWsMessage::TYPE_ERROR), 0u);
-    const auto closes = recorder.Of(CWsMessage::TYPE_CLOSE);
+    EXPECT_EQ(recorder.Count(kError), 0u);
+    const auto closes = recorder.Of(kClose);
     for (const auto& close : closes)
         EXPECT_EQ(close.message.str, "Ping timeout");
     if (closes.empty())
@@ -534,7 +500,7 @@ TEST(WsEngineLookup, StopReturnsWhileANameLookupHangs) {
 
 TEST_F(EngineTest, HostNameIsLookedUpByTheSystemWithoutASetFunction) {
     StartOn("ws://localhost:" + std::to_string(peer.Port()) + "/");
-    EXPECT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 1));
+    EXPECT_TRUE(recorder.WaitCount(kOpen, 1));
 }
 
 // A message crossing our close frame must not hold the close handshake until its time limit.
@@ -546,13 +512,13 @@ TEST(WsEngineStop, MessageArrivingAsStopClosesDoesNotHoldStop) {
         engine.SetUrl(peer.Url());
         engine.SetOnMessageCallback(recorder.Callback());
         engine.Start();
-        ASSERT_TRUE(recorder.WaitCount(CWsMessage::TYPE_OPEN, 1));
+        ASSERT_TRUE(recorder.WaitCount(kOpen, 1));
         ASSERT_TRUE(peer.WaitFor([&] { return peer.Connections() == size_t(round) + 1; }));
         ASSERT_TRUE(peer.SendText("late"));
         const auto started = Clock::now();
         engine.Stop(1000, "Normal closure");
         ASSERT_LT(Clock::now() - started, CWsEngine::kCloseTimeout / 2) << "round " << round;
-        ASSERT_EQ(recorder.Count(CWsMessage::TYPE_CLOSE), 1u);
+        ASSERT_EQ(recorder.Count(kClose), 1u);
     }
 }
 

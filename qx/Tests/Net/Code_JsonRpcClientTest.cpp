@@ -87,10 +87,12 @@ struct Link {
         return frames.size() > n ? frames[n].payload : std::string();
     }
 
+    std::string SentId(size_t n) { return json::parse(Sent(n)).at("_ID").get<std::string>(); }
+
     std::string CallAndTakeId() {
         const size_t n = peer.DataFrames().size();
         client->Call("/p", "Cmd", json::object(), Collect());
-        return json::parse(Sent(n)).at("_ID").get<std::string>();
+        return SentId(n);
     }
 
     // Frames are handled in order on queue 1, and queue 2 starts its tasks in posting order:
@@ -126,29 +128,23 @@ struct Link {
     _OBJ<IJsonRpcClient> client;  // released before the collectors it fills
 };
 
-QX_DISPATCHER_TEST(JsonRpcClient, CallIsCompactSortedRawUtf8WithFreshId) {
+QX_DISPATCHER_TEST(JsonRpcClient, CallsAndNotificationsAreCompactSortedRawUtf8) {
     Link link;
     link.Connect();
     const json params = {{"Zeta", 1}, {"alpha", "中文"}, {"Beta", {true, nullptr}}};
     link.client->Call("/smt/rest", "CheckConfig", params, nullptr);
-    const std::string text = link.Sent(0);
-    const std::string id = json::parse(text).at("_ID").get<std::string>();
+    const std::string id = link.SentId(0);
     EXPECT_TRUE(std::regex_match(id, std::regex("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-"
                                                 "[0-9a-f]{12}")));
-    EXPECT_EQ(text, R"({"Beta":[true,null],"Zeta":1,"_CMD":"CheckConfig","_ID":")" + id +
-                        R"(","_PATH":"/smt/rest","alpha":"中文"})");
-
+    EXPECT_EQ(link.Sent(0), R"({"Beta":[true,null],"Zeta":1,"_CMD":"CheckConfig","_ID":")" + id +
+                                R"(","_PATH":"/smt/rest","alpha":"中文"})");
     link.client->Call("/smt/rest", "CheckConfig", params, nullptr);
-    EXPECT_NE(json::parse(link.Sent(1)).at("_ID"), id);
-}
+    EXPECT_NE(link.SentId(1), id);
 
-QX_DISPATCHER_TEST(JsonRpcClient, NotificationIsCompactSortedRawUtf8) {
-    Link link;
-    link.Connect();
     link.client->Notify("Print", {{"b", "ü"}, {"a", {1, 2}}});
-    EXPECT_EQ(link.Sent(0), R"({"_DATA":{"a":[1,2],"b":"ü"},"_MAGIC":"ORACLE","_TYPE":"Print"})");
+    EXPECT_EQ(link.Sent(2), R"({"_DATA":{"a":[1,2],"b":"ü"},"_MAGIC":"ORACLE","_TYPE":"Print"})");
     link.client->Notify("Ping", nullptr);
-    EXPECT_EQ(link.Sent(1), R"({"_DATA":null,"_MAGIC":"ORACLE","_TYPE":"Ping"})");
+    EXPECT_EQ(link.Sent(3), R"({"_DATA":null,"_MAGIC":"ORACLE","_TYPE":"Ping"})");
 }
 
 QX_DISPATCHER_TEST(JsonRpcClient, ParametersAreOverwrittenOrRefused) {
@@ -283,7 +279,7 @@ QX_DISPATCHER_TEST(JsonRpcClient, LossReleasesPendingCallsUncalled) {
     link.client->Call("/p", "Cmd", json::object(),
                       [held, collect](bool ok, json reply) { collect(ok, std::move(reply)); });
     held.reset();
-    const std::string id = json::parse(link.Sent(0)).at("_ID").get<std::string>();
+    const std::string id = link.SentId(0);
     ASSERT_TRUE(link.peer.Drop());
     ASSERT_TRUE(link.connections.WaitSize(3));
     EXPECT_TRUE(watch.expired());
@@ -344,7 +340,7 @@ QX_DISPATCHER_TEST(JsonRpcClient, DeeplyNestedFramesAreDroppedAndTheNextIsHandle
     for (const char* command : {"CheckConfig", "_INITIALIZE"}) {
         const size_t n = link.peer.DataFrames().size();
         link.client->Call("/", command, json::object(), link.Collect());
-        ids.push_back(json::parse(link.Sent(n)).at("_ID").get<std::string>());
+        ids.push_back(link.SentId(n));
         const std::string head = R"({"_ID":")" + ids.back() + R"(","_OK":true)";
         ASSERT_TRUE(link.peer.SendText(head + R"(,"Items":)" + deep + "}"));
         ASSERT_TRUE(link.peer.SendText(head + "}"));
@@ -367,7 +363,7 @@ QX_DISPATCHER_TEST(JsonRpcClient, LossIsHandledWhileAReplyCallbackRuns) {
         gate.Wait();
         returned.Add(1);
     });
-    const std::string id = json::parse(link.Sent(0)).at("_ID").get<std::string>();
+    const std::string id = link.SentId(0);
     ASSERT_TRUE(link.peer.SendText(R"({"_ID":")" + id + R"(","_OK":true})"));
     gate.WaitEntered();
     ASSERT_TRUE(link.peer.Drop());
