@@ -122,6 +122,25 @@ struct Connection : std::enable_shared_from_this<Connection> {
     http::response<http::string_body> response;
 };
 
+// Binds acceptor to 127.0.0.1:port (and listens); false, closed, with the reason when it cannot.
+bool Bind(tcp::acceptor& acceptor, uint16_t port, bool listen, std::string* error) {
+    boost::system::error_code ec;
+    const tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), port);
+    acceptor.open(endpoint.protocol(), ec);
+    if (!ec)
+        acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec)
+        acceptor.bind(endpoint, ec);
+    if (!ec && listen)
+        acceptor.listen(asio::socket_base::max_listen_connections, ec);
+    if (!ec)
+        return true;
+    if (error)
+        *error = ec.message();
+    acceptor.close(ec);
+    return false;
+}
+
 }  // namespace
 
 void HttpsTestServer::Impl::Accept() {
@@ -148,34 +167,12 @@ HttpsTestServer::~HttpsTestServer() {
 bool HttpsTestServer::PortIsFree(uint16_t port, std::string* error) {
     asio::io_context ioc;
     tcp::acceptor acceptor(ioc);
-    boost::system::error_code ec;
-    const tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), port);
-    acceptor.open(endpoint.protocol(), ec);
-    if (!ec)
-        acceptor.set_option(asio::socket_base::reuse_address(true), ec);
-    if (!ec)
-        acceptor.bind(endpoint, ec);
-    if (ec && error)
-        *error = ec.message();
-    return !ec;
+    return Bind(acceptor, port, false, error);
 }
 
 bool HttpsTestServer::Start(uint16_t port, std::string* error) {
-    boost::system::error_code ec;
-    const tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), port);
-    m_Impl->acceptor.open(endpoint.protocol(), ec);
-    if (!ec)
-        m_Impl->acceptor.set_option(asio::socket_base::reuse_address(true), ec);
-    if (!ec)
-        m_Impl->acceptor.bind(endpoint, ec);
-    if (!ec)
-        m_Impl->acceptor.listen(asio::socket_base::max_listen_connections, ec);
-    if (ec) {
-        if (error)
-            *error = ec.message();
-        m_Impl->acceptor.close(ec);
+    if (!Bind(m_Impl->acceptor, port, true, error))
         return false;
-    }
     m_Impl->Accept();
     m_Impl->thread = std::thread([this] { m_Impl->ioc.run(); });
     return true;

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <map>
 #include <mutex>
 
 #include "Support/ReadText.h"
@@ -16,26 +17,19 @@ namespace SUPPORT {
 
 namespace {
 
+// This process's environment with the overrides applied in order: a later entry of a name wins.
 std::vector<std::string> MergedEnvironment(const std::vector<std::string>& overrides) {
+    std::map<std::string, std::string> byName;
+    const auto add = [&byName](const std::string& entry) {
+        byName[entry.substr(0, entry.find('='))] = entry;
+    };
+    for (char** e = environ; *e; ++e)
+        add(*e);
+    for (const std::string& entry : overrides)
+        add(entry);
     std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        const std::string name = entry.substr(0, entry.find('='));
-        bool replaced = false;
-        for (const auto& o : overrides)
-            replaced |= o.compare(0, name.size() + 1, name + "=") == 0;
-        if (!replaced)
-            env.push_back(entry);
-    }
-    // A later override of the same name wins.
-    for (auto o = overrides.rbegin(); o != overrides.rend(); ++o) {
-        const std::string name = o->substr(0, o->find('=') + 1);
-        bool later = false;
-        for (const auto& e : env)
-            later |= e.compare(0, name.size(), name) == 0;
-        if (!later)
-            env.push_back(*o);
-    }
+    for (auto& named : byName)
+        env.push_back(std::move(named.second));
     return env;
 }
 

@@ -99,6 +99,12 @@ struct CWsTestPeer::Impl {
         changed.notify_all();
     }
 
+    template <typename T>
+    T Get(T Impl::*member) const {
+        std::lock_guard<std::mutex> lock(mutex);
+        return this->*member;
+    }
+
     template <typename F>
     auto RunSync(F&& f) {
         std::packaged_task<decltype(f())()> task(std::forward<F>(f));
@@ -181,11 +187,7 @@ struct CWsTestPeer::Impl {
     }
 
     void PauseThenRead(const PeerConnectionPtr& c) {
-        std::chrono::milliseconds pause;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            pause = readPause;
-        }
+        const std::chrono::milliseconds pause = Get(&Impl::readPause);
         if (pause.count() <= 0)
             return Read(c);
         c->readPause.expires_after(pause);
@@ -239,12 +241,7 @@ struct CWsTestPeer::Impl {
 
     void Received(const PeerConnectionPtr& c, Frame frame) {
         if (frame.opcode == OPCODE_TEXT && frame.fin) {
-            std::shared_ptr<const Responder> respond;
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                respond = responder;
-            }
-            if (respond) {
+            if (const std::shared_ptr<const Responder> respond = Get(&Impl::responder)) {
                 std::string answer = (*respond)(frame.payload);
                 if (!answer.empty())
                     return Write(c, EncodeFrame(OPCODE_TEXT, true, answer));
@@ -346,8 +343,7 @@ std::string CWsTestPeer::Url() const {
 }
 
 std::vector<CWsTestPeer::Frame> CWsTestPeer::Frames() const {
-    std::lock_guard<std::mutex> lock(m_Impl->mutex);
-    return m_Impl->frames;
+    return m_Impl->Get(&Impl::frames);
 }
 
 std::vector<CWsTestPeer::Frame> CWsTestPeer::DataFrames() const {
@@ -360,18 +356,15 @@ std::vector<CWsTestPeer::Frame> CWsTestPeer::DataFrames() const {
 }
 
 size_t CWsTestPeer::Connections() const {
-    std::lock_guard<std::mutex> lock(m_Impl->mutex);
-    return m_Impl->connections;
+    return m_Impl->Get(&Impl::connections);
 }
 
 size_t CWsTestPeer::Attempts() const {
-    std::lock_guard<std::mutex> lock(m_Impl->mutex);
-    return m_Impl->attempts;
+    return m_Impl->Get(&Impl::attempts);
 }
 
 size_t CWsTestPeer::Disconnections() const {
-    std::lock_guard<std::mutex> lock(m_Impl->mutex);
-    return m_Impl->disconnections;
+    return m_Impl->Get(&Impl::disconnections);
 }
 
 bool CWsTestPeer::IsConnected() const {
@@ -380,13 +373,11 @@ bool CWsTestPeer::IsConnected() const {
 }
 
 std::string CWsTestPeer::LastTarget() const {
-    std::lock_guard<std::mutex> lock(m_Impl->mutex);
-    return m_Impl->lastTarget;
+    return m_Impl->Get(&Impl::lastTarget);
 }
 
 std::string CWsTestPeer::LastExtensions() const {
-    std::lock_guard<std::mutex> lock(m_Impl->mutex);
-    return m_Impl->lastExtensions;
+    return m_Impl->Get(&Impl::lastExtensions);
 }
 
 bool CWsTestPeer::WaitFor(const std::function<bool()>& condition,
@@ -466,7 +457,6 @@ void CWsTestPeer::SetHoldHandshakes(bool hold) {
         d.Update([&] { d.holdHandshakes = hold; });
         if (!hold)
             d.held.clear();
-        return true;
     });
 }
 
@@ -480,16 +470,12 @@ void CWsTestPeer::Refuse() {
                 d.Shut(c);
         }
         d.all.clear();
-        return true;
     });
 }
 
 void CWsTestPeer::Resume() {
     Impl& d = *m_Impl;
-    d.RunSync([&d] {
-        d.Listen();
-        return true;
-    });
+    d.RunSync([&d] { d.Listen(); });
 }
 
 uint16_t CWsTestPeer::CloseCode(const Frame& frame) {
