@@ -356,8 +356,7 @@ TEST(GatewayEndToEnd, RefusesFormatPathsThatAreNotSmallRegularFiles) {
 }
 
 // A 1 MB format name reaches the log panel, and a label whose text would take gigabytes is
-// refused: neither holds the engine's thread, so the next job is answered well within the
-// harness's deadline (before, the panel's layout alone held it for minutes).
+// refused: neither holds the engine's thread, so the next job is answered within the deadline.
 TEST(GatewayEndToEnd, HugeNameAndOversizedLabelDoNotHoldTheNextJob) {
     CGatewayRun run;
     const std::string many = (run.Root() / "many.btw").string();
