@@ -126,13 +126,15 @@ std::string CGatewayRun::GatewayOutput() const {
     return m_Gateway.Output();
 }
 
-size_t CGatewayRun::CountInOutput(const std::string& text) const {
-    const std::string output = GatewayOutput();
+size_t CGatewayRun::Occurrences(const std::string& text, const std::string& what) {
     size_t count = 0;
-    for (size_t at = output.find(text); at != std::string::npos; at = output.find(text, at + 1)) {
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
         ++count;
-    }
     return count;
+}
+
+size_t CGatewayRun::CountInOutput(const std::string& text) const {
+    return Occurrences(GatewayOutput(), text);
 }
 
 bool CGatewayRun::WaitForOutput(const std::string& text, size_t count) const {

@@ -33,6 +33,8 @@ struct CGatewayRun {
     SUPPORT::CProcess& Gateway() { return m_Gateway; }
     SUPPORT::CProcess& SimulatorProcess() { return m_Simulator; }
 
+    // How often what occurs in text, overlapping occurrences included.
+    static size_t Occurrences(const std::string& text, const std::string& what);
     // Standard output and error of the gateway so far.
     std::string GatewayOutput() const;
     size_t CountInOutput(const std::string& text) const;

@@ -73,13 +73,6 @@ void StartRegistered(CGatewayRun& run, const std::vector<std::string>& simulator
     ASSERT_TRUE(run.WaitForCalls("Register", 3)) << run.GatewayOutput();
 }
 
-size_t Occurrences(const std::string& text, const std::string& what) {
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
-}
-
 // A listening socket on the simulator's address and port; -1 when it cannot be had.
 int HoldMesPort(const std::string& address) {
     sockaddr_storage storage{};
@@ -255,7 +248,9 @@ TEST(GatewayEndToEnd, RefusedInitializeAndCloseEndTheLinkForGood) {
     CGatewayRun run;
     PlaceFormats(run);
     ASSERT_TRUE(run.StartSimulator({"--refuse-initialize", "--close-on-refusal"}));
-    const auto seen = [&run](const char* what) { return Occurrences(run.SimulatorLog(), what); };
+    const auto seen = [&run](const char* what) {
+        return CGatewayRun::Occurrences(run.SimulatorLog(), what);
+    };
     const auto settled = [&] {
         return seen("info gateway disconnected") == seen("info gateway connected");
     };
@@ -361,8 +356,7 @@ TEST(GatewayEndToEnd, RefusesFormatPathsThatAreNotSmallRegularFiles) {
 }
 
 // A 1 MB format name reaches the log panel, and a label whose text would take gigabytes is
-// refused: neither holds the engine's thread, so the next job is answered well within the
-// harness's deadline (before, the panel's layout alone held it for minutes).
+// refused: neither holds the engine's thread, so the next job is answered within the deadline.
 TEST(GatewayEndToEnd, HugeNameAndOversizedLabelDoNotHoldTheNextJob) {
     CGatewayRun run;
     const std::string many = (run.Root() / "many.btw").string();

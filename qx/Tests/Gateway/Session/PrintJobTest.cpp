@@ -125,15 +125,4 @@ TEST(PrintJobRead, ReadingIntoAUsedRecordLeavesNothingOfIt) {
     ExpectReadUpTo(job, 0);
 }
 
-TEST(PrintJobWrite, NineMembersInByteOrderOfKeys) {
-    EXPECT_EQ(json(Read(json{{"Type", "T"}})).dump(),
-              R"({"Data":null,"Dpi":203,"FormatFilename":"","FormatName":"",)"
-              R"("HeightInMm":0.0,"PrinterName":"","Type":"T","WidthInMm":0.0,)"
-              R"("isLandscape":false})");
-    EXPECT_EQ(json(Read(FullJob())).dump(),
-              R"({"Data":{"Lot":"7","SN":"A1"},"Dpi":300,"FormatFilename":"C:/fmt/box.btw",)"
-              R"("FormatName":"Box","HeightInMm":40.0,"PrinterName":"ZT410","Type":"Label",)"
-              R"("WidthInMm":80.5,"isLandscape":true})");
-}
-
 }  // namespace

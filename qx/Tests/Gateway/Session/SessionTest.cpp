@@ -78,6 +78,8 @@ void RecordJob(_OBJ<ISession> session, PRINT_JOB::DEF job) {
 struct Options {
     uint32_t threads = 0;
     bool refuseFirst = false;
+    // The session's threads must be gone once its last handle is.
+    bool threadsEnd = false;
     ISession::PrintCallback onPrint;
 };
 
@@ -88,6 +90,8 @@ void RunWithSession(const Options& options,
     CWsTestPeer peer;
     if (options.refuseFirst)
         peer.Refuse();
+    // Counted with the peer's thread running: a sanitizer may start a thread of its own then.
+    const size_t threads = SUPPORT::ThreadCount();
     _OBJ<ISession> session;
     _GCD::Run(
         [&] {
@@ -109,6 +113,8 @@ void RunWithSession(const Options& options,
         },
         options.threads);
     session.reset();
+    if (options.threadsEnd)
+        CHILD_CHECK(SUPPORT::WaitThreadCount(threads));
 }
 
 std::vector<std::string> Texts(const CWsTestPeer& peer) {
@@ -490,30 +496,16 @@ TEST(SessionTest, LossOvertakingTheAcceptedUpIsReportedLast) {
 // A call outstanding when the link goes holds the session in its reply callback: the loss must
 // release it, or the session and its retrying socket outlive the program.
 void SessionWithALostCallEndsWithTheProgram() {
-    CWsTestPeer peer;
-    // Counted with the peer's thread running: a sanitizer may start a thread of its own then.
-    const size_t threads = SUPPORT::ThreadCount();
-    _OBJ<ISession> session;
-    _GCD::Run(
-        [&] {
-            std::promise<_OBJ<ISession>> made;
-            _GCD::Post([&] { made.set_value(Code_Session::Create(peer.Url(), OnConnection)); },
-                       _GCD::QUEUE_SERIAL);
-            std::future<_OBJ<ISession>> future = made.get_future();
-            CHILD_CHECK(future.wait_for(20s) == std::future_status::ready);
-            session = future.get();
-            AcceptConnection(peer, 0, 0);
-            session->Call(MESSAGES::PATH, MESSAGES::CHECK_CONFIG, MESSAGES::CheckConfigParams({}),
-                          [session](bool, json) { CHILD_CHECK(!"reply callback of a lost call"); });
-            WaitText(peer, 1);
-            peer.Refuse();
-            CHILD_CHECK(WaitUntil([] { return g_Reports.Connection().size() == 2; }));
-            _GCD::Quit();
-        },
-        0);
-    // The session goes with its last handle, and its socket's thread with it.
-    session.reset();
-    CHILD_CHECK(SUPPORT::WaitThreadCount(threads));
+    Options options;
+    options.threadsEnd = true;
+    RunWithSession(options, [](CWsTestPeer& peer, const _OBJ<ISession>& session) {
+        AcceptConnection(peer, 0, 0);
+        session->Call(MESSAGES::PATH, MESSAGES::CHECK_CONFIG, MESSAGES::CheckConfigParams({}),
+                      [session](bool, json) { CHILD_CHECK(!"reply callback of a lost call"); });
+        WaitText(peer, 1);
+        peer.Refuse();
+        CHILD_CHECK(WaitUntil([] { return g_Reports.Connection().size() == 2; }));
+    });
 }
 
 TEST(SessionTest, SessionWithALostCallEndsWithTheProgram) {
