@@ -5,7 +5,7 @@
 
 namespace _QX {
 
-#ifdef Q_OS_WIN
+#ifdef _WIN32
 const DownloadNames::RULE DownloadNames::kNativeRule = RULE_WINDOWS;
 #else
 const DownloadNames::RULE DownloadNames::kNativeRule = RULE_POSIX;
