@@ -37,11 +37,13 @@ QString DropTrailingDotsAndSpaces(QString name) {
 
 bool IsDeviceName(const QString& name) {
     const QString device = name.section(QLatin1Char('.'), 0, 0).trimmed().toUpper();
-    static const QStringList plain = {"CON", "PRN", "AUX", "NUL"};
+    static const QStringList plain = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     if (plain.contains(device))
         return true;
+    // Windows counts the superscript digits one to three as digits here.
+    static const QString digits = QStringLiteral(u"0123456789\u00b9\u00b2\u00b3");
     return device.size() == 4 && (device.startsWith("COM") || device.startsWith("LPT")) &&
-           device.at(3) >= QLatin1Char('1') && device.at(3) <= QLatin1Char('9');
+           digits.contains(device.at(3));
 }
 
 }  // namespace

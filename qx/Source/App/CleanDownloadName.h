@@ -9,8 +9,8 @@ namespace _QX {
 // and a drive prefix all separate); control characters and those Windows forbids in names
 // replaced by "_"; at most 200 bytes of UTF-8, keeping a short extension, so that a " (n)"
 // counter and the engine's ".download" still fit every file system's 255; trailing dots and
-// spaces, which Windows drops, dropped here too; a device name of Windows ("CON", "lpt1.txt")
-// prefixed with "_"; nothing left, "download".
+// spaces, which Windows drops, dropped here too; a device name of Windows ("CON", "lpt1.txt",
+// "COM0", "CONIN$") prefixed with "_"; nothing left, "download".
 QString CleanDownloadName(const QString& suggested);
 
 }  // namespace _QX

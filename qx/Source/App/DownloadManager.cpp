@@ -10,22 +10,6 @@
 
 namespace _QX {
 
-namespace {
-
-const QString kPartialSuffix = QStringLiteral(".download");
-
-// One spelling per file: "./a" and "b/../a" are "a"; on Windows letter case does not tell
-// files apart either.
-QString ReservationKey(const QString& path) {
-#ifdef Q_OS_WIN
-    return QDir::cleanPath(path).toCaseFolded();
-#else
-    return QDir::cleanPath(path);
-#endif
-}
-
-}  // namespace
-
 DownloadManager::DownloadManager(QObject* parent)
     : QObject(parent),
       m_DownloadFolder(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation)) {
@@ -36,25 +20,19 @@ DownloadManager::DownloadManager(QObject* parent)
 }
 
 QString DownloadManager::uniqueFilePath(const QString& path) {
-    // The engine writes to "<path>.download" until the end: a file there is someone else's,
-    // and an interrupted download must remove only its own.
-    const auto taken = [this](const QString& candidate) {
-        return m_Reserved.contains(ReservationKey(candidate)) || QFile::exists(candidate) ||
-               QFile::exists(candidate + kPartialSuffix);
-    };
     QString chosen = QDir::cleanPath(path);
-    if (taken(chosen)) {
+    if (m_Names.IsTaken(chosen)) {
         const QFileInfo info(chosen);
         const QString base = info.completeBaseName();
         const QString suffix = info.suffix();
         const QDir folder = info.dir();
-        for (qint64 counter = 1; taken(chosen); ++counter) {
+        for (qint64 counter = 1; m_Names.IsTaken(chosen); ++counter) {
             // One pass over the pattern: a "%" in the name is kept, never substituted again.
             chosen = folder.filePath(
                 QStringLiteral("%1 (%2).%3").arg(base, QString::number(counter), suffix));
         }
     }
-    m_Reserved.insert(ReservationKey(chosen));
+    m_Names.Reserve(chosen);
     return chosen;
 }
 
@@ -108,7 +86,12 @@ void DownloadManager::endDownload(QWebEngineDownloadRequest* download) {
     const QWebEngineDownloadRequest::DownloadState state = download->state();
     switch (state) {
         case QWebEngineDownloadRequest::DownloadCompleted:
-            qDebug() << "Download completed:" << download->downloadFileName();
+            // Something else may have taken the file away since the engine renamed it there.
+            if (m_Names.Exists(
+                    QDir(download->downloadDirectory()).filePath(download->downloadFileName())))
+                qDebug() << "Download completed:" << download->downloadFileName();
+            else
+                qDebug() << "Download interrupted:" << download->suggestedFileName();
             break;
         case QWebEngineDownloadRequest::DownloadCancelled:
             qDebug() << "Download cancelled:" << download->suggestedFileName();
@@ -126,7 +109,7 @@ void DownloadManager::endDownload(QWebEngineDownloadRequest* download) {
         // An interruption the engine could resume (full disk, dropped connection) keeps the
         // download and its partial file; cancelling ends the download but leaves the file.
         download->cancel();
-        QFile::remove(m_Paths.value(download) + kPartialSuffix);
+        QFile::remove(DownloadNames::PartialFile(m_Paths.value(download)));
     }
     releaseName(download);
     download->deleteLater();
@@ -136,7 +119,7 @@ void DownloadManager::releaseName(QWebEngineDownloadRequest* download) {
     const auto found = m_Paths.constFind(download);
     if (found == m_Paths.constEnd())
         return;
-    m_Reserved.remove(ReservationKey(*found));
+    m_Names.Release(*found);
     m_Paths.erase(found);
 }
 

@@ -2,9 +2,10 @@
 
 #include <QHash>
 #include <QObject>
-#include <QSet>
 #include <QString>
 #include <QWebEngineDownloadRequest>
+
+#include "App/DownloadNames.h"
 
 namespace _QX {
 
@@ -16,9 +17,9 @@ public:
     explicit DownloadManager(QObject* parent);
 
     // The path itself when it is free, else "<base> (<n>).<suffix>" in its folder with the
-    // smallest free n from 1. A path is free when no file exists there or at "<path>.download"
-    // and no download has it reserved (paths that spell one file alike count as one); the path
-    // returned is reserved until its download ends.
+    // smallest free n from 1. A path is free when neither it nor "<path>.download" is a file
+    // already or meets a path reserved or its ".download" (paths that spell one file alike
+    // count as one); the path returned is reserved until its download ends.
     QString uniqueFilePath(const QString& path);
 
 public slots:
@@ -38,9 +39,9 @@ private:
     QWebEngineDownloadRequest* ongoing(quint32 id) const;
 
     QString m_DownloadFolder;
-    // Paths given to downloads that have not ended: two downloads of one name started together
-    // must not share a file.
-    QSet<QString> m_Reserved;
+    // Paths given to downloads that have not ended: two downloads started together must not
+    // share a file.
+    DownloadNames m_Names;
     // The requests of the downloads that have not ended, with their paths.
     QHash<QWebEngineDownloadRequest*, QString> m_Paths;
 };

@@ -7,6 +7,7 @@
 
 #include "App/CleanDownloadName.h"
 #include "App/DownloadManager.h"
+#include "App/DownloadNames.h"
 #include "Support/TempDir.h"
 
 namespace {
@@ -58,6 +59,47 @@ TEST_F(DownloadManagerTest, SpellingsOfOneFileGetTheirOwnFiles) {
     EXPECT_EQ(paths, QStringList({In("same.txt"), In("same (1).txt"), In("same (2).txt")}));
 }
 
+TEST_F(DownloadManagerTest, NameMeetingAnotherDownloadsPartialFileIsTaken) {
+    // "a.download" is written to "a.download.download"; "a" would be written to "a.download".
+    EXPECT_EQ(manager->uniqueFilePath(In("a.download")), In("a.download"));
+    EXPECT_EQ(manager->uniqueFilePath(In("a")), In("a (1)."));
+    EXPECT_EQ(manager->uniqueFilePath(In("b")), In("b"));
+    EXPECT_EQ(manager->uniqueFilePath(In("b.download")), In("b (1).download"));
+}
+
+TEST_F(DownloadManagerTest, WindowsRuleTakesNamesAsWindowsResolvesThem) {
+    struct ROW {
+        QString held;
+        bool onDisk;  // a file, else a name given out
+        QString candidate;
+        bool takenOnWindows;
+        bool takenOnPosix;
+    };
+    const ROW rows[] = {
+        {"README (1).", false, "README (1)", true, false},
+        {"README (1)", false, "readme (1). ", true, false},
+        {"a", false, "A.Download", true, false},
+        {"a.download", false, "A", true, false},
+        {"b.", false, "b.download", false, false},
+        {"b.", false, "b..download", true, true},
+        {"disk (1)", true, "disk (1).", true, false},
+    };
+    for (const ROW& row : rows) {
+        if (row.onDisk)
+            Touch(In(row.held));
+        for (const auto rule : {_QX::DownloadNames::RULE_WINDOWS, _QX::DownloadNames::RULE_POSIX}) {
+            _QX::DownloadNames names(rule);
+            if (!row.onDisk)
+                names.Reserve(In(row.held));
+            const bool expected =
+                rule == _QX::DownloadNames::RULE_WINDOWS ? row.takenOnWindows : row.takenOnPosix;
+            EXPECT_EQ(names.IsTaken(In(row.candidate)), expected)
+                << row.held.toStdString() << " / " << row.candidate.toStdString() << " rule "
+                << rule;
+        }
+    }
+}
+
 TEST(CleanDownloadNameTest, ServerNamesBecomeOneNameInsideTheFolder) {
     const std::pair<QString, QString> cases[] = {
         {"../../escape.txt", "escape.txt"},
@@ -75,6 +117,15 @@ TEST(CleanDownloadNameTest, ServerNamesBecomeOneNameInsideTheFolder) {
         {"nul .txt", "_nul .txt"},
         {"COM10.txt", "COM10.txt"},
         {"CONSOLE.txt", "CONSOLE.txt"},
+        {"COM0.txt", "_COM0.txt"},
+        {"LPT0", "_LPT0"},
+        {QString::fromUtf8("COM\u00b9.txt"), QString::fromUtf8("_COM\u00b9.txt")},
+        {QString::fromUtf8("lpt\u00b2"), QString::fromUtf8("_lpt\u00b2")},
+        {QString::fromUtf8("LPT\u00b3.pdf"), QString::fromUtf8("_LPT\u00b3.pdf")},
+        {QString::fromUtf8("com\u2074.txt"), QString::fromUtf8("com\u2074.txt")},
+        {"CONIN$", "_CONIN$"},
+        {"conout$.log", "_conout$.log"},
+        {"CONIN$1", "CONIN$1"},
         {"report.pdf. . ", "report.pdf"},
         {"aux.", "_aux"},
         {"", "download"},

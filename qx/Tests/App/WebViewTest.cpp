@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
@@ -157,6 +158,38 @@ TEST_F(WebViewTest, ServerPathInTheNameIsNotFollowed) {
     QFile file(folder + "/encoded.txt");
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), "escape");
+}
+
+TEST_F(WebViewTest, CompletedDownloadWhoseFileIsGoneIsNotLoggedCompleted) {
+    // The request reports its completed state before its end, and to the manager first: a
+    // file removed in between is gone when the manager logs the end.
+    QObject context;
+    QString saved;
+    QObject::connect(
+        view->page()->profile(), &QWebEngineProfile::downloadRequested, &context,
+        [&](QWebEngineDownloadRequest* download) {
+            QObject::connect(
+                download, &QWebEngineDownloadRequest::stateChanged, &context,
+                [&, download](QWebEngineDownloadRequest::DownloadState state) {
+                    if (state != QWebEngineDownloadRequest::DownloadCompleted)
+                        return;
+                    saved =
+                        QDir(download->downloadDirectory()).filePath(download->downloadFileName());
+                    EXPECT_TRUE(QFile::remove(saved));
+                });
+        });
+    QtMessages::Take();
+
+    webView->Load(Url("/report"));
+    QStringList lines;
+    ASSERT_TRUE(ProcessEventsUntil([&] {
+        lines << QtMessages::Take();
+        return !lines.filter("Download completed:").isEmpty() ||
+               !lines.filter("Download interrupted:").isEmpty();
+    })) << lines.join("\n").toStdString();
+    EXPECT_FALSE(saved.isEmpty());
+    EXPECT_TRUE(lines.filter("Download completed:").isEmpty()) << lines.join("\n").toStdString();
+    EXPECT_TRUE(lines.contains("Download interrupted: \"report.pdf\""));
 }
 
 TEST_F(WebViewTest, DroppedConnectionEndsTheDownload) {

@@ -1,0 +1,59 @@
+#include "App/DownloadNames.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace _QX {
+
+#ifdef _WIN32
+const DownloadNames::RULE DownloadNames::kNativeRule = RULE_WINDOWS;
+#else
+const DownloadNames::RULE DownloadNames::kNativeRule = RULE_POSIX;
+#endif
+
+QString DownloadNames::PartialFile(const QString& path) {
+    return path + QStringLiteral(".download");
+}
+
+DownloadNames::DownloadNames(RULE rule) : m_Rule(rule) {}
+
+bool DownloadNames::IsTaken(const QString& path) const {
+    const QString partial = PartialFile(path);
+    return m_Keys.contains(Key(path)) || m_Keys.contains(Key(partial)) || Exists(path) ||
+           Exists(partial);
+}
+
+bool DownloadNames::Exists(const QString& path) const {
+    return QFile::exists(Resolve(path));
+}
+
+void DownloadNames::Reserve(const QString& path) {
+    m_Keys.insert(Key(path));
+    m_Keys.insert(Key(PartialFile(path)));
+}
+
+void DownloadNames::Release(const QString& path) {
+    m_Keys.remove(Key(path));
+    m_Keys.remove(Key(PartialFile(path)));
+}
+
+// The path of the file that path names: "./a" and "b/../a" are "a"; on Windows "a. " is "a"
+// too (the "%1 (%2).%3" pattern ends a name without a suffix in a dot).
+QString DownloadNames::Resolve(const QString& path) const {
+    QString resolved = QDir::cleanPath(path);
+    if (m_Rule == RULE_WINDOWS) {
+        const int nameStart = resolved.lastIndexOf(QLatin1Char('/')) + 1;
+        while (resolved.size() > nameStart + 1 &&
+               (resolved.endsWith(QLatin1Char('.')) || resolved.endsWith(QLatin1Char(' '))))
+            resolved.chop(1);
+    }
+    return resolved;
+}
+
+// Windows compares names in upper case; the file system does that for Exists.
+QString DownloadNames::Key(const QString& path) const {
+    const QString resolved = Resolve(path);
+    return m_Rule == RULE_WINDOWS ? resolved.toUpper() : resolved;
+}
+
+}  // namespace _QX
