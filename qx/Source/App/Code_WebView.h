@@ -20,6 +20,9 @@ struct Code_WebView final : IWebView {
 public:
     // Needs the application object.
     static _OBJ<IWebView> Create(const std::string& profileName);
+    // Before the engine starts (its first profile): every connection of the engine accepts
+    // certificate errors, also one that no page is asked about, such as a download's own.
+    static void AcceptAllCertificates();
 
     void Load(const std::string& url) override;
     QWidget* Widget() override;

@@ -11,6 +11,7 @@
 
 #include "App/CleanupWebEngine.h"
 #include "App/Code_MainWindow.h"
+#include "App/Code_WebView.h"
 #include "Qx/QxApp.h"
 
 namespace _QX::APP {
@@ -45,6 +46,7 @@ void RunBrowser(int argc, char** argv, const std::string& translatorName,
     }
     const LockFileRemover remover(lockPath);
 
+    Code_WebView::AcceptAllCertificates();
     QCoreApplication::setAttribute(Qt::AA_UseDesktopOpenGL, true);
     // Without effect in Qt 6; kept so the program asks for the same as on Qt 5.
     QT_WARNING_PUSH
