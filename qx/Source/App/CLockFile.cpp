@@ -136,8 +136,8 @@ CLockFile::~CLockFile() {
     if (m_Fd < 0)
         return;
     // Removed while still locked: an instance that opened it meanwhile finds its name gone.
-    struct stat opened {
-    }, now{};
+    struct stat opened {};
+    struct stat now {};
     if (fstat(m_Fd, &opened) == 0 && lstat(m_Path.c_str(), &now) == 0 && SameFile(opened, now))
         unlink(m_Path.c_str());
     close(m_Fd);

@@ -48,7 +48,7 @@ void Code_WebView::AcceptAllCertificates() {
     // No API covers a request without a page; the engine reads its switches once, at start.
     const QByteArray name = "QTWEBENGINE_CHROMIUM_FLAGS";
     const QByteArray flag = "--ignore-certificate-errors";
-    QByteArray flags = qgetenv(name.constData());
+    const QByteArray flags = qgetenv(name.constData());
     if (flags.split(' ').contains(flag))
         return;
     qputenv(name.constData(), flags.isEmpty() ? flag : flags + ' ' + flag);

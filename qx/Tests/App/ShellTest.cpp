@@ -64,8 +64,8 @@ TEST(CleanupWebEngineTest, RemovesLeftoversInAnyCaseOnly) {
     EXPECT_EQ(lines.value(0), "Performing QtWebEngine cleanup...");
 }
 
-// Whatever is in the lock file's place is replaced, never opened, followed or waited on; a
-// folder is left alone. Should the lock step wait on the FIFO, the case releases it and fails.
+// Whatever is in the lock file's place is replaced, never followed or waited on; a folder is
+// left alone. Should the lock step wait on the FIFO, the case releases it and fails.
 TEST(LockFileTest, EntryInItsPlaceIsReplacedNotFollowedNorWaitedOn) {
     SUPPORT::TEMP_DIR temp;
     const fs::path path = temp.m_Path / "brolla.lock";
