@@ -15,11 +15,10 @@ void CleanupWebEngine() {
     QWebEngineProfile::defaultProfile()->clearAllVisitedLinks();
 
     const QDir temp(QStandardPaths::writableLocation(QStandardPaths::TempLocation));
-    QStringList entries =
+    // The lock file is not among them: it is held while an instance runs.
+    const QStringList entries =
         temp.entryList({"QtWebEngine*", "qutebrowser-*"},
                        QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
-    if (temp.exists("brolla.lock"))
-        entries << "brolla.lock";
 
     for (const QString& entry : entries) {
         const QString path = temp.absoluteFilePath(entry);

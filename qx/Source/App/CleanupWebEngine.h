@@ -3,8 +3,7 @@
 namespace _QX::APP {
 
 // Removes leftovers of earlier web-engine runs ("QtWebEngine*", "qutebrowser-*", any letter
-// case) and the lock file from the temporary folder; main thread, after the application
-// object exists.
+// case) from the temporary folder; main thread, after the application object exists.
 void CleanupWebEngine();
 
 }  // namespace _QX::APP

@@ -12,12 +12,23 @@ namespace _NET {
 
 namespace {
 
+// The reply so far; a short count from the callback makes libcurl fail the transfer.
+struct REPLY {
+    std::string text;
+    bool tooLong = false;
+};
+
 size_t WriteCallback(char* data, size_t size, size_t count, void* user) {
+    auto* reply = static_cast<REPLY*>(user);
     const size_t bytes = size * count;
+    if (bytes > Code_Curl::kMaxReplyBytes - reply->text.size()) {
+        reply->tooLong = true;
+        return 0;
+    }
     try {
-        static_cast<std::string*>(user)->append(data, bytes);
+        reply->text.append(data, bytes);
     } catch (const std::bad_alloc&) {
-        // No exception may cross libcurl; a short count makes it fail the transfer.
+        // No exception may cross libcurl.
         return 0;
     }
     return bytes;
@@ -57,7 +68,7 @@ ICurl::RESULT Code_Curl::Post(const nlohmann::json& body, int timeoutMs) {
         headers = curl_slist_append(headers, "Accept: application/json");
         headers = curl_slist_append(headers, "User-Agent: JsonHttpClient/1.0");
 
-        std::string reply;
+        REPLY reply;
         curl_easy_setopt(curl, CURLOPT_URL, m_Url.c_str());
         curl_easy_setopt(curl, CURLOPT_POST, 1L);
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.c_str());
@@ -71,15 +82,17 @@ ICurl::RESULT Code_Curl::Post(const nlohmann::json& body, int timeoutMs) {
         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
 
         const CURLcode code = curl_easy_perform(curl);
-        if (code != CURLE_OK) {
+        if (reply.tooLong) {
+            result.error = "Reply longer than 64 KiB";
+        } else if (code != CURLE_OK) {
             result.error = curl_easy_strerror(code);
         } else {
             long status = 0;
             curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
             result.status = static_cast<int32_t>(status);
-            result.body = reply;
+            result.body = reply.text;
             try {
-                result.data = _OS::ParseJson(reply);
+                result.data = _OS::ParseJson(reply.text);
                 result.ok = true;
             } catch (const nlohmann::json::parse_error& e) {
                 result.error = std::string("JSON parse error: ") + e.what();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "App/ICurl.h"
@@ -12,6 +13,9 @@ namespace _NET {
 struct Code_Curl : ICurl {
     QX_REFCOUNTED
 public:
+    // A longer reply body fails the transfer: the ping's answer is a few bytes.
+    static constexpr size_t kMaxReplyBytes = 64 * 1024;
+
     static _OBJ<ICurl> Create(const std::string& url);
 
     RESULT Post(const nlohmann::json& body, int timeoutMs) override;

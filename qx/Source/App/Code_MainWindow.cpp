@@ -17,7 +17,8 @@ Code_MainWindow* s_Window = nullptr;
 
 }  // namespace
 
-Code_MainWindow::Code_MainWindow() : QMainWindow(nullptr, Qt::WindowFlags()), m_Geometry(640, 640) {
+Code_MainWindow::Code_MainWindow(bool keepsProfile)
+    : QMainWindow(nullptr, Qt::WindowFlags()), m_KeepsProfile(keepsProfile), m_Geometry(640, 640) {
     setWindowTitle(QString::fromStdString(_OS::ENV::GetDisplayName()));
     setMinimumSize(640, 480);
     m_Icon.reset(
@@ -37,8 +38,8 @@ Code_MainWindow::~Code_MainWindow() {
     m_WebView.reset();
 }
 
-Code_MainWindow* Code_MainWindow::Create() {
-    s_Window = new Code_MainWindow();
+Code_MainWindow* Code_MainWindow::Create(bool keepsProfile) {
+    s_Window = new Code_MainWindow(keepsProfile);
     return s_Window;
 }
 
@@ -56,7 +57,9 @@ void Code_MainWindow::OpenUrl(const std::string& url) {
 void Code_MainWindow::LoadUrl(const std::string& url) {
     if (m_WebView)
         return;
-    m_WebView = _QX::Code_WebView::Create(_OS::ENV::GetAppName() + ".Profile");
+    // An empty name gives a profile in memory.
+    m_WebView =
+        _QX::Code_WebView::Create(m_KeepsProfile ? _OS::ENV::GetAppName() + ".Profile" : "");
     m_Layout->addWidget(m_WebView->Widget());
     m_WebView->Load(url);
     show();

@@ -15,8 +15,10 @@ class QVBoxLayout;
 // The browser's one window: hidden until the start page is loaded into its web view. Its
 // geometry is read from the registry and never written.
 struct Code_MainWindow : QMainWindow {
-    // Main thread, after the application object and the environment exist.
-    static Code_MainWindow* Create();
+    // Main thread, after the application object and the environment exist. keepsProfile: this
+    // instance holds the lock file, so the profile on disk is its own; otherwise the web view
+    // gets a profile kept in memory, and one in use by another instance is never touched.
+    static Code_MainWindow* Create(bool keepsProfile);
     // Any thread: queues LoadUrl onto the GUI thread and returns at once.
     static void OpenUrl(const std::string& url);
     // GUI thread: creates the web view, loads the URL and shows the window; once only.
@@ -25,8 +27,9 @@ struct Code_MainWindow : QMainWindow {
     ~Code_MainWindow() override;
 
 private:
-    Code_MainWindow();
+    explicit Code_MainWindow(bool keepsProfile);
 
+    bool m_KeepsProfile;
     std::unique_ptr<QIcon> m_Icon;
     _QX::CWindowGeometry m_Geometry;
     QVBoxLayout* m_Layout = nullptr;

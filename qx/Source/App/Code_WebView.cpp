@@ -44,6 +44,16 @@ Code_WebView::~Code_WebView() {
     delete m_Profile;
 }
 
+void Code_WebView::AcceptAllCertificates() {
+    // No API covers a request without a page; the engine reads its switches once, at start.
+    const QByteArray name = "QTWEBENGINE_CHROMIUM_FLAGS";
+    const QByteArray flag = "--ignore-certificate-errors";
+    const QByteArray flags = qgetenv(name.constData());
+    if (flags.split(' ').contains(flag))
+        return;
+    qputenv(name.constData(), flags.isEmpty() ? flag : flags + ' ' + flag);
+}
+
 _OBJ<IWebView> Code_WebView::Create(const std::string& profileName) {
     return _OBJ<IWebView>(new Code_WebView(profileName));
 }

@@ -18,8 +18,11 @@ struct DownloadManager;
 struct Code_WebView final : IWebView {
     QX_REFCOUNTED
 public:
-    // Needs the application object.
+    // Needs the application object. An empty name gives a profile kept in memory only.
     static _OBJ<IWebView> Create(const std::string& profileName);
+    // Before the engine starts (its first profile): every connection of the engine accepts
+    // certificate errors, also one that no page is asked about, such as a download's own.
+    static void AcceptAllCertificates();
 
     void Load(const std::string& url) override;
     QWidget* Widget() override;

@@ -3,48 +3,33 @@
 #include <QApplication>
 #include <QDebug>
 #include <QDir>
-#include <QFile>
 #include <QStandardPaths>
 #include <QThread>
 
+#include <filesystem>
 #include <iostream>
 
+#include "App/CLockFile.h"
 #include "App/CleanupWebEngine.h"
 #include "App/Code_MainWindow.h"
+#include "App/Code_WebView.h"
 #include "Qx/QxApp.h"
 
 namespace _QX::APP {
-
-namespace {
-
-// Removes the lock file when the run ends, also through an exception.
-struct LockFileRemover {
-    explicit LockFileRemover(const QString& path) : m_Path(path) {}
-    ~LockFileRemover() {
-        if (QFile::exists(m_Path))
-            QFile::remove(m_Path);
-    }
-    LockFileRemover(const LockFileRemover&) = delete;
-    LockFileRemover& operator=(const LockFileRemover&) = delete;
-
-    QString m_Path;
-};
-
-}  // namespace
 
 void RunBrowser(int argc, char** argv, const std::string& translatorName,
                 const std::string& language) {
     const QString lockPath = QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
                                  .filePath("brolla.lock");
-    QFile lock(lockPath);
-    if (lock.open(QIODevice::WriteOnly)) {
-        lock.close();
-    } else {
+    // Held for the whole run: it tells a second instance that the profile is in use. The
+    // first instance removes it when the run ends, also through an exception.
+    const CLockFile lock(std::filesystem::path(lockPath.toStdU16String()));
+    if (!lock.Held()) {
         qWarning() << "Another instance might be running or cleanup incomplete";
         QThread::msleep(500);
     }
-    const LockFileRemover remover(lockPath);
 
+    Code_WebView::AcceptAllCertificates();
     QCoreApplication::setAttribute(Qt::AA_UseDesktopOpenGL, true);
     // Without effect in Qt 6; kept so the program asks for the same as on Qt 5.
     QT_WARNING_PUSH
@@ -68,7 +53,7 @@ void RunBrowser(int argc, char** argv, const std::string& translatorName,
     LoadTranslator(translatorName, language);
     QApplication::setStyle("WindowsVista");
 
-    SetMainWidget(Code_MainWindow::Create());
+    SetMainWidget(Code_MainWindow::Create(lock.Held()));
     g_QtStarted = true;
     QApplication::exec();
     ShutdownApp();

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include "App/HttpsTestServer.h"
 #include "App/X11Probe.h"
 #include "Support/Process.h"
+#include "Support/ReadText.h"
 #include "Support/TempDir.h"
 #include "Support/Wait.h"
 
@@ -45,7 +47,7 @@ struct BrollaEndToEndTest : testing::Test {
         ASSERT_TRUE(probe.Open()) << "no X display: run under xvfb-run";
     }
 
-    std::unique_ptr<SUPPORT::CProcess> Launch() {
+    std::unique_ptr<SUPPORT::CProcess> Launch(const std::string& output = "brolla.txt") {
         SUPPORT::CProcess::SPEC spec;
         spec.m_Exe = BROLLA_PROGRAM;
         spec.m_Cwd = path + "/work";
@@ -57,7 +59,7 @@ struct BrollaEndToEndTest : testing::Test {
                       "XDG_RUNTIME_DIR=" + path + "/runtime",
                       "QT_QPA_PLATFORM=xcb",
                       "QTWEBENGINE_DISABLE_SANDBOX=1"};
-        spec.m_Output = path + "/brolla.txt";
+        spec.m_Output = path + "/" + output;
         auto brolla = std::make_unique<SUPPORT::CProcess>();
         return brolla->Start(spec) ? std::move(brolla) : nullptr;
     }
@@ -75,10 +77,18 @@ TEST_F(BrollaEndToEndTest, AnsweringMesIsShownAndClosingTheWindowEndsCleanly) {
         if (request.target == kPing) {
             response.body = "{\"ok\":true}";
         } else if (request.target == "/smt") {
+            // Its link downloads over a connection of its own, under the self-signed
+            // certificate again.
+            response.close = true;
             response.headers.emplace_back("Content-Type", "text/html; charset=utf-8");
             response.body =
                 "<!DOCTYPE html><html><head><title>MES</title></head>"
-                "<body style=\"margin:0;background:#ff8800\"><h1>MES</h1></body></html>";
+                "<body style=\"margin:0;background:#ff8800\"><h1>MES</h1>"
+                "<a id=\"report\" download=\"mes-report.txt\" href=\"/smt/report\">report</a>"
+                "<script>document.getElementById('report').click();</script></body></html>";
+        } else if (request.target == "/smt/report") {
+            response.headers.emplace_back("Content-Type", "text/plain");
+            response.body = "report";
         } else {
             response.status = 404;
             response.body = "{}";
@@ -121,6 +131,16 @@ TEST_F(BrollaEndToEndTest, AnsweringMesIsShownAndClosingTheWindowEndsCleanly) {
         60s, 50ms))
         << "window " << window << " shows the page's colour on " << share << " of its pixels";
 
+    EXPECT_TRUE(SUPPORT::WaitUntil(
+        [&] {
+            const std::string output = brolla->Output();
+            return output.find("Download completed:") != std::string::npos ||
+                   output.find("Download interrupted:") != std::string::npos;
+        },
+        30s, 50ms));
+    EXPECT_EQ(brolla->Output().find("Download interrupted:"), std::string::npos)
+        << brolla->Output();
+    EXPECT_EQ(SUPPORT::ReadText(path + "/home/Downloads/mes-report.txt"), "report");
     const std::string output = brolla->Output();
     EXPECT_NE(output.find("Removed: \"" + path + "/tmp/qtwebengine-stale\""), std::string::npos)
         << output;
@@ -164,6 +184,79 @@ TEST_F(BrollaEndToEndTest, SilentMesShowsTheShutdownBoxAndEndsWhenTheOperatorClo
     EXPECT_EQ(output.find("Network is ready"), std::string::npos);
     EXPECT_EQ(output.find("Boot..."), std::string::npos);
     EXPECT_FALSE(fs::exists(path + "/tmp/brolla.lock"));
+}
+
+// The MES page opens IndexedDB and writes to it every half second, reporting each outcome
+// under an id of its own page.
+HttpsTestServer::RESPONSE StoragePage(const HttpsTestServer::REQUEST& request) {
+    HttpsTestServer::RESPONSE response;
+    if (request.target == kPing) {
+        response.body = "{}";
+    } else if (request.target == "/smt") {
+        response.headers.emplace_back("Content-Type", "text/html; charset=utf-8");
+        response.body = R"(<!DOCTYPE html><html><head><title>MES</title></head><body><script>
+const id = Math.random().toString(36).slice(2);
+function report(what) {
+  fetch('/smt/idb/' + id + '/' + what).finally(() => setTimeout(check, 500));
+}
+function check() {
+  const open = indexedDB.open('mes', 1);
+  open.onupgradeneeded = () => open.result.createObjectStore('s');
+  open.onerror = () => report('error');
+  open.onsuccess = () => {
+    const write = open.result.transaction('s', 'readwrite');
+    write.objectStore('s').put(Date.now(), 'k');
+    write.oncomplete = () => { open.result.close(); report('ok'); };
+    write.onerror = () => { open.result.close(); report('error'); };
+  };
+}
+check();
+</script></body></html>)";
+    }
+    return response;
+}
+
+TEST_F(BrollaEndToEndTest, SecondInstanceKeepsStorageOfItsOwnAndTheFirstKeepsWorking) {
+    SUPPORT::TEMP_DIR certDir;
+    ASSERT_TRUE(HttpsTestServer::MakeCertificate(certDir.m_Path.string(), "mes.example.invalid"));
+    HttpsTestServer server(certDir.m_Path.string(), StoragePage);
+    std::string error;
+    if (!server.Start(443, &error))
+        GTEST_SKIP() << "port 443 cannot be bound: " << error;
+    // The pages' reports in arrival order, each "<page id>/<outcome>".
+    const auto reports = [&] {
+        std::vector<std::string> seen;
+        for (const auto& r : server.Requests())
+            if (r.target.rfind("/smt/idb/", 0) == 0)
+                seen.push_back(r.target.substr(9));
+        return seen;
+    };
+    const auto page = [](const std::string& report) { return report.substr(0, report.find('/')); };
+
+    auto first = Launch("first.txt");
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(SUPPORT::WaitUntil([&] { return !reports().empty(); }, 60s, 50ms))
+        << first->Output();
+    const std::string firstPage = page(reports().front());
+    auto second = Launch("second.txt");
+    ASSERT_TRUE(second);
+    // The second page reports, and the first one goes on reporting after that.
+    ASSERT_TRUE(SUPPORT::WaitUntil(
+        [&] {
+            const auto seen = reports();
+            const auto other = std::find_if(seen.begin(), seen.end(),
+                                            [&](const auto& r) { return page(r) != firstPage; });
+            return other != seen.end() && std::any_of(other, seen.end(), [&](const auto& r) {
+                       return page(r) == firstPage;
+                   });
+        },
+        60s, 50ms))
+        << first->Output() << second->Output();
+    for (const auto& report : reports())
+        EXPECT_EQ(report.substr(report.find('/') + 1), "ok") << report;
+    EXPECT_NE(second->Output().find("Another instance might be running or cleanup incomplete"),
+              std::string::npos);
+    EXPECT_EQ(first->Output().find("Another instance might be running"), std::string::npos);
 }
 
 }  // namespace

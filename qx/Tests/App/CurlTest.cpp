@@ -37,6 +37,10 @@ RESPONSE Route(const REQUEST& request) {
     } else if (request.target == "/deep") {
         const size_t depth = _OS::MAX_JSON_DEPTH + 1;
         response.body = std::string(depth, '[') + std::string(depth, ']');
+    } else if (request.target.rfind("/sized/", 0) == 0) {
+        // A JSON string of the size the path names.
+        const size_t size = std::stoul(request.target.substr(7));
+        response.body = "\"" + std::string(size - 2, 'a') + "\"";
     } else if (request.target == "/hang") {
         response.hang = true;
     } else {
@@ -103,6 +107,20 @@ TEST_F(CurlTest, BodyThatIsNotJsonFailsWithParserMessage) {
     EXPECT_FALSE(deep.ok);
     EXPECT_TRUE(deep.data.is_null());
     EXPECT_EQ(deep.error.rfind("JSON parse error: ", 0), 0u) << deep.error;
+}
+
+TEST_F(CurlTest, ReplyLongerThanTheBoundFailsAndIsNotKept) {
+    const size_t bound = _NET::Code_Curl::kMaxReplyBytes;
+    const auto atBound = Post("/sized/" + std::to_string(bound));
+    EXPECT_TRUE(atBound.ok) << atBound.error;
+    EXPECT_EQ(atBound.body.size(), bound);
+
+    const auto longer = Post("/sized/" + std::to_string(bound + 1));
+    EXPECT_FALSE(longer.ok);
+    EXPECT_EQ(longer.status, 0);
+    EXPECT_EQ(longer.body.size(), 0u);
+    EXPECT_TRUE(longer.data.is_null());
+    EXPECT_EQ(longer.error, "Reply longer than 64 KiB");
 }
 
 TEST_F(CurlTest, SilentServerFailsAfterTheTimeout) {

@@ -93,7 +93,7 @@ struct Connection : std::enable_shared_from_this<Connection> {
         for (const auto& h : answer.headers)
             response.set(h.first, h.second);
         response.body() = answer.body;
-        response.keep_alive(request.keep_alive());
+        response.keep_alive(request.keep_alive() && !answer.close);
         response.prepare_payload();
         if (answer.dropAfter && *answer.dropAfter < answer.body.size())
             response.body().resize(*answer.dropAfter);

@@ -24,7 +24,8 @@ struct HttpsTestServer {
         int status = 200;
         std::string body;
         std::vector<std::pair<std::string, std::string>> headers;
-        bool hang = false;  // read the request, then never answer
+        bool hang = false;   // read the request, then never answer
+        bool close = false;  // answer, then close the connection (the next request needs a new one)
         // When set: the headers announce the whole body, then only this many bytes of it are
         // sent and the connection is dropped.
         std::optional<size_t> dropAfter;

@@ -7,10 +7,17 @@
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
+#include "App/CLockFile.h"
 #include "App/CleanupWebEngine.h"
 #include "App/Code_MainWindow.h"
 #include "App/QtMessages.h"
@@ -18,18 +25,21 @@
 #include "Platform/Env.h"
 #include "Platform/Reg.h"
 #include "Qx/QxApp.h"
+#include "Support/ReadText.h"
+#include "Support/TempDir.h"
+#include "Support/Wait.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
-TEST(CleanupWebEngineTest, RemovesLeftoversInAnyCaseAndTheLockFileOnly) {
+TEST(CleanupWebEngineTest, RemovesLeftoversInAnyCaseOnly) {
     const fs::path temp = QDir::tempPath().toStdString();
     const fs::path outside = temp.parent_path() / "outside";
     fs::create_directories(temp / "qtwebengine-leftover" / "inner");
     std::ofstream(temp / "qtwebengine-leftover" / "inner" / "file") << "x";
     std::ofstream(temp / "QUTEBROWSER-abc") << "x";
-    std::ofstream(temp / "brolla.lock");
     std::ofstream(temp / "keep.txt") << "x";
     std::ofstream(temp / "my-QtWebEngine-file") << "x";
     fs::create_directories(outside);
@@ -40,7 +50,7 @@ TEST(CleanupWebEngineTest, RemovesLeftoversInAnyCaseAndTheLockFileOnly) {
     _QX::APP::CleanupWebEngine();
     const QStringList lines = QtMessages::Take();
 
-    for (const char* gone : {"qtwebengine-leftover", "QUTEBROWSER-abc", "brolla.lock"}) {
+    for (const char* gone : {"qtwebengine-leftover", "QUTEBROWSER-abc"}) {
         EXPECT_FALSE(fs::exists(temp / gone)) << gone;
         const QString line =
             QString("Removed: \"%1\"").arg(QString::fromStdString((temp / gone).string()));
@@ -50,13 +60,66 @@ TEST(CleanupWebEngineTest, RemovesLeftoversInAnyCaseAndTheLockFileOnly) {
     EXPECT_TRUE(fs::exists(outside / "precious.txt"));
     EXPECT_TRUE(fs::exists(temp / "keep.txt"));
     EXPECT_TRUE(fs::exists(temp / "my-QtWebEngine-file"));
-    EXPECT_EQ(lines.filter("Removed:").size(), 4);
+    EXPECT_EQ(lines.filter("Removed:").size(), 3);
     EXPECT_EQ(lines.value(0), "Performing QtWebEngine cleanup...");
+}
+
+// Whatever is in the lock file's place is replaced, never followed or waited on; a folder is
+// left alone. Should the lock step wait on the FIFO, the case releases it and fails.
+TEST(LockFileTest, EntryInItsPlaceIsReplacedNotFollowedNorWaitedOn) {
+    SUPPORT::TEMP_DIR temp;
+    const fs::path path = temp.m_Path / "brolla.lock";
+    const fs::path precious = temp.m_Path / "precious.txt";
+    std::ofstream(precious) << "precious";
+    const auto replaced = [&] {
+        const _QX::CLockFile lock(path);
+        return lock.Held() && fs::is_regular_file(fs::symlink_status(path)) &&
+               fs::file_size(path) == 0;
+    };
+
+    fs::create_symlink(precious, path);
+    EXPECT_TRUE(replaced());
+    fs::create_hard_link(precious, path);
+    EXPECT_TRUE(replaced());
+    EXPECT_EQ(SUPPORT::ReadText(precious), "precious");
+
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    std::atomic<bool> done{false};
+    bool held = false;
+    std::thread locker([&] {
+        held = replaced();
+        done = true;
+    });
+    const bool returned = SUPPORT::WaitUntil([&] { return done.load(); }, 10s);
+    if (!returned)
+        close(open(path.c_str(), O_RDONLY | O_NONBLOCK));
+    locker.join();
+    EXPECT_TRUE(returned) << "the lock step waited on a FIFO";
+    EXPECT_TRUE(held);
+
+    fs::create_directory(path);
+    EXPECT_FALSE(_QX::CLockFile(path).Held());
+    EXPECT_TRUE(fs::is_directory(path));
+}
+
+// A second instance is told so for as long as the first runs, also after its own clean-up at
+// start (and at quit), and the next one after the first's end is first again.
+TEST(LockFileTest, HeldLockKeepsTheNextInstanceOutUntilItsHolderEnds) {
+    const fs::path path = fs::path(QDir::tempPath().toStdString()) / "brolla.lock";
+    {
+        const _QX::CLockFile first(path);
+        ASSERT_TRUE(first.Held());
+        _QX::APP::CleanupWebEngine();
+        EXPECT_FALSE(_QX::CLockFile(path).Held());
+        EXPECT_TRUE(fs::exists(path));
+    }
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_TRUE(_QX::CLockFile(path).Held());
 }
 
 TEST(MainWindowTest, ReadsGeometryNeverWritesItAndLoadsOnlyTheFirstUrl) {
     _OS::ENV::REG<int>("Qt/Win_Main/WindowW", 640).Set(300);
-    Code_MainWindow* window = Code_MainWindow::Create();
+    Code_MainWindow* window = Code_MainWindow::Create(true);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->windowTitle(), "MES");
     EXPECT_EQ(window->minimumSize(), QSize(640, 480));

@@ -229,4 +229,55 @@ TEST_F(WebViewTest, LastReleaseDeletesViewAndProfile) {
     EXPECT_TRUE(QtMessages::Take().filter("still not deleted").isEmpty());
 }
 
+// A page whose links download over connections of their own (the server closes each one after
+// its answer): each meets the self-signed certificate again, with no page asked about it.
+HttpsTestServer::RESPONSE LinksRoute(const HttpsTestServer::REQUEST& request) {
+    if (request.target.rfind("/part", 0) == 0) {
+        auto part = Attachment("text/plain", "filename=\"x.txt\"", request.target);
+        part.close = true;
+        return part;
+    }
+    HttpsTestServer::RESPONSE page;
+    page.close = true;
+    page.headers.emplace_back("Content-Type", "text/html");
+    page.body =
+        "<html><body>"
+        "<a download=\"linked-1.txt\" href=\"/part1\">1</a>"
+        "<a download=\"linked-2.txt\" href=\"/part2\">2</a>"
+        "<a download=\"linked-3.txt\" href=\"/part3\">3</a>"
+        "<script>document.querySelectorAll('a').forEach("
+        "(a, i) => setTimeout(() => a.click(), 10 * i));</script>"
+        "</body></html>";
+    return page;
+}
+
+// The browser's engine, switched as the program switches it before its first profile.
+struct ENGINE_SWITCHES : testing::Environment {
+    void SetUp() override { _QX::Code_WebView::AcceptAllCertificates(); }
+};
+testing::Environment* const kEngineSwitches =
+    testing::AddGlobalTestEnvironment(new ENGINE_SWITCHES);
+
+TEST_F(WebViewTest, LinksClickedTogetherAllDownloadUnderTheSelfSignedCertificate) {
+    HttpsTestServer links(certDir.m_Path.string(), LinksRoute);
+    std::string error;
+    ASSERT_TRUE(links.Start(0, &error)) << error;
+    QtMessages::Take();
+
+    webView->Load("https://127.0.0.1:" + std::to_string(links.Port()) + "/links");
+    QStringList lines;
+    ASSERT_TRUE(ProcessEventsUntil([&] {
+        lines << QtMessages::Take();
+        return lines.filter("Download completed:").size() +
+                   lines.filter("Download interrupted:").size() ==
+               3;
+    })) << lines.join("\n").toStdString();
+    EXPECT_TRUE(lines.filter("Download interrupted:").isEmpty()) << lines.join("\n").toStdString();
+    for (int i = 1; i <= 3; ++i) {
+        QFile file(folder + QString("/linked-%1.txt").arg(i));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << i;
+        EXPECT_EQ(file.readAll(), QString("/part%1").arg(i).toUtf8());
+    }
+}
+
 }  // namespace
