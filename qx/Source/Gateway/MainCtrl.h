@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <vector>
 
@@ -41,9 +42,24 @@ void RegisterFormat(_OBJ<ISession> session, nlohmann::json item);
 // Tray menu, main thread: queues the format report to the MES and returns at once.
 void RefreshFormat();
 
-// Session callback on queue 2: queues the job for ExecutePrint on queue 1.
+// Jobs taken on and not yet answered, counted from the session's callback to the end of their
+// print task: what one MES connection can make the gateway hold while queue 1 is behind. A real
+// batch of several thousand labels passes; a flood beyond this is dropped as it arrives.
+inline constexpr size_t MAX_WAITING_JOBS = 10000;
+inline constexpr size_t MAX_WAITING_JOB_BYTES = 64 * 1024 * 1024;
+
+// A job's "Data": each entry costs one blocking call on the main thread (about 50 us), so
+// 1,000 cost about 50 ms, well within the second a label's rendering may take. A real label has
+// a few dozen named substrings, and a 2D code holds a few kilobytes at most: 1 MiB of names and
+// texts in all is far beyond any label.
+inline constexpr size_t MAX_JOB_DATA_ENTRIES = 1000;
+inline constexpr size_t MAX_JOB_DATA_BYTES = 1024 * 1024;
+
+// Session callback on queue 2: queues the job for ExecutePrint on queue 1, or drops it with a
+// log line when the waiting jobs are at their bound.
 void EventProc_Session_onPrint(_OBJ<ISession> session, PRINT_JOB::DEF job);
-// Queue 1: renders the job's label and returns it to the MES as base64 PNG.
+// Queue 1: renders the job's label and returns it to the MES as base64 PNG. A job whose data
+// are past their bound is dropped with a log line before any engine call.
 void ExecutePrint(_OBJ<ISession> session, PRINT_JOB::DEF job);
 
 // Every regular file below base, in walk order, whose extension is ".btw" in any letter

@@ -1,6 +1,9 @@
 #include <QImage>
+#include <cstddef>
 #include <cstdio>
 #include <exception>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include <spdlog/fmt/fmt.h>
@@ -34,6 +37,54 @@ std::u16string AbsoluteFormatPath(const std::string& formatFilename) {
         std::filesystem::absolute(std::filesystem::path(name)).lexically_normal());
 }
 
+// Jobs taken on and not yet answered, with their held bytes; the callbacks on queue 2 take
+// them on, their tasks on queue 1 let them go.
+std::mutex s_WaitingMutex;
+size_t s_WaitingJobs = 0;
+size_t s_WaitingBytes = 0;
+
+bool TakeOn(size_t bytes) {
+    std::lock_guard<std::mutex> lock(s_WaitingMutex);
+    if (s_WaitingJobs >= MAX_WAITING_JOBS || bytes > MAX_WAITING_JOB_BYTES - s_WaitingBytes)
+        return false;
+    ++s_WaitingJobs;
+    s_WaitingBytes += bytes;
+    return true;
+}
+
+void LetGo(size_t bytes) {
+    std::lock_guard<std::mutex> lock(s_WaitingMutex);
+    --s_WaitingJobs;
+    s_WaitingBytes -= bytes;
+}
+
+// A job taken on: it counts against the bound until its task is gone, run or dropped.
+struct WAITING_JOB {
+    WAITING_JOB(PRINT_JOB::DEF job, size_t bytes) : m_Job(std::move(job)), m_Bytes(bytes) {}
+    ~WAITING_JOB() { LetGo(m_Bytes); }
+    WAITING_JOB(const WAITING_JOB&) = delete;
+    WAITING_JOB& operator=(const WAITING_JOB&) = delete;
+
+    PRINT_JOB::DEF m_Job;
+    const size_t m_Bytes;
+};
+
+// Entries as the substring loop takes them, and the bytes of their names and texts. The count
+// is checked first, so that the sizes are summed over a bounded number of entries.
+bool DataWithinBound(const json& data) {
+    // The library counts null as no entry and a single value as one, and iterates it so.
+    if (data.size() > MAX_JOB_DATA_ENTRIES)
+        return false;
+    size_t bytes = 0;
+    for (auto it = data.begin(); it != data.end(); ++it) {
+        if (data.is_object())
+            bytes += it.key().size();
+        if (it->is_string())
+            bytes += it->get_ref<const std::string&>().size();
+    }
+    return bytes <= MAX_JOB_DATA_BYTES;
+}
+
 // Sets the job's substrings in key order (arrays by index, a single value under the empty
 // name). Returns false at the first value that is not a string: what was set stays set.
 bool SetSubstrings(const json& data) {
@@ -65,14 +116,31 @@ bool SetSubstrings(const json& data) {
 }  // namespace
 
 void EventProc_Session_onPrint(_OBJ<ISession> session, PRINT_JOB::DEF job) {
-    _GCD::Post([session, job] { ExecutePrint(session, job); }, _GCD::QUEUE_SERIAL);
+    const size_t bytes = PRINT_JOB::HeldBytes(job);
+    if (!TakeOn(bytes)) {
+        _LOG::Error(fmt::format("Print job for '{}' dropped: too many jobs are waiting",
+                                job.FormatFilename));
+        return;
+    }
+    // Shared: posting copies the task, and a copy must not copy the job.
+    const auto waiting = std::make_shared<WAITING_JOB>(std::move(job), bytes);
+    _GCD::Post([session, waiting] { ExecutePrint(session, std::move(waiting->m_Job)); },
+               _GCD::QUEUE_SERIAL);
 }
 
 void ExecutePrint(_OBJ<ISession> session, PRINT_JOB::DEF job) {
-    const std::string line = job.FormatFilename + "\n";
+    // Escaped like a log line: the name comes from the MES and may hold control characters.
+    const std::string line = _LOG::OneLine(job.FormatFilename) + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
     try {
+        if (!DataWithinBound(job.Data)) {
+            _LOG::Error(
+                fmt::format("Print job for '{}' dropped: its data exceed {} entries or {} "
+                            "bytes",
+                            job.FormatFilename, MAX_JOB_DATA_ENTRIES, MAX_JOB_DATA_BYTES));
+            return;
+        }
         const std::u16string path = AbsoluteFormatPath(job.FormatFilename);
         if (!g_Bartender->Activate(path))
             return;

@@ -71,6 +71,24 @@ bool ReadData(const json& j, const char* key, json& out) {
     return true;
 }
 
+// A JSON value, its slot in its array or object, and the allocator's share.
+constexpr size_t kValueBytes = 64;
+
+// The parser bounds the nesting, and so this recursion.
+size_t DataBytes(const json& value) {
+    size_t bytes = kValueBytes;
+    if (value.is_string()) {
+        bytes += value.get_ref<const std::string&>().size();
+    } else if (value.is_object()) {
+        for (auto it = value.begin(); it != value.end(); ++it)
+            bytes += it.key().size() + DataBytes(*it);
+    } else if (value.is_array()) {
+        for (const json& element : value)
+            bytes += DataBytes(element);
+    }
+    return bytes;
+}
+
 }  // namespace
 
 void from_json(const json& j, DEF& job) {
@@ -101,6 +119,11 @@ void to_json(json& j, const DEF& job) {
     j["isLandscape"] = job.isLandscape;
     j["Dpi"] = job.Dpi;
     j["Data"] = job.Data;
+}
+
+size_t HeldBytes(const DEF& job) {
+    return sizeof(DEF) + job.Type.size() + job.PrinterName.size() + job.FormatName.size() +
+           job.FormatFilename.size() + DataBytes(job.Data);
 }
 
 }  // namespace PRINT_JOB

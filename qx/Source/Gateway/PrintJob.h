@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -24,5 +25,9 @@ struct DEF {
 // every later one keep their defaults.
 void from_json(const nlohmann::json& j, DEF& job);
 void to_json(nlohmann::json& j, const DEF& job);
+
+// About what the record holds in memory: its texts, and for its data every key and text plus a
+// share for each value, so that data of many small values weigh what they hold.
+size_t HeldBytes(const DEF& job);
 
 }  // namespace PRINT_JOB

@@ -10,7 +10,7 @@ void LogTo(const std::shared_ptr<spdlog::logger>& logger, spdlog::level::level_e
            const std::string& text) {
     // A level outside trace..critical maps to "off": such a message is not logged.
     if (logger && level != spdlog::level::off)
-        logger->log(level, spdlog::string_view_t(text));
+        logger->log(level, spdlog::string_view_t(OneLine(text)));
 }
 
 }  // namespace

@@ -11,8 +11,13 @@
 #include <QCoreApplication>
 #include <QImage>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
 #include <set>
 
 #include "Gateway/MainCtrl.h"
@@ -21,6 +26,7 @@
 #include "Platform/Text.h"
 #include "Qx/QxApp.h"
 #include "Support/ChildScenario.h"
+#include "Support/Collector.h"
 #include "Support/TempDir.h"
 #include "Support/Wait.h"
 
@@ -80,13 +86,17 @@ public:
     };
     void Call(const std::string& path, const std::string& method, const json& params,
               const ReplyCallback& onReply) override {
-        calls.push_back({path, method, params, static_cast<bool>(onReply)});
+        ++callCount;
+        if (keepCalls)
+            calls.push_back({path, method, params, static_cast<bool>(onReply)});
     }
     void SetOnPrint(const PrintCallback&) override {}
     void Disconnect() override {}
     bool IsConnected() override { return true; }
 
     std::vector<CALL> calls;
+    size_t callCount = 0;
+    bool keepCalls = true;
 };
 
 struct MainCtrlTasks : testing::Test {
@@ -179,11 +189,37 @@ TEST_F(MainCtrlTasks, JobForAFormatThatIsNotOpenOrFailsToExport) {
     const std::string out = Print(Job(format, {{"a", "1"}}));
     EXPECT_EQ(out, format + "\n");
     EXPECT_TRUE(bartender->substrings.empty());
+    // The name comes from the MES: it reaches the terminal as one line, without control codes.
+    EXPECT_EQ(Print(Job("a\x1b[2J\n.btw", nullptr)), "a\\x1b[2J\\n.btw\n");
 
     bartender->open.insert(format);
     bartender->exportable = false;
     EXPECT_EQ(Print(Job(format, {{"a", "1"}})), format + "\n");
     EXPECT_TRUE(session->calls.empty());
+}
+
+// Each entry of a job's data costs a blocking call on the main thread: a job past the bound
+// costs none, and one at the bound is rendered.
+TEST_F(MainCtrlTasks, DataPastTheirBoundReachNoEngineCall) {
+    bartender->open.insert(format);
+    json many = json::object();
+    for (size_t i = 0; i <= MAIN_CTRL::MAX_JOB_DATA_ENTRIES; ++i)
+        many["k" + std::to_string(i)] = "v";
+    const std::string big(MAIN_CTRL::MAX_JOB_DATA_BYTES, 'x');
+    for (const json& data : {many, json::array({big, "y"}), json({{"a", big}}), json(big + "x")}) {
+        const std::string out = Print(Job(format, data));
+        EXPECT_NE(out.find("Print job for '" + format + "' dropped: its data exceed"),
+                  std::string::npos);
+    }
+    EXPECT_TRUE(bartender->activated.empty());
+    EXPECT_TRUE(bartender->substrings.empty());
+    EXPECT_TRUE(session->calls.empty());
+
+    many.erase("k0");
+    Print(Job(format, many));
+    Print(Job(format, {{"", big}}));
+    EXPECT_EQ(bartender->substrings.size(), MAIN_CTRL::MAX_JOB_DATA_ENTRIES + 1);
+    EXPECT_EQ(session->calls.size(), 2u);
 }
 
 // libpng refuses rows of more than 1,000,000 pixels, well under the engine's image cap.
@@ -260,6 +296,70 @@ TEST_F(MainCtrlTasks, CheckConfigReplyWithoutItemsRegistersNothing) {
     }
     EXPECT_TRUE(bartender->opened.empty());
     EXPECT_TRUE(session->calls.empty());
+}
+
+namespace {
+
+// The lines that tell of a dropped job.
+struct DROPPED_LINES : spdlog::sinks::base_sink<std::mutex> {
+    SUPPORT::CCollector<std::string> m_Lines;
+
+protected:
+    void sink_it_(const spdlog::details::log_msg& msg) override {
+        const std::string text(msg.payload.data(), msg.payload.size());
+        if (text.find("dropped") != std::string::npos)
+            m_Lines.Add(text);
+    }
+    void flush_() override {}
+};
+
+// Holds queue 1 while handIn runs, then lets it run everything that was queued.
+void WithQueue1Held(const std::function<void()>& handIn) {
+    SUPPORT::CGate gate;
+    _GCD::Post([&gate] { gate.Wait(); }, _GCD::QUEUE_SERIAL);
+    gate.WaitEntered();
+    handIn();
+    gate.Open();
+    std::promise<void> done;
+    _GCD::Post([&done] { done.set_value(); }, _GCD::QUEUE_SERIAL);
+    CHILD_CHECK(done.get_future().wait_for(std::chrono::seconds(60)) == std::future_status::ready);
+}
+
+}  // namespace
+
+// A MES that floods jobs while queue 1 is behind: what waits for queue 1 stays within its bound
+// of jobs and of bytes; each job past it is dropped with a line, and every other is answered.
+QX_DISPATCHER_TEST(MainCtrlWaitingJobs, JobsPastTheBoundAreDroppedAndTheRestAnswered) {
+    auto* bartender = new FakeBartender;
+    MAIN_CTRL::g_Bartender = _OBJ<IBartender>(bartender);
+    bartender->open.insert("/labels/a.btw");
+    const _OBJ<FakeSession> session(new FakeSession);
+    session->keepCalls = false;
+    const auto dropped = std::make_shared<DROPPED_LINES>();
+    spdlog::register_logger(std::make_shared<spdlog::logger>("dropped", dropped));
+    PRINT_JOB::DEF job;
+    job.FormatFilename = "/labels/a.btw";
+
+    WithQueue1Held([&] {
+        for (size_t i = 0; i < MAIN_CTRL::MAX_WAITING_JOBS + 2; ++i)
+            MAIN_CTRL::EventProc_Session_onPrint(session, job);
+        CHILD_CHECK(dropped->m_Lines.Size() == 2);
+    });
+    CHILD_CHECK(session->callCount == MAIN_CTRL::MAX_WAITING_JOBS);
+
+    PRINT_JOB::DEF large = job;
+    large.Type.assign(MAIN_CTRL::MAX_WAITING_JOB_BYTES / 4, 't');
+    WithQueue1Held([&] {
+        for (int i = 0; i < 4; ++i)
+            MAIN_CTRL::EventProc_Session_onPrint(session, large);
+        MAIN_CTRL::EventProc_Session_onPrint(session, job);
+        CHILD_CHECK(dropped->m_Lines.Size() == 3);
+    });
+    CHILD_CHECK(session->callCount == MAIN_CTRL::MAX_WAITING_JOBS + 4);
+    CHILD_CHECK(dropped->m_Lines.Values().back() ==
+                "Print job for '/labels/a.btw' dropped: too many jobs are waiting");
+    spdlog::drop("dropped");
+    MAIN_CTRL::g_Bartender.reset();
 }
 
 namespace {

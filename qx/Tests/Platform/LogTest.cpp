@@ -66,6 +66,18 @@ TEST(LogTest, BracesAreLoggedLiterally) {
     EXPECT_EQ(capture.Text(), Lines({"info:a {} b {0} c {:>5} {", "error:}{"}));
 }
 
+// A text from outside can neither add lines nor reach a terminal as a control sequence; the
+// rest of it, Chinese and invalid UTF-8 included, stays as it is.
+TEST(LogTest, ControlCharactersAreEscaped) {
+    Capture capture("escapes");
+    _LOG::Level(_LOG::LEVEL_TRACE);
+    _LOG::Info(
+        "a\nb\r\tc\x1b[2J\x01\x7f \xc2\x9b\xc2\x85\xc2\xa0 "
+        "\xe2\x80\xa8\xe2\x80\xa9\xef\xb7\x90\xef\xb7\x91 中\xff\xc2");
+    EXPECT_EQ(capture.Text(), Lines({"info:a\\nb\\r\\tc\\x1b[2J\\x01\\x7f \\u009b\\u0085\xc2\xa0 "
+                                     "\\u2028\\u2029\\ufdd0\\ufdd1 中\xff\xc2"}));
+}
+
 TEST(LogTest, LevelsOutsideTheRangeTurnLoggingOff) {
     Capture capture("range");
     for (int value : {6, 7, -1, 1000}) {
@@ -167,11 +179,12 @@ TEST(LogTest, BaseLoggerUsesFixedAndMappedLevels) {
     base.Warn("w");
     base.Log(_LOG::LEVEL_CRITICAL, "c");
     base.Log(static_cast<_LOG::LEVEL>(9), "never");
+    base.Info("one\nline");
     base.Flush();
-    EXPECT_EQ(stream->str(), Lines({"trace:{}", "warning:w", "critical:c"}));
+    EXPECT_EQ(stream->str(), Lines({"trace:{}", "warning:w", "critical:c", "info:one\\nline"}));
     base.SetLevel(static_cast<_LOG::LEVEL>(6));
     base.Critical("off");
-    EXPECT_EQ(stream->str(), Lines({"trace:{}", "warning:w", "critical:c"}));
+    EXPECT_EQ(stream->str(), Lines({"trace:{}", "warning:w", "critical:c", "info:one\\nline"}));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QTextBlock>
 #include <QTextEdit>
+#include <algorithm>
+#include <string>
 
 #include "Platform/Env.h"
 #include "Platform/Log.h"
@@ -71,6 +73,36 @@ TEST(PanelLoggerTest, LinesLeaveNoUndoHistory) {
     EXPECT_EQ(panel->m_TextEdit->document()->blockCount(), 4);
     EXPECT_EQ(panel->m_TextEdit->document()->availableUndoSteps(), 0);
     EXPECT_FALSE(panel->m_TextEdit->document()->isUndoAvailable());
+}
+
+// One log call is one line: a text of line breaks would cost the GUI thread a block each and
+// push every other line out of the view, and an escape sequence would reach the terminal.
+TEST(PanelLoggerTest, OneLogCallIsOneLineInTheViewAndOnTheConsole) {
+    auto panel = MakePanel("one-line", "Test/OneLine", 0);
+    LogLines(3);
+    spdlog::default_logger()->set_pattern("%v");
+    testing::internal::CaptureStdout();
+    _LOG::Error(std::string(2000, '\n'));
+    _LOG::Error(
+        "\x1b]0;title\x07\x1b[2J\r\xc2\x9b"
+        "31m\xe2\x80\xa9\xef\xb7\x90\xef\xb7\x91\x7f");
+    const std::string out = testing::internal::GetCapturedStdout();
+    spdlog::default_logger()->set_pattern("%+");
+
+    const QTextDocument* doc = panel->m_TextEdit->document();
+    ASSERT_EQ(doc->blockCount(), 6);
+    EXPECT_TRUE(doc->findBlockByNumber(0).text().startsWith("\\x1b]0;title"));
+    EXPECT_TRUE(doc->findBlockByNumber(1).text().startsWith("\\n\\n"));
+    EXPECT_LE(doc->findBlockByNumber(1).text().size(), 2000);
+    EXPECT_EQ(doc->findBlockByNumber(2).text(), "line 2");
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2);
+    EXPECT_EQ(std::count_if(out.begin(), out.end(),
+                            [](char c) {
+                                const auto byte = static_cast<unsigned char>(c);
+                                return byte != '\n' && (byte < 0x20 || byte == 0x7f);
+                            }),
+              0);
+    EXPECT_EQ(out.find("\xc2\x9b"), std::string::npos) << out;
 }
 
 TEST(PanelLoggerTest, NothingStoredChecksTrace) {

@@ -125,4 +125,17 @@ TEST(PrintJobRead, ReadingIntoAUsedRecordLeavesNothingOfIt) {
     ExpectReadUpTo(job, 0);
 }
 
+// A job's weight counts every value it holds: a frame of small numbers builds far more in memory
+// than its text.
+TEST(PrintJobHeldBytes, CountEveryValueAndText) {
+    PRINT_JOB::DEF job;
+    job.Type = std::string(1000, 't');
+    job.Data = json::array();
+    for (int i = 0; i < 10000; ++i)
+        job.Data.push_back(0);
+    EXPECT_GE(PRINT_JOB::HeldBytes(job), 1000 + 10000 * sizeof(json));
+    job.Data = {{std::string(2000, 'k'), std::string(5000, 'v')}};
+    EXPECT_GE(PRINT_JOB::HeldBytes(job), 1000u + 2000 + 5000);
+}
+
 }  // namespace
