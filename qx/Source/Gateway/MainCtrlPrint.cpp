@@ -10,6 +10,7 @@
 #include "Gateway/Messages.h"
 #include "Platform/Gcd.h"
 #include "Platform/Log.h"
+#include "Platform/NormalPath.h"
 #include "Platform/Text.h"
 
 using nlohmann::json;
@@ -30,8 +31,7 @@ std::u16string AbsoluteFormatPath(const std::string& formatFilename) {
             c = u'/';
     }
 #endif
-    return _OS::PathToWide(
-        std::filesystem::absolute(std::filesystem::path(name)).lexically_normal());
+    return _OS::PathToWide(_OS::NormalPath(std::filesystem::path(name)));
 }
 
 // Sets the job's substrings in key order (arrays by index, a single value under the empty
