@@ -16,7 +16,7 @@ namespace {
 #ifdef _WIN32
 // Windows has neither round-robin nor FIFO scheduling: those requests are refused, as POSIX
 // refuses them without the right, and the worker keeps normal priority. The ordinary policy's
-// priority is a thread priority, within lowest and highest.
+// priority is a thread priority, at most the highest.
 void SetSchedule(uint32_t policy, uint32_t priority) {
     if (policy == 0 || policy == 1)
         return;
