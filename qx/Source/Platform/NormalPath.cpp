@@ -159,21 +159,10 @@ std::string FoldCase(std::string text) {
 #endif
 }
 
-// The working directory only where the path needs one.
+// Only a relative path needs the working directory.
 template <typename C>
-std::basic_string<C> WorkingDirFor(std::basic_string_view<C> path,
-                                   std::basic_string<C> (*text)(const std::filesystem::path&)) {
-    if (path.empty() || IsAbsolute(SplitRoot(path, kPathRule), kPathRule))
-        return {};
-    return text(std::filesystem::current_path());
-}
-
-std::filesystem::path::string_type NativeText(const std::filesystem::path& path) {
-    return path.native();
-}
-
-std::string Utf8Text(const std::filesystem::path& path) {
-    return PathToUtf8(path);
+bool IsRelative(std::basic_string_view<C> path) {
+    return !path.empty() && !IsAbsolute(SplitRoot(path, kPathRule), kPathRule);
 }
 
 }  // namespace
@@ -189,7 +178,9 @@ std::wstring NormalPathText(std::wstring_view path, std::wstring_view workingDir
 std::filesystem::path NormalPath(const std::filesystem::path& path) {
     using View = std::basic_string_view<std::filesystem::path::value_type>;
     const View text = path.native();
-    return NormalPathText(text, WorkingDirFor(text, NativeText), kPathRule);
+    const std::filesystem::path work =
+        IsRelative(text) ? std::filesystem::current_path() : std::filesystem::path();
+    return NormalPathText(text, work.native(), kPathRule);
 }
 
 std::string PathKeyText(std::string_view path, std::string_view workingDir, PATH_RULE rule) {
@@ -205,7 +196,9 @@ std::string PathKeyText(std::string_view path, std::string_view workingDir, PATH
 
 std::string PathKey(const std::u16string& path) {
     const std::string text = WideToUtf8(path);
-    return PathKeyText(text, WorkingDirFor(std::string_view(text), Utf8Text), kPathRule);
+    const std::string work =
+        IsRelative(std::string_view(text)) ? PathToUtf8(std::filesystem::current_path()) : "";
+    return PathKeyText(text, work, kPathRule);
 }
 
 }  // namespace _OS
