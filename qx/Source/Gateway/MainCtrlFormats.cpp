@@ -19,7 +19,7 @@ namespace MAIN_CTRL {
 
 namespace {
 
-// More formats than a format folder holds: one reply never makes the engine open more.
+// More than a format folder holds in practice: one reply never makes the engine open more.
 constexpr size_t kMaxRegistrations = 1024;
 
 // A format folder that cannot even be inspected counts as missing, with its reason logged.
