@@ -1,5 +1,6 @@
-# Cross build for 64-bit Windows with MinGW-w64 and its POSIX thread model (winpthreads), the
-# compiler the Windows programs are built with. Tests run under Wine.
+# Cross build of the Qt-free libraries and their tests for 64-bit Windows with Debian's MinGW-w64
+# (POSIX thread model, msvcrt runtime); the tests run under Wine. It shows the code on Windows, but
+# it is not the programs' compiler: Qt's MinGW kits bring a newer MinGW with the UCRT runtime.
 #
 # QX_WINDOWS_DEPS names the folder that cmake/windows-deps.sh fills: the staging include folder
 # and the target's LevelDB and GoogleTest (default: "deps" in the build folder).

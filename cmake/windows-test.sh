@@ -31,5 +31,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 else
   $WINE wineboot </dev/null >/dev/null 2>&1
 fi
+# A share and a drive on one folder, for a working directory on a network share: Wine maps
+# \\qxserver\qxshare through dosdevices/unc and Q: through dosdevices/q:.
+rm -rf "$BUILD/share"
+mkdir -p "$BUILD/share" "$WINEPREFIX/dosdevices/unc/qxserver"
+ln -sfn "$BUILD/share" "$WINEPREFIX/dosdevices/unc/qxserver/qxshare"
+ln -sfn "$BUILD/share" "$WINEPREFIX/dosdevices/q:"
+export QX_TEST_SHARE='\\qxserver\qxshare' QX_TEST_SHARE_DRIVE='Q:'
 # Every case runs once: a failure fails the stage.
 ctest --test-dir "$BUILD" -j"$JOBS" --timeout 300 --output-on-failure

@@ -3,11 +3,11 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <algorithm>
-#include <stdexcept>
+#include <exception>
 
 #include "Automation/Ole.h"
 #include "Platform/Log.h"
-#include "Platform/Text.h"
+#include "Platform/NormalPath.h"
 #include "Qx/QxApp.h"
 
 namespace {
@@ -19,12 +19,12 @@ std::u16string SlashForm(std::u16string path) {
     return path;
 }
 
-// The map key of a path: its slash form in UTF-8, nothing else normalised. A path that is not
-// valid UTF-16 has no key.
+// The map key of a path: one for every spelling of one file, so that a file is opened once. A
+// path that is not valid UTF-16, or a relative one without a working directory, has no key.
 std::optional<std::string> PathKey(const std::u16string& slashPath) {
     try {
-        return _OS::WideToUtf8(slashPath);
-    } catch (const std::range_error&) {
+        return _OS::PathKey(slashPath);
+    } catch (const std::exception&) {
         return std::nullopt;
     }
 }

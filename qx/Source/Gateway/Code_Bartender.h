@@ -10,7 +10,9 @@
 
 // Drives the engine "BarTender.Application" through automation. Every engine call runs on the
 // Qt main thread while the calling thread waits, so the wrapper needs no lock; it must not be
-// used by two callers at once for a sequence such as activate, fill, export.
+// used by two callers at once for a sequence such as activate, fill, export. A format is known by
+// its path's normal form: written with either separator, relative to the working directory, with
+// dot steps or doubled separators (on Windows in any letter case), a file is opened once.
 struct Code_Bartender : IBartender {
     QX_REFCOUNTED
 public:

@@ -7,6 +7,7 @@
 
 #include "Gateway/MainCtrl.h"
 #include "Platform/Log.h"
+#include "Platform/NormalPath.h"
 #include "Platform/Text.h"
 
 namespace fs = std::filesystem;
@@ -38,12 +39,12 @@ void AddIfFormatFile(const fs::path& base, const fs::directory_entry& entry,
     if (!fs::is_regular_file(status))
         return;
 
-    const fs::path relPath = fs::relative(entry.path(), base, ec);
-    if (ec)
-        throw fs::filesystem_error("cannot make relative", ec);
-    const fs::path absPath = fs::absolute(entry.path(), ec).lexically_normal();
-    if (ec)
-        throw fs::filesystem_error("cannot make absolute", ec);
+    // On the text alone, where the library's relative and absolute would lose a share's name.
+    // The walk reaches the entry below base, so it is relative to base as it is named here.
+    const fs::path absPath = _OS::NormalPath(entry.path());
+    const fs::path relPath = absPath.lexically_relative(base);
+    if (relPath.empty())
+        throw std::runtime_error("cannot make relative");
     const std::string ext = _OS::PathToUtf8(relPath.filename().extension());
     if (!_OS::EndsWith(ext, ".btw", true))
         return;
@@ -82,7 +83,8 @@ void Walk(const fs::path& base, const fs::path& folder, std::vector<FORMAT_FILE:
 
 std::vector<FORMAT_FILE::DEF> FindFormatFiles(const fs::path& base) {
     std::vector<FORMAT_FILE::DEF> files;
-    Walk(base, base, files);
+    const fs::path normalBase = _OS::NormalPath(base);
+    Walk(normalBase, normalBase, files);
     return files;
 }
 

@@ -19,6 +19,9 @@ namespace MAIN_CTRL {
 
 namespace {
 
+// More than a format folder holds in practice: one reply never makes the engine open more.
+constexpr size_t kMaxRegistrations = 1024;
+
 // A format folder that cannot even be inspected counts as missing, with its reason logged.
 bool IsFormatFolder(const std::filesystem::path& base) {
     std::error_code ec;
@@ -72,10 +75,18 @@ void EventProc_onCheckConfig(_OBJ<ISession> session, bool ok, json reply) {
         const auto items = reply.find("Items");
         if (items == reply.end() || !items->is_array())
             return;
+        size_t posted = 0;
         for (const json& item : *items) {
             if (!item.is_object())
                 continue;
+            if (posted == kMaxRegistrations) {
+                _LOG::Error(
+                    fmt::format("The reply names more than {} formats; the rest are skipped",
+                                kMaxRegistrations));
+                break;
+            }
             _GCD::Post([session, item] { RegisterFormat(session, item); }, _GCD::QUEUE_SERIAL);
+            ++posted;
         }
     } catch (...) {
         // Silent by design: the MES learns nothing of how its reply was read, and a reply

@@ -13,6 +13,7 @@
 #include "Gateway/Messages.h"
 #include "Platform/Gcd.h"
 #include "Platform/Log.h"
+#include "Platform/NormalPath.h"
 #include "Platform/Text.h"
 
 using nlohmann::json;
@@ -33,8 +34,7 @@ std::u16string AbsoluteFormatPath(const std::string& formatFilename) {
             c = u'/';
     }
 #endif
-    return _OS::PathToWide(
-        std::filesystem::absolute(std::filesystem::path(name)).lexically_normal());
+    return _OS::PathToWide(_OS::NormalPath(std::filesystem::path(name)));
 }
 
 // Jobs taken on and not yet answered, with their held bytes; the callbacks on queue 2 take

@@ -1,7 +1,11 @@
 #include "Platform/Code_TaskQueue.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <pthread.h>
 #include <sched.h>
+#endif
 
 #include <algorithm>
 
@@ -9,16 +13,28 @@ namespace _GCD {
 
 namespace {
 
-int SchedPolicy(uint32_t policy) {
-    switch (policy) {
-        case 0:
-            return SCHED_RR;
-        case 1:
-            return SCHED_FIFO;
-        default:
-            return SCHED_OTHER;
-    }
+#ifdef _WIN32
+// Windows has neither round-robin nor FIFO scheduling: those requests are refused, as POSIX
+// refuses them without the right, and the worker keeps normal priority. The ordinary policy's
+// priority is a thread priority, at most the highest.
+void SetSchedule(uint32_t policy, uint32_t priority) {
+    if (policy == 0 || policy == 1)
+        return;
+    const int wanted = static_cast<int>(std::min<uint32_t>(priority, THREAD_PRIORITY_HIGHEST));
+    SetThreadPriority(GetCurrentThread(), wanted);
 }
+#else
+void SetSchedule(uint32_t policy, uint32_t priority) {
+    int native = SCHED_OTHER;
+    if (policy == 0)
+        native = SCHED_RR;
+    else if (policy == 1)
+        native = SCHED_FIFO;
+    sched_param param{};
+    param.sched_priority = static_cast<int>(priority);
+    pthread_setschedparam(pthread_self(), native, &param);
+}
+#endif
 
 }  // namespace
 
@@ -49,9 +65,7 @@ Code_TaskQueue::~Code_TaskQueue() {
 }
 
 void Code_TaskQueue::Worker(Slot& slot, bool serial, uint32_t policy, uint32_t priority) {
-    sched_param param{};
-    param.sched_priority = static_cast<int>(priority);
-    pthread_setschedparam(pthread_self(), SchedPolicy(policy), &param);
+    SetSchedule(policy, priority);
 
     Fifo taken;
     for (;;) {

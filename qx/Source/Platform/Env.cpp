@@ -8,6 +8,7 @@
 #include "Platform/Code_LevelDb.h"
 #include "Platform/Code_RegDatabase.h"
 #include "Platform/HiddenFile.h"
+#include "Platform/NormalPath.h"
 #include "Platform/Text.h"
 
 namespace fs = std::filesystem;
@@ -68,7 +69,7 @@ fs::path WorkingDir() {
     fs::path dir = fs::current_path(ec);
     if (ec)
         Fail("_OS::ENV::Initialize() - Error reading the working directory: " + ec.message());
-    return dir.lexically_normal();
+    return _OS::NormalPath(dir);
 }
 
 }  // namespace
@@ -79,7 +80,7 @@ void Initialize(const std::string& appName, int, char**) {
     const fs::path work = WorkingDir();
     CreateDir(work);
 
-    const fs::path root = (work / "../.data").lexically_normal();
+    const fs::path root = _OS::NormalPath(work / "../.data");
     if (!Exists(root)) {
         CreateDir(root);
         SetHidden(root);
@@ -88,7 +89,7 @@ void Initialize(const std::string& appName, int, char**) {
     // The id is UTF-8 like every string of the system; both ids in use are plain ASCII.
     const fs::path appFolder = fs::u8path(appName);
     for (const char* name : {"etc", "lib", "var", "tmp", "log"}) {
-        const fs::path dir = (root / name / appFolder).lexically_normal();
+        const fs::path dir = _OS::NormalPath(root / name / appFolder);
         CreateDir(dir);
         if (std::string(name) == "var")
             g_VarDir = dir;

@@ -298,6 +298,26 @@ TEST_F(MainCtrlTasks, CheckConfigReplyWithoutItemsRegistersNothing) {
     EXPECT_TRUE(session->calls.empty());
 }
 
+// A reply naming one file in 1,500 spellings registers no more than the bound: what one reply
+// makes queue 1 do and hold stays bounded, however many items it names.
+QX_DISPATCHER_TEST(MainCtrlReply, RegistersAtMostTheBoundOfOneReply) {
+    auto* bartender = new FakeBartender;
+    MAIN_CTRL::g_Bartender = _OBJ<IBartender>(bartender);
+    const _OBJ<FakeSession> session(new FakeSession);
+    json items = json::array();
+    for (int i = 0; i < 1500; ++i) {
+        const std::string path = "/labels/" + std::string(static_cast<size_t>(i), '/') + "a.btw";
+        items.push_back({{"DisplayName", "A"}, {"absPath", path}, {"Type", "Bartender"}});
+    }
+    MAIN_CTRL::EventProc_onCheckConfig(session, true, {{"Items", items}});
+    std::atomic<bool> drained{false};
+    _GCD::Post([&drained] { drained = true; }, _GCD::QUEUE_SERIAL);
+    ASSERT_TRUE(SUPPORT::WaitUntil([&drained] { return drained.load(); }));
+    EXPECT_EQ(bartender->opened.size(), 1024u);
+    EXPECT_EQ(session->calls.size(), 1024u);
+    MAIN_CTRL::g_Bartender.reset();
+}
+
 namespace {
 
 // The lines that tell of a dropped job.

@@ -4,10 +4,14 @@
 #include <windows.h>
 #endif
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "Platform/Code_LevelDb.h"
 #include "Platform/Env.h"
@@ -111,6 +115,53 @@ TEST_F(EnvTest, ExistingDataRootKeepsItsAttributes) {
     ASSERT_EQ(result.m_ExitCode, 0) << result.m_Err;
     EXPECT_TRUE(fs::is_directory(m_Data));
     EXPECT_FALSE(IsHidden(m_Data));
+}
+#endif
+
+#ifdef _WIN32
+// Started from a share, the data root is made on the share beside the working directory, and
+// nothing else appears there. A drive mapped to the same folder is the control. The Windows
+// stage maps both under Wine and names them in QX_TEST_SHARE and QX_TEST_SHARE_DRIVE.
+TEST_F(EnvTest, WorkingDirectoryOnAShareKeepsItsRootName) {
+    const char* share = std::getenv("QX_TEST_SHARE");
+    const char* drive = std::getenv("QX_TEST_SHARE_DRIVE");
+    if (!share || !drive)
+        GTEST_SKIP() << "no share mapped: QX_TEST_SHARE and QX_TEST_SHARE_DRIVE are not set";
+    const std::string roots[] = {share, drive};
+    // Named after this run's own folder: the case also runs in the whole program at this time.
+    const std::string name =
+        "env-" + std::to_string(std::hash<std::string>()(m_Dir.m_Path.u8string()));
+    SUPPORT::CHILD_RESULT results[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::string work = roots[i] + "\\" + name + "-" + std::to_string(i) + "\\bin";
+        results[i] = SUPPORT::RunChild([work] {
+            fs::create_directories(fs::u8path(work));
+            fs::current_path(fs::u8path(work));
+            _OS::ENV::Initialize("Bartender", 0, nullptr);
+            std::cout << _OS::ENV::GetVarDir().u8string();
+            return 0;
+        });
+    }
+    for (int i = 0; i < 2; ++i) {
+        const std::string folder = name + "-" + std::to_string(i);
+        EXPECT_EQ(results[i].m_ExitCode, 0) << results[i].m_Err;
+        EXPECT_EQ(results[i].m_Out, roots[i] + "\\" + folder + "\\.data\\var\\Bartender");
+        // The folder on the share, seen through the drive.
+        const fs::path seen = fs::u8path(std::string(drive) + "\\" + folder);
+        EXPECT_TRUE(fs::exists(seen / ".data" / "var" / "Bartender" / ".Registry" / "CURRENT"));
+        std::vector<std::string> made;
+        std::error_code ec;
+        for (fs::directory_iterator it(seen, ec); !ec && it != fs::directory_iterator();
+             it.increment(ec))
+            made.push_back(it->path().filename().u8string());
+        std::sort(made.begin(), made.end());
+        EXPECT_EQ(made, (std::vector<std::string>{".data", "bin"})) << roots[i];
+        fs::remove_all(seen, ec);
+    }
+    // Without its root name, "\\srv\share\bin" is taken as "\srv\share\bin": a folder of the
+    // share named after the server.
+    const std::string server = roots[0].substr(2, roots[0].find('\\', 2) - 2);
+    EXPECT_FALSE(fs::exists(fs::u8path(std::string(drive) + "\\" + server)));
 }
 #endif
 

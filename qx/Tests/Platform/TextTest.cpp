@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "Platform/NormalPath.h"
 #include "Platform/Text.h"
 
 namespace {
@@ -98,6 +99,59 @@ TEST(TextTest, PathThatDoesNotConvertShowsAReplacementCharacter) {
     EXPECT_EQ(_OS::PathToUtf8(good, &exact), "\xE6\xA0\x87\xF0\x9F\x98\x80");
     EXPECT_TRUE(exact);
     EXPECT_EQ(_OS::PathToWide(good), u"\u6807\U0001F600");
+}
+
+// The rules as a table: Wine keeps the trailing dots and spaces that Windows drops, and knows a
+// share only where one is mapped (a working directory on a share: EnvTest).
+TEST(TextTest, NormalPathKeepsTheRootNameAndDropsWhatTheRuleDrops) {
+    using RULE = _OS::PATH_RULE;
+    struct ROW {
+        const char* m_Path;
+        const char* m_WorkingDir;
+        RULE m_Rule;
+        const char* m_Normal;
+    };
+    const ROW rows[] = {
+        {R"(\\srv\share\bin\..\.data\var)", "", RULE::WINDOWS, R"(\\srv\share\.data\var)"},
+        {"../.data", R"(\\srv\share\bin)", RULE::WINDOWS, R"(\\srv\share\.data)"},
+        {"//srv/share/../../x", "", RULE::WINDOWS, R"(\\srv\share\x)"},
+        {R"(\x)", R"(\\srv\share\bin)", RULE::WINDOWS, R"(\\srv\share\x)"},
+        {R"(\\srv\share)", "", RULE::WINDOWS, R"(\\srv\share\)"},
+        {"../.data", R"(E:\)", RULE::WINDOWS, R"(E:\.data)"},
+        {"C:/a//b/./c/", R"(Q:\)", RULE::WINDOWS, R"(C:\a\b\c)"},
+        {"d:x", R"(C:\w)", RULE::WINDOWS, R"(d:\x)"},
+        {"c:x", R"(C:\w)", RULE::WINDOWS, R"(c:\w\x)"},
+        {R"(C:\a. \b.btw. .)", "", RULE::WINDOWS, R"(C:\a. \b.btw)"},
+        {R"(C:\a\b. \)", "", RULE::WINDOWS, R"(C:\a\b. )"},
+        {R"(\\?\C:\a\b.btw.)", "", RULE::WINDOWS, R"(\\?\C:\a\b.btw.)"},
+        {"", R"(C:\w)", RULE::WINDOWS, ""},
+        {"a//b/./c/../d", "/w", RULE::POSIX, "/w/a/b/d"},
+        {"/../x", "", RULE::POSIX, "/x"},
+        {"//x/", "", RULE::POSIX, "/x"},
+        {R"(C:\a\b.btw.)", "/w", RULE::POSIX, R"(/w/C:\a\b.btw.)"},
+        {"", "/w", RULE::POSIX, ""},
+    };
+    for (const ROW& row : rows) {
+        EXPECT_EQ(_OS::NormalPathText(row.m_Path, row.m_WorkingDir, row.m_Rule), row.m_Normal)
+            << row.m_Path;
+    }
+}
+
+TEST(TextTest, PathKeyIsOneForEverySpellingOfAFile) {
+    using RULE = _OS::PATH_RULE;
+    const char* work = R"(c:\FORMATS)";
+    EXPECT_EQ(_OS::PathKeyText(R"(C:\Formats\A.btw)", work, RULE::WINDOWS), "C:/FORMATS/A.BTW");
+    for (const char* spelling : {"c:/formats//./a.BTW", R"(C:\Formats\sub\..\A.btw. )", "a.btw"})
+        EXPECT_EQ(_OS::PathKeyText(spelling, work, RULE::WINDOWS), "C:/FORMATS/A.BTW") << spelling;
+    EXPECT_EQ(_OS::PathKeyText("/f//./sub/../A.btw", "", RULE::POSIX), "/f/A.btw");
+    EXPECT_EQ(_OS::PathKeyText("a.btw", "/f", RULE::POSIX), "/f/a.btw");
+
+    const std::filesystem::path cwd = std::filesystem::current_path();
+    EXPECT_EQ(_OS::PathKey(u"sub/../A.btw"), _OS::PathKey(_OS::PathToWide(cwd / "A.btw")));
+#ifdef _WIN32
+    // Beyond ASCII letters, as the file system folds them.
+    EXPECT_EQ(_OS::PathKey(u"C:\\caf\u00e9.btw"), _OS::PathKey(u"c:/CAF\u00c9.BTW"));
+#endif
 }
 
 }  // namespace
