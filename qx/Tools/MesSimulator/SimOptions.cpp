@@ -35,6 +35,10 @@ std::string Usage() {
            "  hold        stop answering calls   release  answer the held calls\n"
            "  status      print the job feed's figures\n"
            "  go          start the soak's faults once the warm-up is measured\n"
+           "  fault KIND  inject one fault into a job feed, unless a soak injects its own:\n"
+           "              drop, mute, malformed, burst (drop, then drop the next 3 at\n"
+           "              once) or deaf (stop reading, send up to 1000 jobs at once, and\n"
+           "              every unanswered job again once the gateway registers anew)\n"
            "  refuse      refuse the next \"_INITIALIZE\" and drop the connection\n"
            "  quit        stop\n";
 }
