@@ -107,6 +107,7 @@ bool CLoadFeed::DropsNewConnection() {
     if (m_DropNext == 0)
         return false;
     --m_DropNext;
+    m_Clock.Attempted(Clock::now());
     return true;
 }
 
@@ -183,7 +184,15 @@ void CLoadFeed::OnAnswer(const json& call) {
             ApplyFault();
     } else if (m_Stats.Outstanding() == 0 && m_Stats.Answered() >= m_Limit) {
         const std::string summary = CLoadStats::Format(m_Stats.Summary());
-        if (m_Soak == SOAK_WARMUP) {
+        if (m_Soak == SOAK_WARMUP && !m_WarmFlood) {
+            // A flood leaves the allocator's high-water mark behind for good: the baseline is
+            // taken after one, so that the soak measures growth.
+            m_WarmFlood = true;
+            m_Limit = m_Stats.Sent() + CFaultPlan::kFloodJobs;
+            m_Fault = CFaultPlan::FAULT();
+            m_Fault.m_Kind = CFaultPlan::KIND_DEAF;
+            ApplyFault();
+        } else if (m_Soak == SOAK_WARMUP) {
             m_Soak = SOAK_WAIT_GO;
             m_Links.Info("soak: warmed up, " + summary);
         } else if (m_Soak == SOAK_SETTLE) {
@@ -288,7 +297,8 @@ void CLoadFeed::ApplyFault() {
     m_FaultPending = false;
     m_Held = false;
     const char* name = CFaultPlan::Name(m_Fault.m_Kind);
-    ++m_FaultCounts[name];
+    if (m_Soak == SOAK_FAULTS)
+        ++m_FaultCounts[name];
     m_Links.Info(std::string("soak: fault ") + name + " on #" + std::to_string(connection->Id()));
     switch (m_Fault.m_Kind) {
         case CFaultPlan::KIND_DROP:

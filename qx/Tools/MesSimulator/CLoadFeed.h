@@ -22,7 +22,8 @@ struct CMesDialogue;
 
 // The job feed of a load run: numbered copies of one job, each matched to its "Print" call,
 // at most a window of them in flight and at most a rate per second. A soak run measures a
-// warm-up, then injects the fault plan's faults while the feed runs, then settles. Jobs left
+// warm-up that ends with a flood, then injects the fault plan's faults while the feed runs,
+// then settles. Jobs left
 // unanswered on a connection that was made deaf go out again, first, on the next one. Every
 // member runs on the io thread.
 struct CLoadFeed {
@@ -88,6 +89,8 @@ private:
     CLoadStats::Clock::time_point m_NextSend;
     boost::asio::steady_timer m_Timer;
     SOAK_PHASE m_Soak = SOAK_NONE;
+    // The warm-up ends with a deaf connection's flood.
+    bool m_WarmFlood = false;
     CLoadStats::Clock::time_point m_SoakEnd;
     CFaultPlan m_Faults;
     // A fault that waits for the gateway to be registered or for its jobs to be answered.

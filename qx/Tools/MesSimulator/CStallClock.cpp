@@ -18,6 +18,11 @@ void CStallClock::SetCurrent(Clock::time_point now, bool current) {
     m_Since = now;
 }
 
+void CStallClock::Attempted(Clock::time_point now) {
+    if (!m_Current)
+        m_Since = now;
+}
+
 CStallClock::Clock::duration CStallClock::Idle(Clock::time_point now) const {
     if (m_Current)
         return m_Connected + (now - m_Since);

@@ -17,6 +17,9 @@ struct CStallClock {
     void Progress(Clock::time_point now);
     // Whether an unmuted connection is current from now on.
     void SetCurrent(Clock::time_point now, bool current);
+    // A connection was accepted and dropped at once: the gateway keeps trying, so a stretch
+    // without a current connection starts again.
+    void Attempted(Clock::time_point now);
     // The longer of the time owed while connected and the stretch without a connection so far.
     Clock::duration Idle(Clock::time_point now) const;
 

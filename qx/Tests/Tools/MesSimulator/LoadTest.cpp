@@ -217,9 +217,9 @@ TEST(LoadFeed, NoProgressStopsSayingWhatTheFeedWaitsFor) {
               stopped + "the answers to 3 jobs");
 }
 
-// Time without a current connection is ours (a mute lasts until the gateway's ping timeout):
-// five mutes in a row owe nothing, while a gateway that connects and never answers, or never
-// connects, is stopped as before.
+// Time without a current connection is ours (a mute lasts until the gateway's ping timeout, a
+// burst through the gateway's waits): five mutes in a row owe nothing, while a gateway that
+// connects and never answers, or never connects, is stopped as before.
 TEST(LoadFeed, StallClockOwesOnlyTimeWithACurrentConnection) {
     using MES_SIM::CLoadFeed;
     using MES_SIM::CStallClock;
@@ -243,6 +243,14 @@ TEST(LoadFeed, StallClockOwesOnlyTimeWithACurrentConnection) {
               "load: no progress for 60 s, waiting for the answers to 2 jobs");
     clock.Progress(t);
     EXPECT_EQ(clock.Idle(t), CStallClock::Clock::duration(0));
+
+    // A burst against a gateway that waits 10 s between attempts: each attempt shows it alive.
+    clock.SetCurrent(t, false);
+    for (int attempt = 0; attempt < 6; ++attempt) {
+        t += seconds(10);
+        clock.Attempted(t);
+    }
+    EXPECT_EQ(clock.Idle(t + seconds(10)), seconds(10));
 
     const CStallClock never(t0);
     EXPECT_EQ(CLoadFeed::Stalled(never.Idle(t0 + limit), limit, false, false, 0, "F.btw"),
