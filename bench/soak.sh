@@ -16,6 +16,8 @@ SECONDS_OF_FAULTS="${2:-180}"
 SEED="${3:-1}"
 HOST="${QX_MES_HOST:-127.0.0.1}"
 FAULT_EVERY_MS="${FAULT_EVERY_MS:-5000}"
+# Jobs sent at once to a deaf connection, more than a bounded gateway takes on.
+FLOOD="${FLOOD:-20000}"
 RATE="${RATE:-50}"
 # Jobs before the baseline and again after the faults; more than the log panel's 512 lines, so
 # that the panel is full when the baseline is taken. The simulator ends the warm-up with one
@@ -28,7 +30,7 @@ source "$(dirname "$0")/run_setup.sh"
 
 mkfifo "$RUN/commands"
 "$SIMULATOR" --listen "$HOST" --job "$RUN/job.json" --load "$WARMUP" --window 16 --rate "$RATE" \
-  --soak "$SECONDS_OF_FAULTS" --seed "$SEED" --fault-every "$FAULT_EVERY_MS" \
+  --soak "$SECONDS_OF_FAULTS" --seed "$SEED" --fault-every "$FAULT_EVERY_MS" --flood "$FLOOD" \
   <"$RUN/commands" >"$RUN/sim.log" 2>&1 &
 SIM_PID=$!
 exec 3>"$RUN/commands"

@@ -25,8 +25,6 @@ struct CFaultPlan {
         KIND_DEAF,
     };
     static constexpr int kKinds = KIND_DEAF + 1;
-    // Jobs sent at once to a deaf connection: their results outgrow what the sockets buffer.
-    static constexpr int64_t kFloodJobs = 1000;
     struct FAULT {
         KIND m_Kind = KIND_DROP;
         std::chrono::milliseconds m_Delay{0};

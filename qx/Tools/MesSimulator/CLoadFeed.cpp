@@ -13,6 +13,8 @@ namespace MES_SIM {
 namespace {
 
 const char kPrinterPrefix[] = "Load";
+// A flood's jobs are the fault's payload, not the feed's: given up with their connection.
+const char kFloodPrefix[] = "Flood";
 // Answers between two progress lines.
 const int64_t kProgressEvery = 1000;
 // How far a paced feed may catch up after a pause.
@@ -166,6 +168,10 @@ void CLoadFeed::OnAnswer(const json& call) {
     const auto job = call.find("Job");
     const std::string printer =
         job != call.end() && job->is_object() ? job->value("PrinterName", std::string()) : "";
+    if (printer.rfind(kFloodPrefix, 0) == 0) {
+        ++m_FloodAnswers;
+        return;
+    }
     const int64_t number = CLoadStats::NumberOf(printer);
     const auto answer = m_Stats.Answer(number, Clock::now());
     if (answer == CLoadStats::ANSWER_FIRST) {
@@ -186,9 +192,10 @@ void CLoadFeed::OnAnswer(const json& call) {
         const std::string summary = CLoadStats::Format(m_Stats.Summary());
         if (m_Soak == SOAK_WARMUP && !m_WarmFlood) {
             // A flood leaves the allocator's high-water mark behind for good: the baseline is
-            // taken after one, so that the soak measures growth.
+            // taken after one and a window of jobs answered on the next connection, so that the
+            // soak measures growth.
             m_WarmFlood = true;
-            m_Limit = m_Stats.Sent() + CFaultPlan::kFloodJobs;
+            m_Limit = m_Stats.Sent() + m_Options.m_Window;
             m_Fault = CFaultPlan::FAULT();
             m_Fault.m_Kind = CFaultPlan::KIND_DEAF;
             ApplyFault();
@@ -197,7 +204,9 @@ void CLoadFeed::OnAnswer(const json& call) {
             m_Links.Info("soak: warmed up, " + summary);
         } else if (m_Soak == SOAK_SETTLE) {
             m_Soak = SOAK_DONE;
-            m_Links.Info("soak: faults" + FaultCounts(m_FaultCounts));
+            m_Links.Info("soak: faults" + FaultCounts(m_FaultCounts) +
+                         ", flood jobs answered on a later connection " +
+                         std::to_string(m_FloodAnswers));
             m_Links.Info("soak: settled, " + summary);
         } else if (m_Soak == SOAK_NONE) {
             m_Done = true;
@@ -328,19 +337,16 @@ void CLoadFeed::ApplyFault() {
         ScheduleFault();
 }
 
-// No answer on the deaf connection will be read: every unanswered job, in flight there or sent
-// there now, goes out again once the gateway has registered anew.
+// No answer on the deaf connection will be read: the jobs in flight there go out again once the
+// gateway has registered anew. The flood is not sent again.
 void CLoadFeed::Flood(const std::shared_ptr<CConnection>& connection) {
-    const auto now = Clock::now();
-    int64_t left = CFaultPlan::kFloodJobs;
-    for (auto it = m_Resend.begin(); it != m_Resend.end() && left > 0; ++it, --left) {
-        m_Stats.Resend(*it, now);
-        m_Dialogue.SendPrintTo(connection, Job(*it));
-    }
-    for (; left > 0 && m_Stats.Sent() < m_Limit; --left)
-        m_Dialogue.SendPrintTo(connection, Job(m_Stats.Send(now)));
     const std::vector<int64_t> unanswered = m_Stats.Unanswered();
     m_Resend = std::set<int64_t>(unanswered.begin(), unanswered.end());
+    json job = Job(0);
+    for (int64_t n = 1; n <= m_Options.m_FloodJobs; ++n) {
+        job["PrinterName"] = CLoadStats::PrinterName(kFloodPrefix, n);
+        m_Dialogue.SendPrintTo(connection, job);
+    }
 }
 
 void CLoadFeed::Settle() {

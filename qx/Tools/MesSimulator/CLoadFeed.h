@@ -23,9 +23,8 @@ struct CMesDialogue;
 // The job feed of a load run: numbered copies of one job, each matched to its "Print" call,
 // at most a window of them in flight and at most a rate per second. A soak run measures a
 // warm-up that ends with a flood, then injects the fault plan's faults while the feed runs,
-// then settles. Jobs left
-// unanswered on a connection that was made deaf go out again, first, on the next one. Every
-// member runs on the io thread.
+// then settles. Jobs left unanswered on a connection that was made deaf go out again, first,
+// on the next one. Every member runs on the io thread.
 struct CLoadFeed {
     using Clock = CLoadStats::Clock;
 
@@ -99,6 +98,7 @@ private:
     std::map<std::string, int> m_FaultCounts;
     // Connections a burst still drops as soon as they are accepted.
     int m_DropNext = 0;
+    int64_t m_FloodAnswers = 0;
     boost::asio::steady_timer m_FaultTimer;
     CStallClock m_Clock;
     bool m_Failed = false;

@@ -183,7 +183,7 @@ TEST(FaultPlan, SameSeedSameFaults) {
 TEST(SimOptions, FeedAndSoakNeedWhatTheyCopy) {
     MES_SIM::OPTIONS options;
     EXPECT_TRUE(Parse({"--job", "j.json", "--load", "10000", "--window", "4", "--rate", "100",
-                       "--soak", "120", "--seed", "7", "--fault-every", "3000"},
+                       "--soak", "120", "--seed", "7", "--fault-every", "3000", "--flood", "20000"},
                       options));
     EXPECT_EQ(options.m_Load, 10000);
     EXPECT_EQ(options.m_Window, 4);
@@ -191,6 +191,7 @@ TEST(SimOptions, FeedAndSoakNeedWhatTheyCopy) {
     EXPECT_EQ(options.m_SoakSeconds, 120);
     EXPECT_EQ(options.m_Seed, 7u);
     EXPECT_EQ(options.m_FaultEveryMs, 3000);
+    EXPECT_EQ(options.m_FloodJobs, 20000);
 
     const auto refused = [](std::vector<std::string> args) {
         MES_SIM::OPTIONS fresh;
@@ -349,10 +350,11 @@ bool Answer(GATEWAY& gateway, const std::string& printer) {
 
 }  // namespace
 
-// A deaf connection reads nothing, not even an answer already under way: every job unanswered
-// there goes out again, once, on the gateway's next connection.
+// A deaf connection reads nothing, not even an answer already under way: the jobs in flight
+// there go out again, once, on the gateway's next connection; the flood does not.
 TEST(LoadFeed, DeafConnectionsJobsGoOutAgainOnTheNext) {
     FEED_RUN run(3);
+    run.options.m_FloodJobs = 2;
     ASSERT_TRUE(run.Start());
     GATEWAY deaf;
     GATEWAY next;
@@ -360,8 +362,8 @@ TEST(LoadFeed, DeafConnectionsJobsGoOutAgainOnTheNext) {
     EXPECT_EQ(deaf.NextJob(), "Load #1");
     EXPECT_EQ(deaf.NextJob(), "Load #2");
     run.Command("fault deaf");
-    // The flood, cut to what the run sends.
-    EXPECT_EQ(deaf.NextJob(), "Load #3");
+    EXPECT_EQ(deaf.NextJob(), "Flood #1");
+    EXPECT_EQ(deaf.NextJob(), "Flood #2");
     EXPECT_TRUE(Answer(deaf, "Load #1"));
 
     EXPECT_TRUE(Register(next, run.simulator->Port()));
