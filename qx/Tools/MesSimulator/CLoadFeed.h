@@ -92,12 +92,13 @@ private:
     bool m_WarmFlood = false;
     CLoadStats::Clock::time_point m_SoakEnd;
     CFaultPlan m_Faults;
-    // A fault that waits for the gateway to be registered or for its jobs to be answered.
+    // A fault that waits for the gateway to be registered or for its jobs in flight.
     bool m_FaultPending = false;
     CFaultPlan::FAULT m_Fault;
     std::map<std::string, int> m_FaultCounts;
     // Connections a burst still drops as soon as they are accepted.
     int m_DropNext = 0;
+    // Answers to a flood's jobs, which can only come on a later connection.
     int64_t m_FloodAnswers = 0;
     boost::asio::steady_timer m_FaultTimer;
     CStallClock m_Clock;
