@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Soak of Quenlor against the MES simulator: a steady job feed while the simulator drops the
-# connection, stops answering pings and sends malformed frames at seeded random intervals.
-# Afterwards the gateway must be registered again, every job must have been answered exactly
-# once, and its thread count and memory must be back where they were after the warm-up.
+# Soak of Quenlor against the MES simulator: a steady job feed while the simulator, at seeded
+# random intervals, drops the connection, stops answering pings, sends malformed frames, drops
+# a few new connections right after their handshake, or stops reading while a flood of jobs is
+# rendered (those jobs go out again on the next connection). Afterwards the gateway must be
+# registered again, every job must have been answered exactly once, and its thread count and
+# memory must be back where they were after the warm-up; its peak memory is reported.
 # Finally the simulator refuses "_INITIALIZE": the gateway must stay disconnected (by design it
 # gives up for good) and keep running.
 #   bench/soak.sh BUILD_DIR [SECONDS] [SEED]
@@ -14,9 +16,12 @@ SECONDS_OF_FAULTS="${2:-180}"
 SEED="${3:-1}"
 HOST="${QX_MES_HOST:-127.0.0.1}"
 FAULT_EVERY_MS="${FAULT_EVERY_MS:-5000}"
+# Jobs sent at once to a deaf connection, more than a bounded gateway takes on.
+FLOOD="${FLOOD:-20000}"
 RATE="${RATE:-50}"
 # Jobs before the baseline and again after the faults; more than the log panel's 512 lines, so
-# that the panel is full when the baseline is taken.
+# that the panel is full when the baseline is taken. The simulator ends the warm-up with one
+# deaf connection's flood, whose high-water mark the allocator keeps.
 WARMUP="${WARMUP:-1000}"
 # Memory may be this much above the warm-up figure (KiB), threads not at all.
 RSS_TOLERANCE_KB="${RSS_TOLERANCE_KB:-4096}"
@@ -25,7 +30,7 @@ source "$(dirname "$0")/run_setup.sh"
 
 mkfifo "$RUN/commands"
 "$SIMULATOR" --listen "$HOST" --job "$RUN/job.json" --load "$WARMUP" --window 16 --rate "$RATE" \
-  --soak "$SECONDS_OF_FAULTS" --seed "$SEED" --fault-every "$FAULT_EVERY_MS" \
+  --soak "$SECONDS_OF_FAULTS" --seed "$SEED" --fault-every "$FAULT_EVERY_MS" --flood "$FLOOD" \
   <"$RUN/commands" >"$RUN/sim.log" 2>&1 &
 SIM_PID=$!
 exec 3>"$RUN/commands"
@@ -59,7 +64,7 @@ finish() {
   exit 1
 }
 
-if ! wait_for "soak: warmed up" 120; then
+if ! wait_for "soak: warmed up" 240; then
   fail "no warm-up $(stall)"
   finish
 fi
@@ -86,7 +91,8 @@ read -r SENT ANSWERED DUPLICATES UNKNOWN < <(echo "$SETTLED" |
 sleep 5
 END_THREADS="$(status Threads)"
 END_RSS="$(status VmRSS)"
-echo "after settling: Threads $END_THREADS VmRSS $END_RSS kB (tolerance +$RSS_TOLERANCE_KB kB)"
+echo "after settling: Threads $END_THREADS VmRSS $END_RSS kB (tolerance +$RSS_TOLERANCE_KB kB)," \
+  "peak VmHWM $(status VmHWM) kB"
 [ "$END_THREADS" = "$BASE_THREADS" ] || fail "threads $BASE_THREADS -> $END_THREADS"
 [ "$END_RSS" -le $((BASE_RSS + RSS_TOLERANCE_KB)) ] || fail "VmRSS $BASE_RSS -> $END_RSS kB"
 

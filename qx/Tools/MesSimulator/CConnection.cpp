@@ -31,7 +31,8 @@ void CConnection::Start() {
         self->m_Open = true;
         self->m_Ws.text(true);
         self->m_Owner.OnOpen(self);
-        self->Read();
+        if (!self->m_Finished)
+            self->Read();
     });
 }
 
@@ -41,6 +42,9 @@ void CConnection::Read() {
             self->Finish(ec.message());
             return;
         }
+        // A read under way when the connection was muted: what it brings is never looked at.
+        if (self->m_Muted)
+            return;
         std::string text = beast::buffers_to_string(self->m_Buffer.data());
         self->m_Buffer.consume(self->m_Buffer.size());
         self->m_Owner.OnFrame(self, text);

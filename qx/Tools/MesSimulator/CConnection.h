@@ -21,8 +21,9 @@ struct CConnection : std::enable_shared_from_this<CConnection> {
     void Close();
     // Drops the TCP connection without a closing handshake.
     void Drop();
-    // Stops reading once the frame in hand is handled: pings then go unanswered and the
-    // gateway's frames stay unread. Only Drop ends a muted connection.
+    // Stops reading once the frame in hand is handled; a frame that a read under way brings
+    // later is left unhandled. Pings then go unanswered and the gateway's frames stay unread.
+    // Only Drop ends a muted connection.
     void Mute() { m_Muted = true; }
     bool Muted() const { return m_Muted; }
     int Id() const { return m_Id; }

@@ -18,7 +18,9 @@ double CFaultPlan::Uniform() {
 
 CFaultPlan::FAULT CFaultPlan::Next() {
     FAULT fault;
-    fault.m_Kind = static_cast<KIND>(m_Random() % 3);
+    fault.m_Kind = static_cast<KIND>(m_Random() % kKinds);
+    if (fault.m_Kind == KIND_BURST)
+        fault.m_Count = 3 + static_cast<int>(m_Random() % 3);
     const double mean = static_cast<double>(m_MeanDelay.count());
     // At least a tenth of the mean, so that faults never pile up on one instant.
     const double wait = std::max(mean / 10.0, -mean * std::log1p(-Uniform()));
@@ -34,8 +36,22 @@ const char* CFaultPlan::Name(KIND kind) {
             return "mute";
         case KIND_MALFORMED:
             return "malformed";
+        case KIND_BURST:
+            return "burst";
+        case KIND_DEAF:
+            return "deaf";
     }
     return "?";
+}
+
+bool CFaultPlan::KindOf(const std::string& name, KIND& kind) {
+    for (int i = 0; i < kKinds; ++i) {
+        if (name == Name(static_cast<KIND>(i))) {
+            kind = static_cast<KIND>(i);
+            return true;
+        }
+    }
+    return false;
 }
 
 std::vector<std::string> CFaultPlan::MalformedFrames() {

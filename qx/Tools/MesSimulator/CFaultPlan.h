@@ -18,10 +18,18 @@ struct CFaultPlan {
         KIND_MUTE,
         // A burst of frames that are no valid message, between live jobs.
         KIND_MALFORMED,
+        // Drop the connection, then accept each of the next few and drop it at once.
+        KIND_BURST,
+        // Stop reading altogether while jobs are in flight and a flood of them follows, so that
+        // results pile up in the gateway until it gives the connection up.
+        KIND_DEAF,
     };
+    static constexpr int kKinds = KIND_DEAF + 1;
     struct FAULT {
         KIND m_Kind = KIND_DROP;
         std::chrono::milliseconds m_Delay{0};
+        // Of a burst: the connections dropped at once after the first drop.
+        int m_Count = 0;
     };
 
     CFaultPlan(uint64_t seed, std::chrono::milliseconds meanDelay);
@@ -29,6 +37,8 @@ struct CFaultPlan {
     // The next fault and the wait before it (exponentially distributed around the mean).
     FAULT Next();
     static const char* Name(KIND kind);
+    // False for a name that is no kind's.
+    static bool KindOf(const std::string& name, KIND& kind);
     // The frames of a malformed burst; none of them is a message the gateway may act on.
     static std::vector<std::string> MalformedFrames();
 

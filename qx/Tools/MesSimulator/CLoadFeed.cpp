@@ -13,10 +13,14 @@ namespace MES_SIM {
 namespace {
 
 const char kPrinterPrefix[] = "Load";
+// A flood's jobs are the fault's payload, not the feed's: given up with their connection.
+const char kFloodPrefix[] = "Flood";
 // Answers between two progress lines.
 const int64_t kProgressEvery = 1000;
 // How far a paced feed may catch up after a pause.
 const auto kCatchUp = std::chrono::milliseconds(10);
+// Connections a burst asked for by hand drops.
+const int kBurstByHand = 3;
 
 std::string FaultCounts(const std::map<std::string, int>& counts) {
     std::string text;
@@ -36,6 +40,7 @@ CLoadFeed::CLoadFeed(boost::asio::io_context& io, CGatewayLinks& links, CMesDial
       m_Timer(io),
       m_Faults(m_Options.m_Seed, std::chrono::milliseconds(m_Options.m_FaultEveryMs)),
       m_FaultTimer(io),
+      m_Clock(Clock::now()),
       m_StallTimer(io) {}
 
 void CLoadFeed::Start(json job) {
@@ -43,7 +48,7 @@ void CLoadFeed::Start(json job) {
     m_Limit = m_Options.m_Load;
     if (m_Options.m_SoakSeconds > 0)
         m_Soak = SOAK_WARMUP;
-    m_LastProgress = Clock::now();
+    m_Clock.Progress(Clock::now());
     WatchProgress();
 }
 
@@ -67,11 +72,10 @@ void CLoadFeed::WatchProgress() {
             return;
         const auto now = Clock::now();
         if (m_Soak == SOAK_WAIT_GO || m_Soak == SOAK_DONE)
-            m_LastProgress = now;
-        const std::string stalled =
-            Stalled(now - m_LastProgress, std::chrono::seconds(m_Options.m_StallSeconds),
-                    m_Links.Current() != nullptr, m_Dialogue.IsRegistered(Format()),
-                    m_Stats.Outstanding(), Format());
+            m_Clock.Progress(now);
+        const std::string stalled = Stalled(
+            m_Clock.Idle(now), std::chrono::seconds(m_Options.m_StallSeconds),
+            m_Links.Current() != nullptr, m_Dialogue.IsRegistered(Format()), InFlight(), Format());
         if (stalled.empty()) {
             WatchProgress();
             return;
@@ -84,6 +88,29 @@ void CLoadFeed::WatchProgress() {
 
 std::string CLoadFeed::Format() const {
     return m_Dialogue.ResolveFormat(m_Job.value("FormatFilename", std::string()));
+}
+
+int64_t CLoadFeed::InFlight() const {
+    return m_Stats.Outstanding() - static_cast<int64_t>(m_Resend.size());
+}
+
+json CLoadFeed::Job(int64_t number) const {
+    json job = m_Job;
+    job["FormatFilename"] = Format();
+    job["PrinterName"] = CLoadStats::PrinterName(kPrinterPrefix, number);
+    return job;
+}
+
+void CLoadFeed::OnLinkChanged() {
+    m_Clock.SetCurrent(Clock::now(), m_Links.Current() != nullptr);
+}
+
+bool CLoadFeed::DropsNewConnection() {
+    if (m_DropNext == 0)
+        return false;
+    --m_DropNext;
+    m_Clock.Attempted(Clock::now());
+    return true;
 }
 
 bool CLoadFeed::Ready() const {
@@ -100,8 +127,8 @@ void CLoadFeed::OnRegistered() {
 
 void CLoadFeed::Feed() {
     const double rate = m_Options.m_Rate;
-    while (!m_Held && Ready() && m_Stats.Sent() < m_Limit &&
-           m_Stats.Outstanding() < m_Options.m_Window) {
+    while (!m_Held && Ready() && (!m_Resend.empty() || m_Stats.Sent() < m_Limit) &&
+           InFlight() < m_Options.m_Window) {
         const auto now = Clock::now();
         if (rate > 0.0 && now < m_NextSend) {
             if (!m_TimerArmed) {
@@ -125,21 +152,32 @@ void CLoadFeed::Feed() {
 }
 
 void CLoadFeed::SendJob() {
-    json job = m_Job;
-    job["FormatFilename"] = Format();
-    const int64_t number = m_Stats.Send(Clock::now());
-    job["PrinterName"] = CLoadStats::PrinterName(kPrinterPrefix, number);
-    m_Dialogue.SendPrint(job);
+    const auto now = Clock::now();
+    int64_t number = 0;
+    if (m_Resend.empty()) {
+        number = m_Stats.Send(now);
+    } else {
+        number = *m_Resend.begin();
+        m_Resend.erase(m_Resend.begin());
+        m_Stats.Resend(number, now);
+    }
+    m_Dialogue.SendPrint(Job(number));
 }
 
 void CLoadFeed::OnAnswer(const json& call) {
     const auto job = call.find("Job");
     const std::string printer =
         job != call.end() && job->is_object() ? job->value("PrinterName", std::string()) : "";
+    if (printer.rfind(kFloodPrefix, 0) == 0) {
+        ++m_FloodAnswers;
+        return;
+    }
     const int64_t number = CLoadStats::NumberOf(printer);
     const auto answer = m_Stats.Answer(number, Clock::now());
-    if (answer == CLoadStats::ANSWER_FIRST)
-        m_LastProgress = Clock::now();
+    if (answer == CLoadStats::ANSWER_FIRST) {
+        m_Clock.Progress(Clock::now());
+        m_Resend.erase(number);
+    }
     if (answer == CLoadStats::ANSWER_DUPLICATE)
         m_Links.Info("load: job " + std::to_string(number) + " answered again");
     if (answer == CLoadStats::ANSWER_UNKNOWN)
@@ -147,24 +185,34 @@ void CLoadFeed::OnAnswer(const json& call) {
     if (answer == CLoadStats::ANSWER_FIRST && m_Stats.Answered() % kProgressEvery == 0)
         m_Links.Info("load: " + std::to_string(m_Stats.Answered()) + " answered");
 
-    if (m_Stats.Outstanding() == 0) {
-        if (m_FaultPending && m_Held) {
+    if (m_FaultPending && m_Held) {
+        if (InFlight() == 0)
             ApplyFault();
-        } else if (m_Stats.Answered() >= m_Limit) {
-            const std::string summary = CLoadStats::Format(m_Stats.Summary());
-            if (m_Soak == SOAK_WARMUP) {
-                m_Soak = SOAK_WAIT_GO;
-                m_Links.Info("soak: warmed up, " + summary);
-            } else if (m_Soak == SOAK_SETTLE) {
-                m_Soak = SOAK_DONE;
-                m_Links.Info("soak: faults" + FaultCounts(m_FaultCounts));
-                m_Links.Info("soak: settled, " + summary);
-            } else if (m_Soak == SOAK_NONE) {
-                m_Done = true;
-                m_Links.Info("load: done, " + summary);
-                m_Stop();
-                return;
-            }
+    } else if (m_Stats.Outstanding() == 0 && m_Stats.Answered() >= m_Limit) {
+        const std::string summary = CLoadStats::Format(m_Stats.Summary());
+        if (m_Soak == SOAK_WARMUP && !m_WarmFlood) {
+            // A flood leaves the allocator's high-water mark behind for good: the baseline is
+            // taken after one and a window of jobs answered on the next connection, so that the
+            // soak measures growth.
+            m_WarmFlood = true;
+            m_Limit = m_Stats.Sent() + m_Options.m_Window;
+            m_Fault = CFaultPlan::FAULT();
+            m_Fault.m_Kind = CFaultPlan::KIND_DEAF;
+            ApplyFault();
+        } else if (m_Soak == SOAK_WARMUP) {
+            m_Soak = SOAK_WAIT_GO;
+            m_Links.Info("soak: warmed up, " + summary);
+        } else if (m_Soak == SOAK_SETTLE) {
+            m_Soak = SOAK_DONE;
+            m_Links.Info("soak: faults" + FaultCounts(m_FaultCounts) +
+                         ", flood jobs answered on a later connection " +
+                         std::to_string(m_FloodAnswers));
+            m_Links.Info("soak: settled, " + summary);
+        } else if (m_Soak == SOAK_NONE) {
+            m_Done = true;
+            m_Links.Info("load: done, " + summary);
+            m_Stop();
+            return;
         }
     }
     Feed();
@@ -176,7 +224,7 @@ void CLoadFeed::Go() {
         return;
     }
     m_Soak = SOAK_FAULTS;
-    m_LastProgress = Clock::now();
+    m_Clock.Progress(Clock::now());
     m_SoakEnd = Clock::now() + std::chrono::seconds(m_Options.m_SoakSeconds);
     m_Limit = INT64_MAX;
     m_Links.Info("soak: faults for " + std::to_string(m_Options.m_SoakSeconds) + " s, seed " +
@@ -190,6 +238,21 @@ void CLoadFeed::Status() {
                  std::to_string(m_Stats.Outstanding()));
 }
 
+void CLoadFeed::Fault(const std::string& kind) {
+    CFaultPlan::FAULT fault;
+    if (!CFaultPlan::KindOf(kind, fault.m_Kind)) {
+        m_Links.Info("fault: no such kind: " + kind);
+        return;
+    }
+    if (m_Options.m_Load == 0 || m_Soak == SOAK_FAULTS || m_FaultPending) {
+        m_Links.Info("fault: only into a job feed without another fault under way");
+        return;
+    }
+    fault.m_Count = kBurstByHand;
+    m_Fault = fault;
+    Due();
+}
+
 void CLoadFeed::Stop() {
     m_Stopped = true;
     if (m_Options.m_Load > 0 && !m_Done)
@@ -200,9 +263,8 @@ void CLoadFeed::Stop() {
 }
 
 void CLoadFeed::ScheduleFault() {
-    const CFaultPlan::FAULT fault = m_Faults.Next();
-    m_Fault = fault.m_Kind;
-    m_FaultTimer.expires_after(fault.m_Delay);
+    m_Fault = m_Faults.Next();
+    m_FaultTimer.expires_after(m_Fault.m_Delay);
     m_FaultTimer.async_wait([this](const boost::system::error_code& ec) {
         if (!ec)
             OnFaultDue();
@@ -214,16 +276,21 @@ void CLoadFeed::OnFaultDue() {
         Settle();
         return;
     }
+    Due();
+}
+
+void CLoadFeed::Due() {
     m_FaultPending = true;
     if (!Ready())
         return;  // applied once the gateway has registered again
-    // Faults that end the connection wait until no job is unanswered: an answer cannot
-    // outlive its connection.
-    if (m_Fault != CFaultPlan::KIND_MALFORMED) {
+    // Faults that end the connection wait until no job is in flight: an answer cannot outlive
+    // its connection. A deaf connection takes its jobs along, and they go out again.
+    const CFaultPlan::KIND kind = m_Fault.m_Kind;
+    if (kind != CFaultPlan::KIND_MALFORMED && kind != CFaultPlan::KIND_DEAF) {
         m_Held = true;
-        if (m_Stats.Outstanding() > 0)
+        if (InFlight() > 0)
             return;
-        if (m_Fault == CFaultPlan::KIND_MUTE) {
+        if (kind == CFaultPlan::KIND_MUTE) {
             // Muting takes effect after a frame: one job's answer brings it.
             SendJob();
             return;
@@ -238,23 +305,48 @@ void CLoadFeed::ApplyFault() {
         return;
     m_FaultPending = false;
     m_Held = false;
-    ++m_FaultCounts[CFaultPlan::Name(m_Fault)];
-    m_Links.Info(std::string("soak: fault ") + CFaultPlan::Name(m_Fault) + " on #" +
-                 std::to_string(connection->Id()));
-    switch (m_Fault) {
+    const char* name = CFaultPlan::Name(m_Fault.m_Kind);
+    if (m_Soak == SOAK_FAULTS)
+        ++m_FaultCounts[name];
+    m_Links.Info(std::string("soak: fault ") + name + " on #" + std::to_string(connection->Id()));
+    switch (m_Fault.m_Kind) {
         case CFaultPlan::KIND_DROP:
             connection->Drop();
             break;
         case CFaultPlan::KIND_MUTE:
             connection->Mute();
             m_Dialogue.ForgetRegistrations(*connection);
+            OnLinkChanged();
             break;
         case CFaultPlan::KIND_MALFORMED:
             for (const auto& frame : CFaultPlan::MalformedFrames())
                 m_Links.Send(connection, frame);
             break;
+        case CFaultPlan::KIND_BURST:
+            m_DropNext = m_Fault.m_Count;
+            connection->Drop();
+            break;
+        case CFaultPlan::KIND_DEAF:
+            connection->Mute();
+            m_Dialogue.ForgetRegistrations(*connection);
+            OnLinkChanged();
+            Flood(connection);
+            break;
     }
-    ScheduleFault();
+    if (m_Soak == SOAK_FAULTS)
+        ScheduleFault();
+}
+
+// No answer on the deaf connection will be read: the jobs in flight there go out again once the
+// gateway has registered anew. The flood is not sent again.
+void CLoadFeed::Flood(const std::shared_ptr<CConnection>& connection) {
+    const std::vector<int64_t> unanswered = m_Stats.Unanswered();
+    m_Resend = std::set<int64_t>(unanswered.begin(), unanswered.end());
+    json job = Job(0);
+    for (int64_t n = 1; n <= m_Options.m_FloodJobs; ++n) {
+        job["PrinterName"] = CLoadStats::PrinterName(kFloodPrefix, n);
+        m_Dialogue.SendPrintTo(connection, job);
+    }
 }
 
 void CLoadFeed::Settle() {

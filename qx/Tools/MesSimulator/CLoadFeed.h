@@ -6,10 +6,12 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 
 #include "MesSimulator/CFaultPlan.h"
 #include "MesSimulator/CLoadStats.h"
+#include "MesSimulator/CStallClock.h"
 #include "MesSimulator/SimOptions.h"
 
 namespace MES_SIM {
@@ -19,9 +21,10 @@ struct CGatewayLinks;
 struct CMesDialogue;
 
 // The job feed of a load run: numbered copies of one job, each matched to its "Print" call,
-// at most a window of them unanswered and at most a rate per second. A soak run measures a
-// warm-up, then injects the fault plan's faults while the feed runs, then settles. Every member
-// runs on the io thread.
+// at most a window of them in flight and at most a rate per second. A soak run measures a
+// warm-up that ends with a flood, then injects the fault plan's faults while the feed runs,
+// then settles. Jobs left unanswered on a connection that was made deaf go out again, first,
+// on the next one. Every member runs on the io thread.
 struct CLoadFeed {
     using Clock = CLoadStats::Clock;
 
@@ -33,9 +36,14 @@ struct CLoadFeed {
     void Start(nlohmann::json job);
     void OnRegistered();
     void OnAnswer(const nlohmann::json& call);
-    // The commands "go" (start the soak's faults) and "status".
+    // The commands "go" (start the soak's faults), "status" and "fault KIND".
     void Go();
     void Status();
+    void Fault(const std::string& kind);
+    // A connection opened or closed.
+    void OnLinkChanged();
+    // True while a burst drops each newly accepted connection.
+    bool DropsNewConnection();
     // Sends nothing more; a load run that did not finish reports its figures.
     void Stop();
     // True once the feed stopped for want of progress.
@@ -51,11 +59,15 @@ private:
 
     bool Ready() const;
     std::string Format() const;
+    int64_t InFlight() const;
+    nlohmann::json Job(int64_t number) const;
     void Feed();
     void SendJob();
     void ScheduleFault();
     void OnFaultDue();
+    void Due();
     void ApplyFault();
+    void Flood(const std::shared_ptr<CConnection>& connection);
     void Settle();
     void WatchProgress();
 
@@ -65,6 +77,8 @@ private:
     std::function<void()> m_Stop;
     nlohmann::json m_Job;
     CLoadStats m_Stats;
+    // Unanswered jobs that go out again before any new one.
+    std::set<int64_t> m_Resend;
     bool m_Stopped = false;
     // The feed sends while it is not held and fewer than m_Limit jobs went out.
     int64_t m_Limit = 0;
@@ -74,15 +88,20 @@ private:
     CLoadStats::Clock::time_point m_NextSend;
     boost::asio::steady_timer m_Timer;
     SOAK_PHASE m_Soak = SOAK_NONE;
+    // The warm-up ends with a deaf connection's flood.
+    bool m_WarmFlood = false;
     CLoadStats::Clock::time_point m_SoakEnd;
     CFaultPlan m_Faults;
-    // A fault that waits for the gateway to be registered or for its jobs to be answered.
+    // A fault that waits for the gateway to be registered or for its jobs in flight.
     bool m_FaultPending = false;
-    CFaultPlan::KIND m_Fault = CFaultPlan::KIND_DROP;
+    CFaultPlan::FAULT m_Fault;
     std::map<std::string, int> m_FaultCounts;
+    // Connections a burst still drops as soon as they are accepted.
+    int m_DropNext = 0;
+    // Answers to a flood's jobs, which can only come on a later connection.
+    int64_t m_FloodAnswers = 0;
     boost::asio::steady_timer m_FaultTimer;
-    // The last answer, or the start of a phase that waits for none.
-    CLoadStats::Clock::time_point m_LastProgress;
+    CStallClock m_Clock;
     bool m_Failed = false;
     boost::asio::steady_timer m_StallTimer;
 };

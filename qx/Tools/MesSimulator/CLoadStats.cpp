@@ -26,6 +26,23 @@ int64_t CLoadStats::Send(Clock::time_point now) {
     return m_Sent;
 }
 
+bool CLoadStats::Resend(int64_t number, Clock::time_point now) {
+    const auto it = m_Pending.find(number);
+    if (it == m_Pending.end())
+        return false;
+    it->second = now;
+    ++m_Resent;
+    return true;
+}
+
+std::vector<int64_t> CLoadStats::Unanswered() const {
+    std::vector<int64_t> numbers;
+    numbers.reserve(m_Pending.size());
+    for (const auto& pending : m_Pending)
+        numbers.push_back(pending.first);
+    return numbers;
+}
+
 CLoadStats::ANSWER CLoadStats::Answer(int64_t number, Clock::time_point now) {
     if (number < 1 || number > m_Sent) {
         ++m_Unknown;
@@ -49,6 +66,7 @@ CLoadStats::SUMMARY CLoadStats::Summary() const {
     summary.m_Answered = m_Answered;
     summary.m_Duplicates = m_Duplicates;
     summary.m_Unknown = m_Unknown;
+    summary.m_Resent = m_Resent;
     if (m_Answered > 0) {
         summary.m_Seconds = std::chrono::duration<double>(m_Last - m_First).count();
         if (summary.m_Seconds > 0.0)
@@ -65,11 +83,12 @@ CLoadStats::SUMMARY CLoadStats::Summary() const {
 std::string CLoadStats::Format(const SUMMARY& s) {
     char text[256];
     std::snprintf(text, sizeof text,
-                  "sent %lld answered %lld duplicates %lld unknown %lld seconds %.2f "
+                  "sent %lld answered %lld duplicates %lld unknown %lld resent %lld seconds %.2f "
                   "jobs/s %.1f p50 %.2f ms p99 %.2f ms max %.2f ms",
                   static_cast<long long>(s.m_Sent), static_cast<long long>(s.m_Answered),
                   static_cast<long long>(s.m_Duplicates), static_cast<long long>(s.m_Unknown),
-                  s.m_Seconds, s.m_JobsPerSecond, s.m_P50, s.m_P99, s.m_Max);
+                  static_cast<long long>(s.m_Resent), s.m_Seconds, s.m_JobsPerSecond, s.m_P50,
+                  s.m_P99, s.m_Max);
     return text;
 }
 

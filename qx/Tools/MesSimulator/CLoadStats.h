@@ -19,6 +19,8 @@ struct CLoadStats {
         int64_t m_Answered = 0;
         int64_t m_Duplicates = 0;
         int64_t m_Unknown = 0;
+        // Sent again after their connection was given up unanswered.
+        int64_t m_Resent = 0;
         double m_Seconds = 0.0;
         double m_JobsPerSecond = 0.0;
         // Milliseconds from the job's notification to its "Print" call; 0 without answers.
@@ -29,7 +31,11 @@ struct CLoadStats {
 
     // Numbers start at 1 and grow by one per job.
     int64_t Send(Clock::time_point now);
+    // A job sent again: its latency counts from now. False when it is answered already.
+    bool Resend(int64_t number, Clock::time_point now);
     ANSWER Answer(int64_t number, Clock::time_point now);
+    // Ascending.
+    std::vector<int64_t> Unanswered() const;
     int64_t Outstanding() const { return m_Sent - m_Answered; }
     int64_t Sent() const { return m_Sent; }
     int64_t Answered() const { return m_Answered; }
@@ -47,6 +53,7 @@ private:
     int64_t m_Answered = 0;
     int64_t m_Duplicates = 0;
     int64_t m_Unknown = 0;
+    int64_t m_Resent = 0;
     Clock::time_point m_First;
     Clock::time_point m_Last;
 };

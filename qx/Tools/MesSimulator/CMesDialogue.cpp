@@ -186,12 +186,14 @@ bool CMesDialogue::IsRegistered(const std::string& absPath) const {
 }
 
 void CMesDialogue::SendPrint(const json& job) {
-    const auto current = m_Links.Current();
-    if (!current)
-        return;
-    m_Links.Send(current, Dump({{ENVELOPE::KEY_MAGIC, ENVELOPE::NOTIFICATION_MAGIC},
-                                {ENVELOPE::KEY_TYPE, "Print"},
-                                {ENVELOPE::KEY_DATA, job}}));
+    if (const auto current = m_Links.Current())
+        SendPrintTo(current, job);
+}
+
+void CMesDialogue::SendPrintTo(const std::shared_ptr<CConnection>& connection, const json& job) {
+    m_Links.Send(connection, Dump({{ENVELOPE::KEY_MAGIC, ENVELOPE::NOTIFICATION_MAGIC},
+                                   {ENVELOPE::KEY_TYPE, "Print"},
+                                   {ENVELOPE::KEY_DATA, job}}));
 }
 
 void CMesDialogue::AnswerPrint(const json& call) {

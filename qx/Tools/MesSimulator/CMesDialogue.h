@@ -42,6 +42,7 @@ struct CMesDialogue {
 
     // To the current connection only, so that a job is answered once.
     void SendPrint(const nlohmann::json& job);
+    void SendPrintTo(const std::shared_ptr<CConnection>& connection, const nlohmann::json& job);
     // The absPath reported for a relPath; any other name as it is.
     std::string ResolveFormat(const std::string& name) const;
     // Registered on the current connection.

@@ -74,6 +74,8 @@ void CMesSimulator::Command(const std::string& line) {
         m_Feed.Status();
     } else if (verb == "go") {
         m_Feed.Go();
+    } else if (verb == "fault") {
+        m_Feed.Fault(rest);
     } else if (verb == "refuse") {
         Refuse();
     } else if (verb == "quit") {
@@ -110,7 +112,13 @@ void CMesSimulator::OnOpen(const std::shared_ptr<CConnection>& connection) {
         return;
     }
     m_Links.DropMuted();
+    if (m_Feed.DropsNewConnection()) {
+        m_Links.Info("soak: dropped #" + std::to_string(connection->Id()) + " at once");
+        connection->Drop();
+        return;
+    }
     m_Links.Add(connection);
+    m_Feed.OnLinkChanged();
     m_Links.Info("gateway connected #" + std::to_string(connection->Id()));
 }
 
@@ -118,6 +126,7 @@ void CMesSimulator::OnClosed(const std::shared_ptr<CConnection>& connection,
                              const std::string& reason) {
     if (!m_Links.Remove(connection))
         return;
+    m_Feed.OnLinkChanged();
     m_Dialogue.ForgetRegistrations(*connection);
     m_Links.Info("gateway disconnected #" + std::to_string(connection->Id()) + ": " + reason);
     if (m_Stopping && m_Links.Empty())

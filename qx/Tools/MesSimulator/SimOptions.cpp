@@ -27,6 +27,7 @@ std::string Usage() {
            "                          settle and report (needs --load)\n"
            "  --seed N                seed of the faults (1)\n"
            "  --fault-every MS        mean wait between faults (5000)\n"
+           "  --flood N               jobs sent at once to a deaf connection (20000)\n"
            "  --stall-seconds S       stop and fail a feed that gets no answer for S\n"
            "                          seconds, saying what it waits for (60)\n"
            "Commands on standard input, one per line:\n"
@@ -35,6 +36,10 @@ std::string Usage() {
            "  hold        stop answering calls   release  answer the held calls\n"
            "  status      print the job feed's figures\n"
            "  go          start the soak's faults once the warm-up is measured\n"
+           "  fault KIND  inject one fault into a job feed, unless a soak injects its own:\n"
+           "              drop, mute, malformed, burst (drop, then drop the next 3 at\n"
+           "              once) or deaf (stop reading, send --flood jobs at once, and the\n"
+           "              jobs in flight again once the gateway registers anew)\n"
            "  refuse      refuse the next \"_INITIALIZE\" and drop the connection\n"
            "  quit        stop\n";
 }
@@ -115,13 +120,14 @@ bool ParseOptions(int argc, char** argv, OPTIONS& options, std::string& error) {
                 return false;
             }
         } else if (arg == "--load" || arg == "--window" || arg == "--soak" || arg == "--seed" ||
-                   arg == "--fault-every" || arg == "--stall-seconds") {
+                   arg == "--fault-every" || arg == "--flood" || arg == "--stall-seconds") {
             const std::string text = value();
             const bool ok = arg == "--load"          ? ParseCount(text, options.m_Load)
                             : arg == "--window"      ? ParseCount(text, options.m_Window)
                             : arg == "--soak"        ? ParseCount(text, options.m_SoakSeconds)
                             : arg == "--seed"        ? ParseCount(text, options.m_Seed)
                             : arg == "--fault-every" ? ParseCount(text, options.m_FaultEveryMs)
+                            : arg == "--flood"       ? ParseCount(text, options.m_FloodJobs)
                                                      : ParseCount(text, options.m_StallSeconds);
             if (!ok) {
                 error = "bad count: " + text;

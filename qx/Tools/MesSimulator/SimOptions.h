@@ -33,6 +33,8 @@ struct OPTIONS {
     int m_SoakSeconds = 0;
     uint64_t m_Seed = 1;
     int m_FaultEveryMs = 5000;
+    // Jobs sent at once to a deaf connection, more than a bounded gateway takes on.
+    int64_t m_FloodJobs = 20000;
     // A load or soak run whose jobs get no answer for this long stops and fails.
     int m_StallSeconds = 60;
 };

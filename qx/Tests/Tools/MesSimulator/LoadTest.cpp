@@ -1,4 +1,5 @@
-// The simulator's job accounting, fault plan, feed options and the feed over two connections.
+// The simulator's job accounting, fault plan, feed options, stall clock and the feed over
+// several connections.
 #include <gtest/gtest.h>
 
 #include <boost/asio/connect.hpp>
@@ -13,6 +14,7 @@
 #include "MesSimulator/CLoadFeed.h"
 #include "MesSimulator/CLoadStats.h"
 #include "MesSimulator/CMesSimulator.h"
+#include "MesSimulator/CStallClock.h"
 #include "MesSimulator/SimOptions.h"
 #include "Support/TempDir.h"
 
@@ -61,6 +63,12 @@ struct GATEWAY {
                 return frame["_DATA"].value("PrinterName", "");
         }
         return {};
+    }
+    // True when the peer ends the connection in time; frames before the end are skipped.
+    bool Ended() {
+        while (!Next().is_null()) {
+        }
+        return m_Ec != beast::error::timeout;
     }
     bool Close() {
         beast::get_lowest_layer(m_Ws).expires_after(std::chrono::seconds(5));
@@ -157,12 +165,17 @@ TEST(FaultPlan, SameSeedSameFaults) {
         ASSERT_EQ(fa.m_Kind, fb.m_Kind);
         ASSERT_EQ(fa.m_Delay, fb.m_Delay);
         differs = differs || fa.m_Kind != fc.m_Kind || fa.m_Delay != fc.m_Delay;
+        ASSERT_EQ(fa.m_Count, fb.m_Count);
         EXPECT_GE(fa.m_Delay, milliseconds(500));
+        if (fa.m_Kind == CFaultPlan::KIND_BURST) {
+            EXPECT_GE(fa.m_Count, 3);
+            EXPECT_LE(fa.m_Count, 5);
+        }
         kinds.insert(fa.m_Kind);
         total += static_cast<double>(fa.m_Delay.count());
     }
     EXPECT_TRUE(differs);
-    EXPECT_EQ(kinds.size(), 3u);
+    EXPECT_EQ(kinds.size(), static_cast<size_t>(CFaultPlan::kKinds));
     // Exponential around the mean, raised at the floor: about 5.2 s on average.
     EXPECT_NEAR(total / n, 5200.0, 400.0);
 }
@@ -170,7 +183,7 @@ TEST(FaultPlan, SameSeedSameFaults) {
 TEST(SimOptions, FeedAndSoakNeedWhatTheyCopy) {
     MES_SIM::OPTIONS options;
     EXPECT_TRUE(Parse({"--job", "j.json", "--load", "10000", "--window", "4", "--rate", "100",
-                       "--soak", "120", "--seed", "7", "--fault-every", "3000"},
+                       "--soak", "120", "--seed", "7", "--fault-every", "3000", "--flood", "20000"},
                       options));
     EXPECT_EQ(options.m_Load, 10000);
     EXPECT_EQ(options.m_Window, 4);
@@ -178,6 +191,7 @@ TEST(SimOptions, FeedAndSoakNeedWhatTheyCopy) {
     EXPECT_EQ(options.m_SoakSeconds, 120);
     EXPECT_EQ(options.m_Seed, 7u);
     EXPECT_EQ(options.m_FaultEveryMs, 3000);
+    EXPECT_EQ(options.m_FloodJobs, 20000);
 
     const auto refused = [](std::vector<std::string> args) {
         MES_SIM::OPTIONS fresh;
@@ -202,6 +216,46 @@ TEST(LoadFeed, NoProgressStopsSayingWhatTheFeedWaitsFor) {
               stopped + "the registration of F.btw");
     EXPECT_EQ(CLoadFeed::Stalled(seconds(61), seconds(60), true, true, 3, "F.btw"),
               stopped + "the answers to 3 jobs");
+}
+
+// Time without a current connection is ours (a mute lasts until the gateway's ping timeout, a
+// burst through the gateway's waits): five mutes in a row owe nothing, while a gateway that
+// connects and never answers, or never connects, is stopped as before.
+TEST(LoadFeed, StallClockOwesOnlyTimeWithACurrentConnection) {
+    using MES_SIM::CLoadFeed;
+    using MES_SIM::CStallClock;
+    using std::chrono::seconds;
+    const seconds limit(60);
+    const auto t0 = CStallClock::Clock::now();
+    CStallClock clock(t0);
+    auto t = t0;
+    for (int mute = 0; mute < 5; ++mute) {
+        clock.SetCurrent(t, true);
+        t += seconds(1);
+        clock.SetCurrent(t, false);
+        t += seconds(14);
+    }
+    EXPECT_EQ(CLoadFeed::Stalled(clock.Idle(t), limit, false, false, 0, "F.btw"), "");
+
+    // Connected time adds up over connections until an answer: 5 s above, 55 s here.
+    clock.SetCurrent(t, true);
+    t += seconds(55);
+    EXPECT_EQ(CLoadFeed::Stalled(clock.Idle(t), limit, true, true, 2, "F.btw"),
+              "load: no progress for 60 s, waiting for the answers to 2 jobs");
+    clock.Progress(t);
+    EXPECT_EQ(clock.Idle(t), CStallClock::Clock::duration(0));
+
+    // A burst against a gateway that waits 10 s between attempts: each attempt shows it alive.
+    clock.SetCurrent(t, false);
+    for (int attempt = 0; attempt < 6; ++attempt) {
+        t += seconds(10);
+        clock.Attempted(t);
+    }
+    EXPECT_EQ(clock.Idle(t + seconds(10)), seconds(10));
+
+    const CStallClock never(t0);
+    EXPECT_EQ(CLoadFeed::Stalled(never.Idle(t0 + limit), limit, false, false, 0, "F.btw"),
+              "load: no progress for 60 s, waiting for a gateway to connect");
 }
 
 // A stale connection that closes after the gateway registered on its new one: the feed goes on
@@ -248,4 +302,103 @@ TEST(LoadFeed, OlderConnectionClosingLeavesTheNewerFed) {
 
     boost::asio::post(io, [&simulator] { simulator.Stop(); });
     thread.join();
+}
+
+namespace {
+
+struct FEED_RUN {
+    explicit FEED_RUN(int64_t load) {
+        options.m_Port = 0;
+        options.m_Load = load;
+        options.m_Window = 2;
+        options.m_JobFiles = {(dir.m_Path / "job.json").string()};
+        std::ofstream(options.m_JobFiles[0]) << json({{"FormatFilename", "F.btw"}}).dump();
+    }
+    bool Start() {
+        simulator = std::make_unique<MES_SIM::CMesSimulator>(io, options);
+        std::string error;
+        if (!simulator->Start(error))
+            return false;
+        thread = std::thread([this] { io.run(); });
+        return true;
+    }
+    void Command(const std::string& line) {
+        boost::asio::post(io, [this, line] { simulator->Command(line); });
+    }
+    ~FEED_RUN() {
+        if (!thread.joinable())
+            return;
+        boost::asio::post(io, [this] { simulator->Stop(); });
+        thread.join();
+    }
+
+    SUPPORT::TEMP_DIR dir;
+    MES_SIM::OPTIONS options;
+    boost::asio::io_context io;
+    std::unique_ptr<MES_SIM::CMesSimulator> simulator;
+    std::thread thread;
+};
+
+bool Register(GATEWAY& gateway, uint16_t port) {
+    return gateway.Connect(port) &&
+           gateway.Call({{"_CMD", "Register"}, {"_ID", "r"}, {"absPath", "F.btw"}});
+}
+
+bool Answer(GATEWAY& gateway, const std::string& printer) {
+    return gateway.Call({{"_CMD", "Print"}, {"_ID", printer}, {"Job", {{"PrinterName", printer}}}});
+}
+
+}  // namespace
+
+// A deaf connection reads nothing, not even an answer already under way: the jobs in flight
+// there go out again, once, on the gateway's next connection; the flood does not.
+TEST(LoadFeed, DeafConnectionsJobsGoOutAgainOnTheNext) {
+    FEED_RUN run(3);
+    run.options.m_FloodJobs = 2;
+    ASSERT_TRUE(run.Start());
+    GATEWAY deaf;
+    GATEWAY next;
+    EXPECT_TRUE(Register(deaf, run.simulator->Port()));
+    EXPECT_EQ(deaf.NextJob(), "Load #1");
+    EXPECT_EQ(deaf.NextJob(), "Load #2");
+    run.Command("fault deaf");
+    EXPECT_EQ(deaf.NextJob(), "Flood #1");
+    EXPECT_EQ(deaf.NextJob(), "Flood #2");
+    EXPECT_TRUE(Answer(deaf, "Load #1"));
+
+    EXPECT_TRUE(Register(next, run.simulator->Port()));
+    EXPECT_EQ(next.NextJob(), "Load #1");
+    EXPECT_EQ(next.NextJob(), "Load #2");
+    EXPECT_TRUE(Answer(next, "Load #1"));
+    EXPECT_EQ(next.NextJob(), "Load #3");
+    EXPECT_TRUE(Answer(next, "Load #2"));
+    EXPECT_TRUE(Answer(next, "Load #3"));
+    // All answered: the run ends and closes the connection.
+    EXPECT_EQ(next.NextJob(), "");
+    EXPECT_FALSE(run.simulator->Failed());
+}
+
+// A burst waits for the job in flight, drops its connection, then completes the handshake of
+// each of the next three and drops it at once; the fourth is fed.
+TEST(LoadFeed, BurstDropsTheNextConnectionsRightAfterTheirHandshake) {
+    FEED_RUN run(2);
+    run.options.m_Window = 1;
+    ASSERT_TRUE(run.Start());
+    GATEWAY first;
+    EXPECT_TRUE(Register(first, run.simulator->Port()));
+    EXPECT_EQ(first.NextJob(), "Load #1");
+    run.Command("fault burst");
+    EXPECT_TRUE(Answer(first, "Load #1"));
+    EXPECT_TRUE(first.Ended());
+    for (int dropped = 0; dropped < 3; ++dropped) {
+        GATEWAY gateway;
+        EXPECT_TRUE(gateway.Connect(run.simulator->Port()));
+        EXPECT_TRUE(gateway.Ended()) << dropped;
+    }
+    GATEWAY kept;
+    EXPECT_TRUE(Register(kept, run.simulator->Port()));
+    EXPECT_EQ(kept.NextJob(), "Load #2");
+    EXPECT_TRUE(Answer(kept, "Load #2"));
+    EXPECT_EQ(kept.NextJob(), "");
+    EXPECT_FALSE(run.simulator->Failed());
 }
