@@ -30,6 +30,9 @@ namespace _NET {
 // fragments, pings and pongs, and finally exactly one Close or Error that ends it (an attempt
 // that fails reports only that Error). Nothing is reported after the end, nor after Close
 // abandoned an attempt.
+//
+// The steps live in three files: the attempt, reads and writes in CWsConnection.cpp, pings in
+// CWsConnectionPing.cpp, the close and the end in CWsConnectionClose.cpp.
 struct CWsConnection : std::enable_shared_from_this<CWsConnection> {
     struct Settings {
         std::string m_Url;
