@@ -132,7 +132,7 @@ QX_DISPATCHER_TEST(ClientWebSocket, SendsOfALostConnectionNeverReachTheNextOne) 
     ASSERT_TRUE(peer.WaitFor([&] { return peer.DataFrames().size() == 1; }));
     SUPPORT::CGate gate;
     _GCD::Post([&gate] { gate.Wait(); }, _GCD::QUEUE_SERIAL);
-    gate.WaitEntered();
+    ASSERT_TRUE(gate.WaitEntered());
     ASSERT_TRUE(peer.Drop());
     ASSERT_TRUE(peer.WaitFor([&] { return peer.Connections() == 2 && socket->IsConnected(); }));
     socket->Send("stale", IWebSocket::OPCODE_TEXT);
@@ -165,7 +165,7 @@ QX_DISPATCHER_TEST(ClientWebSocket, FloodWhileQueue1IsBusyHoldsTheBacklogWithinT
     auto* code = static_cast<Code_ClientWebSocket*>(socket.get());
     SUPPORT::CGate gate;
     _GCD::Post([&gate] { gate.Wait(); }, _GCD::QUEUE_SERIAL);
-    gate.WaitEntered();
+    ASSERT_TRUE(gate.WaitEntered());
     for (size_t i = 0; i < kFrames; ++i) {
         std::string frame = std::to_string(i);
         frame.resize(kSize, '.');
@@ -283,7 +283,7 @@ QX_DISPATCHER_TEST(ClientWebSocket, QueuedEventsOfAReleasedSocketRunNothing) {
     CWsTestPeer peer;
     SUPPORT::CGate gate;
     _GCD::Post([&gate] { gate.Wait(); }, _GCD::QUEUE_SERIAL);
-    gate.WaitEntered();
+    ASSERT_TRUE(gate.WaitEntered());
     CCollector<Event> events;
     _OBJ<IWebSocket> socket =
         Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));

@@ -240,7 +240,7 @@ void RefusalCrossingTheCloseStopsForGood() {
         const std::string id = CheckInitialize(WaitText(peer, 0));
         SUPPORT::CGate replies;
         _GCD::Post([&replies] { replies.Wait(); }, _GCD::QUEUE_POOL);
-        replies.WaitEntered();
+        CHILD_CHECK(replies.WaitEntered());
         peer.SendText(Reply(id, false));
         // Our pong comes after the reply was read: queue 1 then hands the refusal to queue 2.
         peer.SendFrame(CWsTestPeer::OPCODE_PING, true, "");
@@ -254,7 +254,7 @@ void RefusalCrossingTheCloseStopsForGood() {
         Drain(_GCD::QUEUE_SERIAL);
         SUPPORT::CGate events;
         _GCD::Post([&events] { events.Wait(); }, _GCD::QUEUE_SERIAL);
-        events.WaitEntered();
+        CHILD_CHECK(events.WaitEntered());
         // The socket sees the close and tries again at once; that attempt hangs in its handshake.
         peer.SetHoldHandshakes(true);
         CHILD_CHECK(peer.Close(1000, "refused"));
@@ -447,7 +447,7 @@ void InitializeReplyOfALostConnectionChangesNothing() {
         const std::string first = CheckInitialize(WaitText(peer, 0));
         SUPPORT::CGate gate;
         _GCD::Post([&gate] { gate.Wait(); }, _GCD::QUEUE_POOL);
-        gate.WaitEntered();
+        CHILD_CHECK(gate.WaitEntered());
         // The close frame follows the reply on the wire: the reply is read, its handling waits.
         peer.SendText(Reply(first, true));
         CHILD_CHECK(peer.Close(1001, "going away"));
@@ -477,7 +477,7 @@ void LossOvertakingTheAcceptedUpIsReportedLast() {
     };
     RunWithSession({}, [&gate](CWsTestPeer& peer, const _OBJ<ISession>&) {
         peer.SendText(Reply(CheckInitialize(WaitText(peer, 0)), true));
-        gate.WaitEntered();
+        CHILD_CHECK(gate.WaitEntered());
         peer.SetHoldHandshakes(true);  // no next connection comes up meanwhile
         CHILD_CHECK(peer.Close(1001, "going away"));
         CHILD_CHECK(WaitUntil([] { return g_Reports.Connection() == std::vector<bool>{false}; }));
