@@ -11,6 +11,8 @@ constexpr std::chrono::seconds kPingInterval{7};
 constexpr std::chrono::milliseconds kMaxRetryWait{10000};
 constexpr std::chrono::milliseconds kMinRetryWait{1000};
 
+Code_ClientWebSocket::StartedHook g_StartedHook;
+
 }  // namespace
 
 _OBJ<IWebSocket> Code_ClientWebSocket::Create(const std::string& url,
@@ -18,6 +20,9 @@ _OBJ<IWebSocket> Code_ClientWebSocket::Create(const std::string& url,
                                               MessageCallback onMessage) {
     Startup();
     auto* socket = new Code_ClientWebSocket(std::move(onConnection), std::move(onMessage));
+    // The first reference, taken before the engine starts: an event handled on queue 1 before
+    // Create returns finds the socket alive instead of a count of 0.
+    _OBJ<IWebSocket> handle(socket);
     {
         std::lock_guard<std::mutex> lock(socket->m_Mutex);
         socket->m_Url = url;
@@ -31,7 +36,13 @@ _OBJ<IWebSocket> Code_ClientWebSocket::Create(const std::string& url,
         engine.SetMinWaitBetweenReconnectionRetries(kMinRetryWait);
         engine.Start();
     }
-    return _OBJ<IWebSocket>(socket);
+    if (g_StartedHook)
+        g_StartedHook(*socket);
+    return handle;
+}
+
+void Code_ClientWebSocket::SetStartedHook(const StartedHook& hook) {
+    g_StartedHook = hook;
 }
 
 Code_ClientWebSocket::Code_ClientWebSocket(ConnectionCallback onConnection,

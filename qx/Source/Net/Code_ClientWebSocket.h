@@ -25,9 +25,14 @@ public:
     using MessageCallback =
         std::function<void(_OBJ<IWebSocket>, const std::string&, IWebSocket::OPCODE)>;
 
-    // Starts connecting at once; never returns an empty handle.
+    // Starts connecting at once; never returns an empty handle. May be called on any thread:
+    // the handle holds the socket before the engine can report anything.
     static _OBJ<IWebSocket> Create(const std::string& url, ConnectionCallback onConnection,
                                    MessageCallback onMessage);
+    // For tests only: runs on the creating thread once Create has started the engine and before
+    // it returns, as if the creator were preempted there. Empty: nothing runs.
+    using StartedHook = std::function<void(Code_ClientWebSocket&)>;
+    static void SetStartedHook(const StartedHook& hook);
 
     bool IsConnected() override;
     void Send(const std::string& data, OPCODE opcode) override;

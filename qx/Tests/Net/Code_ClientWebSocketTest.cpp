@@ -118,6 +118,34 @@ QX_DISPATCHER_TEST(ClientWebSocket, FramesAndConnectionChangesReachQueue1InOrder
     }
 }
 
+// Created off queue 1 (here on the main thread), the socket may have its first events handled on
+// queue 1 before Create returns: they must reach the callbacks, and later sends go out.
+QX_DISPATCHER_TEST(ClientWebSocket, EventsHandledBeforeCreateReturnsReachTheCallbacks) {
+    CWsTestPeer peer;
+    CCollector<Event> events;
+    SUPPORT::CGate gate;  // holds the events until they are surely posted
+    _GCD::Post([&gate] { gate.Wait(); }, _GCD::QUEUE_SERIAL);
+    ASSERT_TRUE(gate.WaitEntered());
+    Code_ClientWebSocket::SetStartedHook([&](Code_ClientWebSocket& created) {
+        ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
+        ASSERT_TRUE(peer.SendText("first"));
+        // Delivered, so the connection event was posted before it; neither can be handled yet.
+        ASSERT_TRUE(SUPPORT::WaitUntil([&] { return created.Backlog() > 0; }));
+        gate.Open();
+        DrainQueue1();
+    });
+    _OBJ<IWebSocket> socket =
+        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
+    Code_ClientWebSocket::SetStartedHook(nullptr);
+    const auto e = events.Values();
+    ASSERT_EQ(e.size(), 2u);
+    EXPECT_TRUE(e[0].connection && e[0].connected);
+    EXPECT_EQ(e[1].payload, "first");
+    socket->Send("reply", IWebSocket::OPCODE_TEXT);
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.DataFrames().size() == 1; }));
+    EXPECT_EQ(peer.DataFrames()[0].payload, "reply");
+}
+
 // Queue 1, busy, has not seen the loss yet while the engine is already up again: what it sends
 // then was meant for the lost connection and must not go out on the new one.
 QX_DISPATCHER_TEST(ClientWebSocket, SendsOfALostConnectionNeverReachTheNextOne) {

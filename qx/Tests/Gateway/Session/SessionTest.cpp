@@ -17,6 +17,7 @@
 
 #include "Gateway/Code_Session.h"
 #include "Gateway/Messages.h"
+#include "Net/Code_ClientWebSocket.h"
 #include "Platform/Gcd.h"
 #include "Support/ChildScenario.h"
 #include "Support/Collector.h"
@@ -81,10 +82,14 @@ struct Options {
     // The session's threads must be gone once its last handle is.
     bool threadsEnd = false;
     ISession::PrintCallback onPrint;
+    // Set: the session is created on the main thread instead, and this runs inside the creation
+    // once its socket has started.
+    std::function<void(CWsTestPeer&)> whileCreating;
 };
 
 // Creates the session on the serial queue as the gateway does (print callback in the same task),
 // runs the scenario on the main thread, and releases the session once the queues have drained.
+// With whileCreating, creates it on the main thread and leaves out the print callback.
 void RunWithSession(const Options& options,
                     const std::function<void(CWsTestPeer&, const _OBJ<ISession>&)>& scenario) {
     CWsTestPeer peer;
@@ -95,18 +100,25 @@ void RunWithSession(const Options& options,
     _OBJ<ISession> session;
     _GCD::Run(
         [&] {
-            std::promise<_OBJ<ISession>> made;
-            _GCD::Post(
-                [&] {
-                    _OBJ<ISession> s = Code_Session::Create(peer.Url(), OnConnection);
-                    if (s && options.onPrint)
-                        s->SetOnPrint(options.onPrint);
-                    made.set_value(s);
-                },
-                _GCD::QUEUE_SERIAL);
-            std::future<_OBJ<ISession>> future = made.get_future();
-            CHILD_CHECK(future.wait_for(20s) == std::future_status::ready);
-            session = future.get();
+            if (options.whileCreating) {
+                _NET::Code_ClientWebSocket::SetStartedHook(
+                    [&](_NET::Code_ClientWebSocket&) { options.whileCreating(peer); });
+                session = Code_Session::Create(peer.Url(), OnConnection);
+                _NET::Code_ClientWebSocket::SetStartedHook(nullptr);
+            } else {
+                std::promise<_OBJ<ISession>> made;
+                _GCD::Post(
+                    [&] {
+                        _OBJ<ISession> s = Code_Session::Create(peer.Url(), OnConnection);
+                        if (s && options.onPrint)
+                            s->SetOnPrint(options.onPrint);
+                        made.set_value(s);
+                    },
+                    _GCD::QUEUE_SERIAL);
+                std::future<_OBJ<ISession>> future = made.get_future();
+                CHILD_CHECK(future.wait_for(20s) == std::future_status::ready);
+                session = future.get();
+            }
             CHILD_CHECK(session);
             scenario(peer, session);
             _GCD::Quit();
@@ -465,6 +477,27 @@ void InitializeReplyOfALostConnectionChangesNothing() {
 
 TEST(SessionTest, InitializeReplyOfALostConnectionChangesNothing) {
     EXPECT_CHILD_PASSES(InitializeReplyOfALostConnectionChangesNothing);
+}
+
+// Created off queue 1, the session may have its connection accepted before Create returns: the
+// up event must reach it, and the handle its connection callback gets must not be its last.
+void AcceptedBeforeCreateReturnsKeepsTheSession() {
+    Options options;
+    options.threads = 1;  // draining queue 2 waits for the task of the reply
+    options.whileCreating = [](CWsTestPeer& peer) {
+        AcceptConnection(peer, 0, 0);
+        Drain(_GCD::QUEUE_POOL);
+    };
+    RunWithSession(options, [](CWsTestPeer& peer, const _OBJ<ISession>& session) {
+        CHILD_CHECK(!ClosedNormally(peer));
+        CHILD_CHECK(session->IsConnected());
+        session->Call(MESSAGES::PATH, MESSAGES::REGISTER, json{{"k", 1}}, {});
+        CHILD_CHECK(json::parse(WaitText(peer, 1)).at("_CMD") == "Register");
+    });
+}
+
+TEST(SessionTest, AcceptedBeforeCreateReturnsKeepsTheSession) {
+    EXPECT_CHILD_PASSES(AcceptedBeforeCreateReturnsKeepsTheSession);
 }
 
 // The reply callback runs with no lock held: a loss handled while it reports "up" must still be
