@@ -44,7 +44,8 @@ struct CWsEngine::Impl {
     Config m_Run;
     bool m_Stopping = false;
     uint32_t m_Failures = 0;
-    uint64_t m_Numbers = 0;  // connections opened so far, over all runs
+    uint64_t m_Numbers = 0;                            // connections opened so far, over all runs
+    std::chrono::steady_clock::time_point m_OpenedAt;  // of the current connection
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> m_Work;
     std::optional<asio::steady_timer> m_RetryTimer;
     std::shared_ptr<CWsConnection> m_Connection;
@@ -115,9 +116,9 @@ struct CWsEngine::Impl {
     void OnReport(CWsMessage message) {
         switch (message.type) {
             case CWsMessage::TYPE_OPEN:
-                m_Failures = 0;
                 message.connection = ++m_Numbers;
                 m_Open = message.connection;
+                m_OpenedAt = std::chrono::steady_clock::now();
                 break;
             case CWsMessage::TYPE_CLOSE:
             case CWsMessage::TYPE_ERROR:
@@ -133,11 +134,15 @@ struct CWsEngine::Impl {
         Deliver(message);
     }
 
-    // The end of an open connection: reported, and a new round starts at once.
+    // The end of an open connection: reported, and a new round starts at once. One that ended
+    // within the minimum wait of its handshake counts as a failed attempt of the round instead:
+    // a peer that accepts and drops at once gets one attempt per wait, not a storm of them.
     void OnLost(const CWsMessage& message) {
         Deliver(message);
         if (m_Stopping)
             return;
+        if (std::chrono::steady_clock::now() - m_OpenedAt < m_Run.m_MinWait)
+            return Retry();
         m_Failures = 0;
         asio::post(*m_Ioc, [this] { Connect(); });
     }
@@ -147,6 +152,10 @@ struct CWsEngine::Impl {
         if (m_Stopping)
             return;
         Deliver(message);
+        Retry();
+    }
+
+    void Retry() {
         m_RetryTimer->expires_after(RetryWait(m_Failures, m_Run.m_MinWait, m_Run.m_MaxWait));
         if (m_Failures < 64)
             ++m_Failures;

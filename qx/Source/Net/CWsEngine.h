@@ -14,8 +14,10 @@ namespace _NET {
 
 // WebSocket client on its own thread that keeps one connection up: it connects at Start,
 // reconnects after every failed attempt and every loss until Stop, pings the peer and gives up a
-// connection whose peer stops answering. Every event reaches the message callback on the
-// engine's thread, one at a time and in the order in which it happened.
+// connection whose peer stops answering. A loss starts a new round of attempts at once, unless
+// the connection ended within the minimum wait of its handshake: that counts as a failed attempt.
+// Every event reaches the message callback on the engine's thread, one at a time and in the order
+// in which it happened.
 //
 // Configure before Start; a Start takes a copy of the configuration. Send and SendBinary may be
 // called from any thread. Neither Stop nor the destructor may be called from the callback.

@@ -221,8 +221,9 @@ TEST_F(EngineTest, RefusedConnectionIsSilentBeyondErrorsAndStopReturnsPromptly) 
     EXPECT_EQ(recorder.Count(kClose), 0u);
 }
 
+// Each attempt fails at once, on every system: the gaps are the waits alone.
 TEST_F(EngineTest, WaitsBetweenFailedAttemptsDoubleWithinTheLimits) {
-    peer.Refuse();
+    peer.SetDropAtOnce(CWsTestPeer::DROP_ON_ACCEPT);
     engine.SetMinWaitBetweenReconnectionRetries(10ms);
     engine.SetMaxWaitBetweenReconnectionRetries(500ms);
     StartOn(peer.Url());
@@ -249,20 +250,42 @@ TEST(WsEngineRetryWait, DefaultLimitsGiveTheDocumentedWaits) {
 
 TEST_F(EngineTest, LossIsOneErrorAndStartsANewRoundAtOnce) {
     Connect();
+    // Past the minimum wait of 1 s: the loss is not taken for a failed attempt.
+    std::this_thread::sleep_for(1s);
+    peer.SetDropAtOnce(CWsTestPeer::DROP_ON_ACCEPT);
     ASSERT_TRUE(peer.Drop());
-    ASSERT_TRUE(recorder.WaitCount(kOpen, 2));
-    ASSERT_EQ(recorder.Connection(), (std::vector<CWsMessage::TYPE>{kOpen, kError, kOpen}));
-    EXPECT_LT(recorder.Of(kOpen)[1].at - recorder.Of(kError)[0].at, 900ms);
-
-    peer.Refuse();
     // The loss, then the first failed attempt of the new round at once, then a minimum wait.
-    ASSERT_TRUE(recorder.WaitCount(kError, 4));
+    ASSERT_TRUE(recorder.WaitCount(kError, 3));
+    peer.SetDropAtOnce(CWsTestPeer::DROP_NONE);
+    ASSERT_TRUE(recorder.WaitCount(kOpen, 2));
+    const auto connection = recorder.Connection();
+    EXPECT_EQ(connection.front(), kOpen);
+    EXPECT_EQ(connection.back(), kOpen);
+    EXPECT_EQ(recorder.Count(kClose), 0u);
     const auto errors = recorder.Of(kError);
-    EXPECT_LT(errors[2].at - errors[1].at, 500ms);
-    EXPECT_GE(errors[3].at - errors[2].at, 995ms);
-    EXPECT_LT(errors[3].at - errors[2].at, 1750ms);
-    peer.Resume();
-    ASSERT_TRUE(recorder.WaitCount(kOpen, 3));
+    EXPECT_LT(errors[1].at - errors[0].at, 500ms);
+    EXPECT_GE(errors[2].at - errors[1].at, 995ms);
+    EXPECT_LT(errors[2].at - errors[1].at, 1750ms);
+}
+
+// A peer that accepts and drops at once makes no storm: each connection that ends within the
+// minimum wait of its handshake counts as a failed attempt, and the next follows the round's wait.
+TEST_F(EngineTest, ConnectionsDroppedAtOnceWaitLikeFailedAttempts) {
+    peer.SetDropAtOnce(CWsTestPeer::DROP_ON_OPEN);
+    engine.SetMinWaitBetweenReconnectionRetries(100ms);
+    engine.SetMaxWaitBetweenReconnectionRetries(400ms);
+    StartOn(peer.Url());
+    ASSERT_TRUE(recorder.WaitCount(kOpen, 5));
+    const auto opens = recorder.Of(kOpen);
+    const std::vector<int> expected = {100, 200, 400, 400};
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_GE(opens[i + 1].at - opens[i].at, std::chrono::milliseconds(expected[i] - 5))
+            << "gap " << i;
+    }
+    // Each one reported, its end before the next.
+    const auto connection = recorder.Connection();
+    for (size_t i = 0; i < 9; ++i)
+        EXPECT_EQ(connection[i] == kOpen, i % 2 == 0) << i;
 }
 
 TEST_F(EngineTest, OversizedMessageEndsTheConnectionAsAProtocolError) {
@@ -356,6 +379,7 @@ TEST_F(EngineTest, PeerThatReadsNoResultsStopsGettingJobsRead) {
 TEST_F(EngineTest, DeadPeerIsDroppedAtOnceAndStopWaitsOutTheCloseTimeout) {
     peer.SetAnswerPings(false);
     peer.SetAnswerCloses(false);
+    engine.SetMinWaitBetweenReconnectionRetries(100ms);  // it lives longer: reconnects at once
     Connect(200ms);
     const Clock::time_point opened = recorder.Of(kOpen)[0].at;
     ASSERT_TRUE(recorder.WaitCount(kOpen, 2));

@@ -267,7 +267,8 @@ void RefusalCrossingTheCloseStopsForGood() {
         SUPPORT::CGate events;
         _GCD::Post([&events] { events.Wait(); }, _GCD::QUEUE_SERIAL);
         CHILD_CHECK(events.WaitEntered());
-        // The socket sees the close and tries again at once; that attempt hangs in its handshake.
+        // The socket sees the close and tries again after its wait; that attempt hangs in its
+        // handshake.
         peer.SetHoldHandshakes(true);
         CHILD_CHECK(peer.Close(1000, "refused"));
         CHILD_CHECK(peer.WaitFor([&] { return peer.Attempts() == 2; }));
