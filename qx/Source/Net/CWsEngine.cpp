@@ -12,6 +12,7 @@
 
 #include "Net/CWsConnection.h"
 #include "Platform/Halt.h"
+#include "Platform/Log.h"
 
 namespace asio = boost::asio;
 using std::chrono::milliseconds;
@@ -39,6 +40,8 @@ struct CWsEngine::Impl {
     std::atomic<size_t> m_Unsent{0};
     // A connection has stopped reading for the backlog: the next drain wakes it.
     std::atomic<bool> m_ReadPaused{false};
+    // Messages refused in a row since the last one queued (under m_ContextMutex).
+    size_t m_Refused = 0;
 
     // Owned by the engine's thread while it runs.
     Config m_Run;
@@ -177,9 +180,21 @@ struct CWsEngine::Impl {
     }
 
     bool Queue(std::string data, bool binary, uint64_t connection) {
-        std::lock_guard<std::mutex> lock(m_ContextMutex);
+        std::unique_lock<std::mutex> lock(m_ContextMutex);
         if (connection == 0 || m_Open != connection || !m_Ioc)
             return false;
+        // A peer that reads nothing must not make us hold all we have for it: past the bound a
+        // message is refused. The first refusal of a run is logged, outside the lock.
+        if (m_Unsent > kMaxBacklog) {
+            const bool first = m_Refused++ == 0;
+            lock.unlock();
+            if (first)
+                _LOG::Error(
+                    "WebSocket: messages dropped, the peer has not read the 64 MiB queued "
+                    "for it");
+            return false;
+        }
+        m_Refused = 0;
         const size_t size = data.size();
         m_Unsent += size;
         asio::post(*m_Ioc, [this, data = std::move(data), binary, connection, size]() mutable {

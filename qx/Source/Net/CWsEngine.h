@@ -39,7 +39,9 @@ struct CWsEngine {
     // Reading stops while the bytes handed on and not yet handled, or those queued to send and
     // not yet sent, pass this, and starts again once they are back within it: a peer that floods
     // us, or reads slower than it asks, meets TCP's push-back instead of filling our memory.
-    // Eight of the largest messages: far above what a working link holds.
+    // Messages to send are refused while those queued and not yet sent pass it: the answers to
+    // what was read before reading stopped cannot pile up either. Eight of the largest messages:
+    // far above what a working link holds.
     static constexpr size_t kMaxBacklog = 64 * 1024 * 1024;
 
     CWsEngine();
@@ -68,9 +70,10 @@ struct CWsEngine {
     void Stop(uint16_t code, const std::string& reason);
 
     // Queue one text or binary message on the connection with this number (that of its Open);
-    // false, and nothing queued, unless that is the live connection. A message queued for a
-    // connection that ends before it goes out is dropped, never sent on the next one. Messages go
-    // out whole, in the order of the calls.
+    // false, and nothing queued, unless that is the live connection and no more than
+    // kMaxBacklog bytes wait to be sent on it (the first refusal of a run is logged). A message
+    // queued for a connection that ends before it goes out is dropped, never sent on the next
+    // one. Messages go out whole, in the order of the calls.
     bool Send(const std::string& text, uint64_t connection);
     bool SendBinary(const std::string& data, uint64_t connection);
 
