@@ -163,6 +163,7 @@ void CWsConnection::OnWrite(beast::error_code ec) {
         return Lost(ec);
     m_Hooks.m_Sent(m_Queue.front().m_Data.size());
     m_Queue.pop_front();
+    m_SendsMoved = true;
     if (!m_Queue.empty())
         return DoWrite();
     if (m_Phase == PHASE_CLOSING)

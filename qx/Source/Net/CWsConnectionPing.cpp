@@ -37,12 +37,12 @@ void CWsConnection::SchedulePing() {
 void CWsConnection::OnPingTimer(beast::error_code ec) {
     if (ec || !IsOpen())
         return;
-    // While we hold reading, a pong could not be heard: none is missed then.
-    if (m_ReadHeld) {
-        if (m_Phase == PHASE_PINGED)
-            m_Phase = PHASE_OPEN;
-        return SchedulePing();
-    }
+    // While we hold reading a pong cannot be heard: our queued messages going out are the sign
+    // of life then, and with none queued the wait is ours. A peer that reads nothing of them for
+    // a whole interval is given up like one that misses a pong.
+    if (m_ReadHeld && m_SendsMoved)
+        m_Phase = PHASE_OPEN;
+    m_SendsMoved = m_Queue.empty();
     // A missed pong means a dead peer, as a rule: its answer to the close frame gets a short wait.
     if (m_Phase == PHASE_PINGED)
         return StartClose(1011, "Ping timeout", CWsEngine::kDeadPeerCloseTimeout);

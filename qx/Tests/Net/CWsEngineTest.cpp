@@ -14,6 +14,7 @@
 #include "Net/CWsEngine.h"
 #include "Support/Collector.h"
 #include "Support/Threads.h"
+#include "Support/Wait.h"
 #include "Support/WsTestPeer.h"
 
 using namespace std::chrono_literals;
@@ -417,6 +418,29 @@ TEST_F(EngineTest, DeadPeerIsDroppedAtOnceAndStopWaitsOutTheCloseTimeout) {
     EXPECT_LT(stopped, CWsEngine::kCloseTimeout + 2s);
     ASSERT_EQ(recorder.Count(kClose), 2u);
     EXPECT_EQ(recorder.Of(kClose)[1].message.closeCode, 1000);
+}
+
+// Reading held for the backlog (here never handed back), a pong cannot be heard: with nothing
+// queued the wait is ours and the link stays; once what we queue makes no progress for a whole
+// ping interval, the peer is given up as dead.
+TEST_F(EngineTest, HeldReadingAndQueuedMessagesThatDoNotMoveArePingTimeout) {
+    constexpr auto kPing = 1s;
+    Connect(kPing);
+    const std::string largest(CWsEngine::kMaxMessageSize, 'M');
+    for (int i = 0; i < 9; ++i)  // 72 MiB
+        ASSERT_TRUE(peer.SendText(largest));
+    ASSERT_TRUE(SUPPORT::WaitUntil([&] { return engine.Backlog() > CWsEngine::kMaxBacklog; }));
+    EXPECT_FALSE(recorder.WaitCount(kClose, 1, 2 * kPing + 500ms));
+
+    peer.SetReadPause(1h);  // after its next read
+    // Until refused for the bound: far more than the system's buffers take.
+    const std::string result(CWsEngine::kMaxMessageSize, 'R');
+    while (engine.Send(result, Live())) {
+    }
+    ASSERT_TRUE(recorder.WaitCount(kClose, 1));
+    const auto close = recorder.Of(kClose)[0].message;
+    EXPECT_EQ(close.closeCode, 1011);
+    EXPECT_EQ(close.str, "Ping timeout");
 }
 
 TEST_F(EngineTest, PerMessageDeflateIsOfferedUnlessSwitchedOff) {
