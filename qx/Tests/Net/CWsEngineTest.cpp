@@ -438,8 +438,8 @@ TEST_F(EngineTest, HeldReadingAndQueuedMessagesThatDoNotMoveArePingTimeout) {
     peer.SetReadPause(1h);  // after its next read
     // Until refused for the bound: far more than the system's buffers take.
     const std::string result(CWsEngine::kMaxMessageSize, 'R');
-    while (engine.Send(result, Live())) {
-    }
+    for (size_t sent = 0; sent <= 2 * CWsEngine::kMaxBacklog && engine.Send(result, Live());)
+        sent += result.size();
     ASSERT_TRUE(recorder.WaitCount(kClose, 1));
     const auto close = recorder.Of(kClose)[0].message;
     EXPECT_EQ(close.closeCode, 1011);
