@@ -1,6 +1,7 @@
 #include "Net/CWsConnection.h"
 
 #include <boost/beast/websocket.hpp>
+#include <utility>
 
 namespace beast = boost::beast;
 namespace websocket = beast::websocket;
@@ -37,12 +38,15 @@ void CWsConnection::SchedulePing() {
 void CWsConnection::OnPingTimer(beast::error_code ec) {
     if (ec || !IsOpen())
         return;
-    // While we hold reading a pong cannot be heard: our queued messages going out are the sign
-    // of life then, and with none queued the wait is ours. A peer that reads nothing of them for
-    // a whole interval is given up like one that misses a pong.
-    if (m_ReadHeld && m_SendsMoved)
-        m_Phase = PHASE_OPEN;
-    m_SendsMoved = m_Queue.empty();
+    // While we hold reading a pong cannot be heard: none is missed then, as long as the wait is
+    // ours (nothing queued) or our queued messages go out. A peer that takes none of them for a
+    // whole interval is pinged like any other, and given up when the next tick finds it so again.
+    const bool moved = std::exchange(m_SendsMoved, m_Queue.empty());
+    if (m_ReadHeld && moved) {
+        if (m_Phase == PHASE_PINGED)
+            m_Phase = PHASE_OPEN;
+        return SchedulePing();
+    }
     // A missed pong means a dead peer, as a rule: its answer to the close frame gets a short wait.
     if (m_Phase == PHASE_PINGED)
         return StartClose(1011, "Ping timeout", CWsEngine::kDeadPeerCloseTimeout);

@@ -34,8 +34,8 @@ struct CWsEngine {
     // A close handshake that the peer has not completed by then ends by dropping the connection.
     static constexpr std::chrono::milliseconds kCloseTimeout{3000};
     // A peer that has missed a pong is presumed dead, and so is one that, while we hold reading,
-    // takes none of the messages queued for it for a ping interval: the close handshake that
-    // follows ends when the peer answers or when this has passed.
+    // takes none of the messages queued for it for as long: the close handshake that follows
+    // ends when the peer answers or when this has passed.
     static constexpr std::chrono::milliseconds kDeadPeerCloseTimeout{250};
     // Reading stops while the bytes handed on and not yet handled, or those queued to send and
     // not yet sent, pass this, and starts again once they are back within it: a peer that floods

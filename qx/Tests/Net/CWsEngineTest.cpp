@@ -421,8 +421,8 @@ TEST_F(EngineTest, DeadPeerIsDroppedAtOnceAndStopWaitsOutTheCloseTimeout) {
 }
 
 // Reading held for the backlog (here never handed back), a pong cannot be heard: with nothing
-// queued the wait is ours and the link stays; once what we queue makes no progress for a whole
-// ping interval, the peer is given up as dead.
+// queued the wait is ours and the link stays; once what we queue makes no progress for as long
+// as a pong may take, the peer is given up as dead.
 TEST_F(EngineTest, HeldReadingAndQueuedMessagesThatDoNotMoveArePingTimeout) {
     constexpr auto kPing = 1s;
     Connect(kPing);
