@@ -10,11 +10,12 @@
 _OBJ<ISession> Code_Session::Create(const std::string& url,
                                     const ConnectionCallback& onConnection) {
     auto* session = new Code_Session();
+    // The first reference, taken before anything can call back: off queue 1, the first events
+    // may be handled before Create returns, and each hands the callbacks a handle of its own.
+    _OBJ<ISession> handle(session);
     session->m_Client = _NET::Code_JsonRpcClient::Create(url);
-    if (!session->m_Client) {
-        delete session;
+    if (!session->m_Client)
         return {};
-    }
     session->m_OnConnection = onConnection;
 
     using namespace std::placeholders;
@@ -23,7 +24,7 @@ _OBJ<ISession> Code_Session::Create(const std::string& url,
     session->m_Client->RegisterHandler(
         MESSAGES::PRINT, std::bind(&Code_Session::EventProc_onPrint, session, _1, _2));
     session->m_Client->Connect();
-    return _OBJ<ISession>(session);
+    return handle;
 }
 
 void Code_Session::Call(const std::string& path, const std::string& method,

@@ -18,7 +18,8 @@
 struct Code_Session : ISession {
     QX_REFCOUNTED
 public:
-    // onConnection must not be empty. Connecting starts at once; the first event comes later.
+    // onConnection must not be empty. Connecting starts at once; the first event comes later on
+    // queue 1, or, when created on another thread, possibly before Create returns.
     static _OBJ<ISession> Create(const std::string& url, const ConnectionCallback& onConnection);
 
     void Call(const std::string& path, const std::string& method, const nlohmann::json& params,

@@ -30,6 +30,9 @@ namespace _NET {
 // fragments, pings and pongs, and finally exactly one Close or Error that ends it (an attempt
 // that fails reports only that Error). Nothing is reported after the end, nor after Close
 // abandoned an attempt.
+//
+// The steps live in three files: the attempt, reads and writes in CWsConnection.cpp, pings in
+// CWsConnectionPing.cpp, the close and the end in CWsConnectionClose.cpp.
 struct CWsConnection : std::enable_shared_from_this<CWsConnection> {
     struct Settings {
         std::string m_Url;
@@ -117,6 +120,8 @@ private:
     // wait behind it; the stream sends them between two messages.
     std::deque<Outgoing> m_Queue;
     bool m_ReadHeld = false;
+    // A queued message has gone out since the last ping tick, or none was queued at that tick.
+    bool m_SendsMoved = true;
     // The stream takes one ping at a time: a pong that answers none must not let a second one
     // start while ours still waits to be written.
     bool m_PingInFlight = false;

@@ -12,6 +12,7 @@
 
 #include "Net/CWsConnection.h"
 #include "Platform/Halt.h"
+#include "Platform/Log.h"
 
 namespace asio = boost::asio;
 using std::chrono::milliseconds;
@@ -39,12 +40,15 @@ struct CWsEngine::Impl {
     std::atomic<size_t> m_Unsent{0};
     // A connection has stopped reading for the backlog: the next drain wakes it.
     std::atomic<bool> m_ReadPaused{false};
+    // Messages refused in a row since the last one queued (under m_ContextMutex).
+    size_t m_Refused = 0;
 
     // Owned by the engine's thread while it runs.
     Config m_Run;
     bool m_Stopping = false;
     uint32_t m_Failures = 0;
-    uint64_t m_Numbers = 0;  // connections opened so far, over all runs
+    uint64_t m_Numbers = 0;                            // connections opened so far, over all runs
+    std::chrono::steady_clock::time_point m_OpenedAt;  // of the current connection
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> m_Work;
     std::optional<asio::steady_timer> m_RetryTimer;
     std::shared_ptr<CWsConnection> m_Connection;
@@ -115,9 +119,9 @@ struct CWsEngine::Impl {
     void OnReport(CWsMessage message) {
         switch (message.type) {
             case CWsMessage::TYPE_OPEN:
-                m_Failures = 0;
                 message.connection = ++m_Numbers;
                 m_Open = message.connection;
+                m_OpenedAt = std::chrono::steady_clock::now();
                 break;
             case CWsMessage::TYPE_CLOSE:
             case CWsMessage::TYPE_ERROR:
@@ -133,11 +137,15 @@ struct CWsEngine::Impl {
         Deliver(message);
     }
 
-    // The end of an open connection: reported, and a new round starts at once.
+    // The end of an open connection: reported, and a new round starts at once. One that ended
+    // within the minimum wait of its handshake counts as a failed attempt of the round instead:
+    // a peer that accepts and drops at once gets one attempt per wait, not a storm of them.
     void OnLost(const CWsMessage& message) {
         Deliver(message);
         if (m_Stopping)
             return;
+        if (std::chrono::steady_clock::now() - m_OpenedAt < m_Run.m_MinWait)
+            return Retry();
         m_Failures = 0;
         asio::post(*m_Ioc, [this] { Connect(); });
     }
@@ -147,6 +155,10 @@ struct CWsEngine::Impl {
         if (m_Stopping)
             return;
         Deliver(message);
+        Retry();
+    }
+
+    void Retry() {
         m_RetryTimer->expires_after(RetryWait(m_Failures, m_Run.m_MinWait, m_Run.m_MaxWait));
         if (m_Failures < 64)
             ++m_Failures;
@@ -168,9 +180,21 @@ struct CWsEngine::Impl {
     }
 
     bool Queue(std::string data, bool binary, uint64_t connection) {
-        std::lock_guard<std::mutex> lock(m_ContextMutex);
+        std::unique_lock<std::mutex> lock(m_ContextMutex);
         if (connection == 0 || m_Open != connection || !m_Ioc)
             return false;
+        // A peer that reads nothing must not make us hold all we have for it: past the bound a
+        // message is refused. The first refusal of a run is logged, outside the lock.
+        if (m_Unsent > kMaxBacklog) {
+            const bool first = m_Refused++ == 0;
+            lock.unlock();
+            if (first)
+                _LOG::Error(
+                    "WebSocket: messages dropped, the peer has not read the 64 MiB queued "
+                    "for it");
+            return false;
+        }
+        m_Refused = 0;
         const size_t size = data.size();
         m_Unsent += size;
         asio::post(*m_Ioc, [this, data = std::move(data), binary, connection, size]() mutable {

@@ -14,8 +14,10 @@ namespace _NET {
 
 // WebSocket client on its own thread that keeps one connection up: it connects at Start,
 // reconnects after every failed attempt and every loss until Stop, pings the peer and gives up a
-// connection whose peer stops answering. Every event reaches the message callback on the
-// engine's thread, one at a time and in the order in which it happened.
+// connection whose peer stops answering. A loss starts a new round of attempts at once, unless
+// the connection ended within the minimum wait of its handshake: that counts as a failed attempt.
+// Every event reaches the message callback on the engine's thread, one at a time and in the order
+// in which it happened.
 //
 // Configure before Start; a Start takes a copy of the configuration. Send and SendBinary may be
 // called from any thread. Neither Stop nor the destructor may be called from the callback.
@@ -31,13 +33,16 @@ struct CWsEngine {
     static constexpr std::chrono::milliseconds kConnectTimeout{10000};
     // A close handshake that the peer has not completed by then ends by dropping the connection.
     static constexpr std::chrono::milliseconds kCloseTimeout{3000};
-    // A peer that has missed a pong is presumed dead: the close handshake that follows ends when
-    // the peer answers or when this has passed.
+    // A peer that has missed a pong is presumed dead, and so is one that, while we hold reading,
+    // takes none of the messages queued for it for as long: the close handshake that follows
+    // ends when the peer answers or when this has passed.
     static constexpr std::chrono::milliseconds kDeadPeerCloseTimeout{250};
     // Reading stops while the bytes handed on and not yet handled, or those queued to send and
     // not yet sent, pass this, and starts again once they are back within it: a peer that floods
     // us, or reads slower than it asks, meets TCP's push-back instead of filling our memory.
-    // Eight of the largest messages: far above what a working link holds.
+    // Messages to send are refused while those queued and not yet sent pass it: the answers to
+    // what was read before reading stopped cannot pile up either. Eight of the largest messages:
+    // far above what a working link holds.
     static constexpr size_t kMaxBacklog = 64 * 1024 * 1024;
 
     CWsEngine();
@@ -66,9 +71,10 @@ struct CWsEngine {
     void Stop(uint16_t code, const std::string& reason);
 
     // Queue one text or binary message on the connection with this number (that of its Open);
-    // false, and nothing queued, unless that is the live connection. A message queued for a
-    // connection that ends before it goes out is dropped, never sent on the next one. Messages go
-    // out whole, in the order of the calls.
+    // false, and nothing queued, unless that is the live connection and no more than
+    // kMaxBacklog bytes wait to be sent on it (the first refusal of a run is logged). A message
+    // queued for a connection that ends before it goes out is dropped, never sent on the next
+    // one. Messages go out whole, in the order of the calls.
     bool Send(const std::string& text, uint64_t connection);
     bool SendBinary(const std::string& data, uint64_t connection);
 

@@ -1,5 +1,7 @@
 #include "Net/Code_ClientWebSocket.h"
 
+#include <utility>
+
 #include "Platform/Gcd.h"
 #include "Platform/NetStartup.h"
 
@@ -11,6 +13,8 @@ constexpr std::chrono::seconds kPingInterval{7};
 constexpr std::chrono::milliseconds kMaxRetryWait{10000};
 constexpr std::chrono::milliseconds kMinRetryWait{1000};
 
+Code_ClientWebSocket::StartedHook g_StartedHook;
+
 }  // namespace
 
 _OBJ<IWebSocket> Code_ClientWebSocket::Create(const std::string& url,
@@ -18,6 +22,9 @@ _OBJ<IWebSocket> Code_ClientWebSocket::Create(const std::string& url,
                                               MessageCallback onMessage) {
     Startup();
     auto* socket = new Code_ClientWebSocket(std::move(onConnection), std::move(onMessage));
+    // The first reference, taken before the engine starts: an event handled on queue 1 before
+    // Create returns finds the socket alive instead of a count of 0.
+    _OBJ<IWebSocket> handle(socket);
     {
         std::lock_guard<std::mutex> lock(socket->m_Mutex);
         socket->m_Url = url;
@@ -31,7 +38,13 @@ _OBJ<IWebSocket> Code_ClientWebSocket::Create(const std::string& url,
         engine.SetMinWaitBetweenReconnectionRetries(kMinRetryWait);
         engine.Start();
     }
-    return _OBJ<IWebSocket>(socket);
+    if (g_StartedHook)
+        g_StartedHook(*socket);
+    return handle;
+}
+
+void Code_ClientWebSocket::SetStartedHook(const StartedHook& hook) {
+    g_StartedHook = hook;
 }
 
 Code_ClientWebSocket::Code_ClientWebSocket(ConnectionCallback onConnection,
@@ -76,9 +89,12 @@ void Code_ClientWebSocket::Proc_Callback(const CWsMessage& message) {
                 return m_Socket.Handled(message.str.size());
             const OPCODE opcode = message.binary ? OPCODE_BINARY : OPCODE_TEXT;
             _GCD::Post(
-                [anchor = m_Anchor, payload = message.str, opcode] {
+                [anchor = m_Anchor, payload = message.str, opcode, connection = m_Receiving] {
                     if (_OBJ<Code_ClientWebSocket> self = anchor->Lock()) {
-                        self->m_OnMessage(_OBJ<IWebSocket>(self), payload, opcode);
+                        // Not for a connection that queue 1 has not seen come up, or has seen
+                        // lost: what it answered would go out on another.
+                        if (!self->m_OnConnection || self->m_SeenConnection == connection)
+                            self->m_OnMessage(_OBJ<IWebSocket>(self), payload, opcode);
                         self->m_Socket.Handled(payload.size());
                     }
                 },
@@ -87,33 +103,59 @@ void Code_ClientWebSocket::Proc_Callback(const CWsMessage& message) {
         }
         case CWsMessage::TYPE_OPEN:
             m_Connected = true;
-            PostConnection(true, message.connection);
+            m_Receiving = message.connection;
+            PostConnection(message.connection);
             return;
         case CWsMessage::TYPE_CLOSE:
         case CWsMessage::TYPE_ERROR:
             // A failed attempt, or a second report of the same loss, finds the flag clear.
             if (m_Connected.exchange(false))
-                PostConnection(false, 0);
+                PostConnection(0);
             return;
         default:
             return;
     }
 }
 
-void Code_ClientWebSocket::PostConnection(bool connected, uint64_t connection) {
+void Code_ClientWebSocket::PostConnection(uint64_t latest) {
     // Without a connection callback queue 1 has nothing to see first.
     if (!m_OnConnection) {
-        m_SeenConnection = connection;
+        m_SeenConnection = latest;
         return;
     }
+    {
+        std::lock_guard<std::mutex> lock(m_LatestMutex);
+        m_Latest = latest;
+        // The task already queued reads the state when it runs.
+        if (std::exchange(m_CatchUpQueued, true))
+            return;
+    }
     _GCD::Post(
-        [anchor = m_Anchor, connected, connection] {
-            if (_OBJ<Code_ClientWebSocket> self = anchor->Lock()) {
-                self->m_SeenConnection = connection;
-                self->m_OnConnection(_OBJ<IWebSocket>(self), connected);
-            }
+        [anchor = m_Anchor] {
+            if (_OBJ<Code_ClientWebSocket> self = anchor->Lock())
+                self->CatchUp();
         },
         _GCD::QUEUE_SERIAL);
+}
+
+void Code_ClientWebSocket::CatchUp() {
+    uint64_t latest = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_LatestMutex);
+        latest = m_Latest;
+        m_CatchUpQueued = false;
+    }
+    const uint64_t seen = m_SeenConnection;
+    if (latest == seen)
+        return;
+    if (seen != 0) {
+        m_SeenConnection = 0;
+        m_OnConnection(_OBJ<IWebSocket>(this), false);
+    }
+    if (latest != 0) {
+        m_SeenConnection = latest;
+        m_OnConnection(_OBJ<IWebSocket>(this), true);
+    }
 }
 
 }  // namespace _NET

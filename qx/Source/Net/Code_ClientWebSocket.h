@@ -15,8 +15,11 @@
 namespace _NET {
 
 // WebSocket client of the MES link: pings every 7 s, reconnects with waits of 1 to 10 s, and
-// hands every connection change and received message to _GCD queue 1, in the order in which
-// they happened.
+// hands connection changes and received messages to _GCD queue 1, in the order in which they
+// happened. Connection changes do not pile up there: queue 1 learns the link's latest state, so
+// it sees the loss of the connection it knew before the next one comes up, and the messages of a
+// connection only after its coming up; a connection that came and went meanwhile is skipped,
+// messages and all.
 struct Code_ClientWebSocket : IWebSocket {
     QX_REFCOUNTED
 
@@ -25,9 +28,14 @@ public:
     using MessageCallback =
         std::function<void(_OBJ<IWebSocket>, const std::string&, IWebSocket::OPCODE)>;
 
-    // Starts connecting at once; never returns an empty handle.
+    // Starts connecting at once; never returns an empty handle. May be called on any thread:
+    // the handle holds the socket before the engine can report anything.
     static _OBJ<IWebSocket> Create(const std::string& url, ConnectionCallback onConnection,
                                    MessageCallback onMessage);
+    // For tests only: runs on the creating thread once Create has started the engine and before
+    // it returns, as if the creator were preempted there. Empty: nothing runs.
+    using StartedHook = std::function<void(Code_ClientWebSocket&)>;
+    static void SetStartedHook(const StartedHook& hook);
 
     bool IsConnected() override;
     void Send(const std::string& data, OPCODE opcode) override;
@@ -47,7 +55,9 @@ public:
 private:
     Code_ClientWebSocket(ConnectionCallback onConnection, MessageCallback onMessage);
     // The number of the connection that came up; 0 with a loss.
-    void PostConnection(bool connected, uint64_t connection);
+    void PostConnection(uint64_t latest);
+    // Queue 1: the loss of the connection queue 1 saw, then the coming up of the latest.
+    void CatchUp();
 
     std::mutex m_Mutex;
     CWsEngine m_Socket;
@@ -56,6 +66,13 @@ private:
     // The connection that queue 1 has seen come up and not yet seen lost (0: none). Sends are
     // stamped with it: what queue 1 decided for one connection never goes out on another.
     std::atomic<uint64_t> m_SeenConnection{0};
+    // The engine's thread only: the connection whose messages arrive.
+    uint64_t m_Receiving = 0;
+    std::mutex m_LatestMutex;
+    // The connection up as the engine last reported it (0: none), and whether a task that hands
+    // it to queue 1 is queued and has not read it yet.
+    uint64_t m_Latest = 0;
+    bool m_CatchUpQueued = false;
     ConnectionCallback m_OnConnection;
     MessageCallback m_OnMessage;
     uint32_t m_UserValue = 0;

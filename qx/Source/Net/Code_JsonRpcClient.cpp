@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <utility>
+
 #include "Net/Code_ClientWebSocket.h"
 #include "Net/Envelope.h"
 #include "Platform/CUuid.h"
@@ -47,10 +49,15 @@ void Code_JsonRpcClient::RegisterHandler(const std::string& type,
 
 void Code_JsonRpcClient::Connect() {
     const std::shared_ptr<CAnchor<Code_JsonRpcClient>> anchor = m_Anchor;
-    auto onConnection = [anchor](_OBJ<IWebSocket> socket, bool connected) {
-        if (_OBJ<Code_JsonRpcClient> self = anchor->Lock()) {
+    uint64_t connect = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_SocketMutex);
+        connect = ++m_Connects;
+    }
+    auto onConnection = [anchor, connect](_OBJ<IWebSocket> socket, bool connected) {
+        _OBJ<Code_JsonRpcClient> self = anchor->Lock();
+        if (self && self->Adopt(socket, connect))
             self->EventProc_Network_Connection(socket, connected);
-        }
     };
     auto onMessage = [anchor](_OBJ<IWebSocket> socket, const std::string& payload,
                               IWebSocket::OPCODE opcode) {
@@ -58,21 +65,40 @@ void Code_JsonRpcClient::Connect() {
             self->EventProc_Network_Msg(socket, payload, opcode);
         }
     };
-    m_Socket = Code_ClientWebSocket::Create(m_Url, onConnection, onMessage);
+    Adopt(Code_ClientWebSocket::Create(m_Url, onConnection, onMessage), connect);
+}
+
+_OBJ<IWebSocket> Code_JsonRpcClient::Socket() {
+    std::lock_guard<std::mutex> lock(m_SocketMutex);
+    return m_Socket;
+}
+
+bool Code_JsonRpcClient::Adopt(const _OBJ<IWebSocket>& socket, uint64_t connect) {
+    _OBJ<IWebSocket> previous;
+    {
+        std::lock_guard<std::mutex> lock(m_SocketMutex);
+        if (connect != m_Connects)
+            return false;
+        if (m_Socket != socket)
+            previous = std::exchange(m_Socket, socket);
+    }
+    // Released outside the lock: the last release of a socket closes its connection.
+    return true;
 }
 
 void Code_JsonRpcClient::Close() {
-    m_Socket->Close();
+    Socket()->Close();
 }
 
 void Code_JsonRpcClient::Notify(const std::string& type, const nlohmann::json& data) {
-    if (!m_Socket->IsConnected())
+    const _OBJ<IWebSocket> socket = Socket();
+    if (!socket->IsConnected())
         return;
     nlohmann::json message = nlohmann::json::object();
     message[ENVELOPE::KEY_MAGIC] = ENVELOPE::NOTIFICATION_MAGIC;
     message[ENVELOPE::KEY_TYPE] = type;
     message[ENVELOPE::KEY_DATA] = data;
-    m_Socket->Send(Serialise(message), IWebSocket::OPCODE_TEXT);
+    socket->Send(Serialise(message), IWebSocket::OPCODE_TEXT);
 }
 
 void Code_JsonRpcClient::Call(const std::string& path, const std::string& command,
@@ -80,7 +106,8 @@ void Code_JsonRpcClient::Call(const std::string& path, const std::string& comman
     _OS::CUuid uuid(true);
     uuid.Generate();
     const std::string id = uuid.ToString();
-    if (!m_Socket->IsConnected())
+    const _OBJ<IWebSocket> socket = Socket();
+    if (!socket->IsConnected())
         return;
 
     // Null parameters become an object; any other non-object makes the library throw.
@@ -99,7 +126,7 @@ void Code_JsonRpcClient::Call(const std::string& path, const std::string& comman
         if (callback)
             m_Pending[id] = callback;
     }
-    m_Socket->Send(text, IWebSocket::OPCODE_TEXT);
+    socket->Send(text, IWebSocket::OPCODE_TEXT);
 }
 
 void Code_JsonRpcClient::EventProc_Network_Msg(_OBJ<IWebSocket>, const std::string& payload,
@@ -166,7 +193,7 @@ void Code_JsonRpcClient::EndConnection() {
 }
 
 void Code_JsonRpcClient::EventProc_Network_Connection(_OBJ<IWebSocket> socket, bool connected) {
-    if (socket != m_Socket)
+    if (socket != Socket())
         return;
     if (connected) {
         std::lock_guard<std::mutex> lock(m_PendingMutex);

@@ -51,9 +51,16 @@ private:
     void DeliverReply(uint64_t connection, ReplyCallback callback, bool ok, nlohmann::json reply);
     // The pending calls of the lost connection are released uncalled.
     void EndConnection();
+    _OBJ<IWebSocket> Socket();
+    // Stores the socket made by the Connect with this number, unless a later Connect has begun:
+    // false then. A Connect that runs off queue 1 may see its socket's first events handled
+    // before it has stored the socket itself.
+    bool Adopt(const _OBJ<IWebSocket>& socket, uint64_t connect);
 
     CMsgDispatcher m_Dispatcher;
+    std::mutex m_SocketMutex;  // the socket and the number of Connects
     _OBJ<IWebSocket> m_Socket;
+    uint64_t m_Connects = 0;
     std::string m_Url;
     ConnectionHandler m_OnConnection;
     // Calls of the live connection only: a lost connection can answer none of them.

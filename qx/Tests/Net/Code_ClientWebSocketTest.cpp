@@ -118,6 +118,34 @@ QX_DISPATCHER_TEST(ClientWebSocket, FramesAndConnectionChangesReachQueue1InOrder
     }
 }
 
+// Created off queue 1 (here on the main thread), the socket may have its first events handled on
+// queue 1 before Create returns: they must reach the callbacks, and later sends go out.
+QX_DISPATCHER_TEST(ClientWebSocket, EventsHandledBeforeCreateReturnsReachTheCallbacks) {
+    CWsTestPeer peer;
+    CCollector<Event> events;
+    SUPPORT::CGate gate;  // holds the events until they are surely posted
+    _GCD::Post([&gate] { gate.Wait(); }, _GCD::QUEUE_SERIAL);
+    ASSERT_TRUE(gate.WaitEntered());
+    Code_ClientWebSocket::SetStartedHook([&](Code_ClientWebSocket& created) {
+        ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
+        ASSERT_TRUE(peer.SendText("first"));
+        // Delivered, so the connection event was posted before it; neither can be handled yet.
+        ASSERT_TRUE(SUPPORT::WaitUntil([&] { return created.Backlog() > 0; }));
+        gate.Open();
+        DrainQueue1();
+    });
+    _OBJ<IWebSocket> socket =
+        Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
+    Code_ClientWebSocket::SetStartedHook(nullptr);
+    const auto e = events.Values();
+    ASSERT_EQ(e.size(), 2u);
+    EXPECT_TRUE(e[0].connection && e[0].connected);
+    EXPECT_EQ(e[1].payload, "first");
+    socket->Send("reply", IWebSocket::OPCODE_TEXT);
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.DataFrames().size() == 1; }));
+    EXPECT_EQ(peer.DataFrames()[0].payload, "reply");
+}
+
 // Queue 1, busy, has not seen the loss yet while the engine is already up again: what it sends
 // then was meant for the lost connection and must not go out on the new one.
 QX_DISPATCHER_TEST(ClientWebSocket, SendsOfALostConnectionNeverReachTheNextOne) {
@@ -132,7 +160,7 @@ QX_DISPATCHER_TEST(ClientWebSocket, SendsOfALostConnectionNeverReachTheNextOne) 
     ASSERT_TRUE(peer.WaitFor([&] { return peer.DataFrames().size() == 1; }));
     SUPPORT::CGate gate;
     _GCD::Post([&gate] { gate.Wait(); }, _GCD::QUEUE_SERIAL);
-    gate.WaitEntered();
+    ASSERT_TRUE(gate.WaitEntered());
     ASSERT_TRUE(peer.Drop());
     ASSERT_TRUE(peer.WaitFor([&] { return peer.Connections() == 2 && socket->IsConnected(); }));
     socket->Send("stale", IWebSocket::OPCODE_TEXT);
@@ -165,7 +193,7 @@ QX_DISPATCHER_TEST(ClientWebSocket, FloodWhileQueue1IsBusyHoldsTheBacklogWithinT
     auto* code = static_cast<Code_ClientWebSocket*>(socket.get());
     SUPPORT::CGate gate;
     _GCD::Post([&gate] { gate.Wait(); }, _GCD::QUEUE_SERIAL);
-    gate.WaitEntered();
+    ASSERT_TRUE(gate.WaitEntered());
     for (size_t i = 0; i < kFrames; ++i) {
         std::string frame = std::to_string(i);
         frame.resize(kSize, '.');
@@ -183,32 +211,73 @@ QX_DISPATCHER_TEST(ClientWebSocket, FloodWhileQueue1IsBusyHoldsTheBacklogWithinT
     EXPECT_TRUE(SUPPORT::WaitUntil([&] { return code->Backlog() == 0; }));
 }
 
+// Hands the socket what its engine would report: opens carry the connection's number.
+void Deliver(const _OBJ<IWebSocket>& socket, CWsMessage::TYPE type, uint64_t connection = 0,
+             const std::string& payload = "") {
+    CWsMessage message;
+    message.type = type;
+    message.connection = connection;
+    message.str = payload;
+    static_cast<Code_ClientWebSocket*>(socket.get())->Proc_Callback(message);
+}
+
 QX_DISPATCHER_TEST(ClientWebSocket, CloseThenErrorIsOneLoss) {
     SilentListener listener;  // the engine itself reports nothing meanwhile
     CCollector<Event> events;
     _OBJ<IWebSocket> socket =
         Code_ClientWebSocket::Create(listener.url, OnConnection(events), OnMessage(events));
-    auto* code = static_cast<Code_ClientWebSocket*>(socket.get());
-    const auto deliver = [code](CWsMessage::TYPE type) {
-        CWsMessage message;
-        message.type = type;
-        code->Proc_Callback(message);
-    };
-    deliver(CWsMessage::TYPE_ERROR);  // a failed attempt
+    Deliver(socket, CWsMessage::TYPE_ERROR);  // a failed attempt
     EXPECT_FALSE(socket->IsConnected());
-    deliver(CWsMessage::TYPE_OPEN);
+    Deliver(socket, CWsMessage::TYPE_OPEN, 1);
     EXPECT_TRUE(socket->IsConnected());
-    deliver(CWsMessage::TYPE_PING);
-    deliver(CWsMessage::TYPE_FRAGMENT);
-    deliver(CWsMessage::TYPE_CLOSE);
+    DrainQueue1();
+    Deliver(socket, CWsMessage::TYPE_PING);
+    Deliver(socket, CWsMessage::TYPE_FRAGMENT);
+    Deliver(socket, CWsMessage::TYPE_CLOSE);
     EXPECT_FALSE(socket->IsConnected());
-    deliver(CWsMessage::TYPE_ERROR);
-    deliver(CWsMessage::TYPE_OPEN);
-    deliver(CWsMessage::TYPE_CLOSE);
-    deliver(CWsMessage::TYPE_CLOSE);
+    Deliver(socket, CWsMessage::TYPE_ERROR);
+    DrainQueue1();
+    Deliver(socket, CWsMessage::TYPE_OPEN, 2);
+    DrainQueue1();
+    Deliver(socket, CWsMessage::TYPE_CLOSE);
+    Deliver(socket, CWsMessage::TYPE_CLOSE);
     DrainQueue1();
     EXPECT_EQ(ConnectionFlags(events), (std::vector<bool>{true, false, true, false}));
     EXPECT_EQ(events.Size(), 4u);
+}
+
+// A storm of connections while queue 1 is busy leaves one connection task, not one per change.
+// Queue 1 then sees the loss of the connection it knew, the latest one come up, and only the
+// messages of that one.
+QX_DISPATCHER_TEST(ClientWebSocket, ConnectionStormWhileQueue1IsBusyIsOneChange) {
+    SilentListener listener;
+    CCollector<Event> events;
+    _OBJ<IWebSocket> socket =
+        Code_ClientWebSocket::Create(listener.url, OnConnection(events), OnMessage(events));
+    Deliver(socket, CWsMessage::TYPE_OPEN, 1);
+    DrainQueue1();
+    SUPPORT::CGate gate;
+    _GCD::Post([&gate] { gate.Wait(); }, _GCD::QUEUE_SERIAL);
+    ASSERT_TRUE(gate.WaitEntered());
+    const uint32_t before = _GCD::Post([] {}, _GCD::QUEUE_SERIAL);
+    constexpr uint64_t kLast = 1000;
+    for (uint64_t n = 2; n <= kLast; ++n) {
+        Deliver(socket, CWsMessage::TYPE_CLOSE);
+        Deliver(socket, CWsMessage::TYPE_OPEN, n);
+        if (n == kLast / 2)
+            Deliver(socket, CWsMessage::TYPE_MESSAGE, 0, "skipped");
+    }
+    Deliver(socket, CWsMessage::TYPE_MESSAGE, 0, "last");
+    // The connection task and the two messages.
+    EXPECT_EQ(_GCD::Post([] {}, _GCD::QUEUE_SERIAL), before + 4);
+    gate.Open();
+    DrainQueue1();
+    const auto e = events.Values();
+    ASSERT_EQ(e.size(), 4u);
+    EXPECT_TRUE(e[0].connection && e[0].connected);
+    EXPECT_TRUE(e[1].connection && !e[1].connected);
+    EXPECT_TRUE(e[2].connection && e[2].connected);
+    EXPECT_EQ(e[3].payload, "last");
 }
 
 QX_DISPATCHER_TEST(ClientWebSocket, CloseWhileConnectedSendsNormalClosureAndStaysDown) {
@@ -283,7 +352,7 @@ QX_DISPATCHER_TEST(ClientWebSocket, QueuedEventsOfAReleasedSocketRunNothing) {
     CWsTestPeer peer;
     SUPPORT::CGate gate;
     _GCD::Post([&gate] { gate.Wait(); }, _GCD::QUEUE_SERIAL);
-    gate.WaitEntered();
+    ASSERT_TRUE(gate.WaitEntered());
     CCollector<Event> events;
     _OBJ<IWebSocket> socket =
         Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));

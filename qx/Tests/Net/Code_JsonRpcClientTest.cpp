@@ -365,7 +365,7 @@ QX_DISPATCHER_TEST(JsonRpcClient, LossIsHandledWhileAReplyCallbackRuns) {
     });
     const std::string id = link.SentId(0);
     ASSERT_TRUE(link.peer.SendText(R"({"_ID":")" + id + R"(","_OK":true})"));
-    gate.WaitEntered();
+    ASSERT_TRUE(gate.WaitEntered());
     ASSERT_TRUE(link.peer.Drop());
     const bool lossHandled = link.connections.WaitSize(2, 5s);
     gate.Open();

@@ -38,17 +38,32 @@ private:
     std::vector<T> m_Values;
 };
 
-// Blocks a queue's worker until Open is called, so that tasks pile up behind it.
+// Blocks a queue's worker until Open is called, so that tasks pile up behind it. Going out of
+// scope opens it and waits for the held worker to leave: a test that fails while holding a queue
+// ends at once instead of leaving the queue blocked for ever.
 struct CGate {
+    CGate() = default;
+    CGate(const CGate&) = delete;
+    CGate& operator=(const CGate&) = delete;
+    ~CGate() {
+        std::unique_lock<std::mutex> lock(m_Mutex);
+        m_Open = true;
+        m_Changed.notify_all();
+        m_Changed.wait(lock, [&] { return m_Inside == 0; });
+    }
+
     void Wait() {
         std::unique_lock<std::mutex> lock(m_Mutex);
         m_Entered = true;
+        ++m_Inside;
         m_Changed.notify_all();
         m_Changed.wait(lock, [&] { return m_Open; });
+        --m_Inside;
+        m_Changed.notify_all();  // under the lock: the destructor may go on at once
     }
-    void WaitEntered() {
+    bool WaitEntered(std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
         std::unique_lock<std::mutex> lock(m_Mutex);
-        m_Changed.wait(lock, [&] { return m_Entered; });
+        return m_Changed.wait_for(lock, timeout, [&] { return m_Entered; });
     }
     void Open() {
         std::lock_guard<std::mutex> lock(m_Mutex);
@@ -61,6 +76,7 @@ private:
     std::condition_variable m_Changed;
     bool m_Entered = false;
     bool m_Open = false;
+    int m_Inside = 0;
 };
 
 }  // namespace SUPPORT

@@ -61,6 +61,7 @@ struct PeerConnection {
 };
 
 using PeerConnectionPtr = std::shared_ptr<PeerConnection>;
+using Request = beast::http::request<beast::http::string_body>;
 
 }  // namespace
 
@@ -79,6 +80,7 @@ struct CWsTestPeer::Impl {
     size_t connections = 0;
     size_t disconnections = 0;
     bool holdHandshakes = false;
+    DROP drop = DROP_NONE;
     std::string lastTarget;
     std::string lastExtensions;
     bool answerPings = true;
@@ -129,11 +131,16 @@ struct CWsTestPeer::Impl {
                 return;  // closed by Refuse
             if (!ec) {
                 bool hold = false;
+                DROP when = DROP_NONE;
                 Update([&] {
                     ++attempts;
                     hold = holdHandshakes;
+                    when = drop;
                 });
-                if (hold) {
+                if (when == DROP_ON_ACCEPT) {
+                    beast::error_code ignored;
+                    socket.close(ignored);
+                } else if (hold) {
                     held.push_back(std::move(socket));
                 } else {
                     Handshake(std::move(socket));
@@ -144,33 +151,38 @@ struct CWsTestPeer::Impl {
     }
 
     void Handshake(tcp::socket socket) {
-        auto ws = std::make_shared<websocket::stream<tcp::socket>>(std::move(socket));
-        auto request = std::make_shared<beast::http::request<beast::http::string_body>>();
+        auto s = std::make_shared<tcp::socket>(std::move(socket));
+        auto request = std::make_shared<Request>();
         auto buffer = std::make_shared<beast::flat_buffer>();
-        beast::http::async_read(
-            ws->next_layer(), *buffer, *request,
-            [this, ws, request, buffer](beast::error_code ec, size_t) {
-                if (ec || !websocket::is_upgrade(*request))
-                    return;
-                ws->async_accept(*request, [this, ws, request](beast::error_code ec) {
-                    if (ec)
-                        return;
-                    Opened(std::move(ws->next_layer()), std::string(request->target()),
-                           std::string((*request)[beast::http::field::sec_websocket_extensions]));
-                });
-            });
+        beast::http::async_read(*s, *buffer, *request,
+                                [this, s, request, buffer](beast::error_code ec, size_t) {
+                                    if (!ec && websocket::is_upgrade(*request))
+                                        Answer(std::move(*s), request);
+                                });
     }
 
-    void Opened(tcp::socket socket, const std::string& target, const std::string& extensions) {
+    // The connection counts as open, and takes frames to send, before the answer goes out: a
+    // client that has the answer finds it current.
+    void Answer(tcp::socket socket, const std::shared_ptr<Request>& request) {
         size_t number = 0;
         Update([&] {
             number = ++connections;
-            lastTarget = target;
-            lastExtensions = extensions;
+            lastTarget = std::string(request->target());
+            lastExtensions = std::string((*request)[beast::http::field::sec_websocket_extensions]);
         });
         current = std::make_shared<PeerConnection>(std::move(socket), number);
         all.push_back(current);
-        Read(current);
+        const PeerConnectionPtr c = current;
+        c->writing = true;  // frames queued meanwhile go out behind the answer
+        auto ws = std::make_shared<websocket::stream<tcp::socket&>>(c->socket);
+        ws->async_accept(*request, [this, c, ws, request](beast::error_code ec) {
+            if (ec)
+                return Ended(c);
+            if (Get(&Impl::drop) == DROP_ON_OPEN)
+                return Shut(c);
+            WriteNext(c);
+            Read(c);
+        });
     }
 
     void Read(const PeerConnectionPtr& c) {
@@ -449,6 +461,10 @@ void CWsTestPeer::SetReadPause(std::chrono::milliseconds pause) {
 void CWsTestPeer::SetResponder(Responder responder) {
     auto shared = responder ? std::make_shared<const Responder>(std::move(responder)) : nullptr;
     m_Impl->Update([&] { m_Impl->responder = std::move(shared); });
+}
+
+void CWsTestPeer::SetDropAtOnce(DROP when) {
+    m_Impl->Update([&] { m_Impl->drop = when; });
 }
 
 void CWsTestPeer::SetHoldHandshakes(bool hold) {

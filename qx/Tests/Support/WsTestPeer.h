@@ -18,8 +18,9 @@ namespace SUPPORT {
 // ends the TCP connection (unless told not to answer them). It never negotiates an extension.
 //
 // Every operation may be called from any thread. Operations that act on "the connection" use
-// the latest connection whose handshake succeeded and return false when it has ended; they queue
-// their frames in call order and return at once. Close, Drop, Refuse and Resume have taken
+// the latest connection whose handshake request was taken (it counts as open before the answer
+// goes out) and return false when it has ended; they queue their frames in call order, behind
+// the answer, and return at once. Close, Drop, Refuse and Resume have taken
 // effect when they return.
 struct CWsTestPeer {
     enum OPCODE : uint8_t {
@@ -36,7 +37,7 @@ struct CWsTestPeer {
         bool fin = false;
         bool masked = false;
         std::string payload;    // unmasked
-        size_t connection = 0;  // 1 for the first connection whose handshake succeeded, ...
+        size_t connection = 0;  // 1 for the first connection whose handshake was taken, ...
     };
 
     CWsTestPeer();
@@ -51,7 +52,7 @@ struct CWsTestPeer {
     std::vector<Frame> Frames() const;
     // Only text, binary and continuation frames.
     std::vector<Frame> DataFrames() const;
-    // Connections whose handshake succeeded, and those of them that have ended since.
+    // Connections whose handshake request was taken, and those of them that have ended since.
     size_t Connections() const;
     size_t Disconnections() const;
     // TCP connections accepted, whether or not their handshake succeeded.
@@ -89,6 +90,12 @@ struct CWsTestPeer {
     // fill the memory). An empty function ends it.
     using Responder = std::function<std::string(const std::string& text)>;
     void SetResponder(Responder responder);
+
+    // Connections ended as they come: each as soon as it is accepted, before its handshake (the
+    // client's attempt then fails at once on every system, where a refused connect may take
+    // seconds), or each as soon as its handshake is answered.
+    enum DROP { DROP_NONE, DROP_ON_ACCEPT, DROP_ON_OPEN };
+    void SetDropAtOnce(DROP when);
 
     // While on, new TCP connections are accepted but their opening handshake is never answered;
     // turning it off drops those connections.

@@ -17,6 +17,7 @@
 
 #include "Gateway/Code_Session.h"
 #include "Gateway/Messages.h"
+#include "Net/Code_ClientWebSocket.h"
 #include "Platform/Gcd.h"
 #include "Support/ChildScenario.h"
 #include "Support/Collector.h"
@@ -81,10 +82,14 @@ struct Options {
     // The session's threads must be gone once its last handle is.
     bool threadsEnd = false;
     ISession::PrintCallback onPrint;
+    // Set: the session is created on the main thread instead, and this runs inside the creation
+    // once its socket has started.
+    std::function<void(CWsTestPeer&)> whileCreating;
 };
 
 // Creates the session on the serial queue as the gateway does (print callback in the same task),
 // runs the scenario on the main thread, and releases the session once the queues have drained.
+// With whileCreating, creates it on the main thread and leaves out the print callback.
 void RunWithSession(const Options& options,
                     const std::function<void(CWsTestPeer&, const _OBJ<ISession>&)>& scenario) {
     CWsTestPeer peer;
@@ -95,18 +100,25 @@ void RunWithSession(const Options& options,
     _OBJ<ISession> session;
     _GCD::Run(
         [&] {
-            std::promise<_OBJ<ISession>> made;
-            _GCD::Post(
-                [&] {
-                    _OBJ<ISession> s = Code_Session::Create(peer.Url(), OnConnection);
-                    if (s && options.onPrint)
-                        s->SetOnPrint(options.onPrint);
-                    made.set_value(s);
-                },
-                _GCD::QUEUE_SERIAL);
-            std::future<_OBJ<ISession>> future = made.get_future();
-            CHILD_CHECK(future.wait_for(20s) == std::future_status::ready);
-            session = future.get();
+            if (options.whileCreating) {
+                _NET::Code_ClientWebSocket::SetStartedHook(
+                    [&](_NET::Code_ClientWebSocket&) { options.whileCreating(peer); });
+                session = Code_Session::Create(peer.Url(), OnConnection);
+                _NET::Code_ClientWebSocket::SetStartedHook(nullptr);
+            } else {
+                std::promise<_OBJ<ISession>> made;
+                _GCD::Post(
+                    [&] {
+                        _OBJ<ISession> s = Code_Session::Create(peer.Url(), OnConnection);
+                        if (s && options.onPrint)
+                            s->SetOnPrint(options.onPrint);
+                        made.set_value(s);
+                    },
+                    _GCD::QUEUE_SERIAL);
+                std::future<_OBJ<ISession>> future = made.get_future();
+                CHILD_CHECK(future.wait_for(20s) == std::future_status::ready);
+                session = future.get();
+            }
             CHILD_CHECK(session);
             scenario(peer, session);
             _GCD::Quit();
@@ -240,7 +252,7 @@ void RefusalCrossingTheCloseStopsForGood() {
         const std::string id = CheckInitialize(WaitText(peer, 0));
         SUPPORT::CGate replies;
         _GCD::Post([&replies] { replies.Wait(); }, _GCD::QUEUE_POOL);
-        replies.WaitEntered();
+        CHILD_CHECK(replies.WaitEntered());
         peer.SendText(Reply(id, false));
         // Our pong comes after the reply was read: queue 1 then hands the refusal to queue 2.
         peer.SendFrame(CWsTestPeer::OPCODE_PING, true, "");
@@ -254,8 +266,9 @@ void RefusalCrossingTheCloseStopsForGood() {
         Drain(_GCD::QUEUE_SERIAL);
         SUPPORT::CGate events;
         _GCD::Post([&events] { events.Wait(); }, _GCD::QUEUE_SERIAL);
-        events.WaitEntered();
-        // The socket sees the close and tries again at once; that attempt hangs in its handshake.
+        CHILD_CHECK(events.WaitEntered());
+        // The socket sees the close and tries again after its wait; that attempt hangs in its
+        // handshake.
         peer.SetHoldHandshakes(true);
         CHILD_CHECK(peer.Close(1000, "refused"));
         CHILD_CHECK(peer.WaitFor([&] { return peer.Attempts() == 2; }));
@@ -447,7 +460,7 @@ void InitializeReplyOfALostConnectionChangesNothing() {
         const std::string first = CheckInitialize(WaitText(peer, 0));
         SUPPORT::CGate gate;
         _GCD::Post([&gate] { gate.Wait(); }, _GCD::QUEUE_POOL);
-        gate.WaitEntered();
+        CHILD_CHECK(gate.WaitEntered());
         // The close frame follows the reply on the wire: the reply is read, its handling waits.
         peer.SendText(Reply(first, true));
         CHILD_CHECK(peer.Close(1001, "going away"));
@@ -467,6 +480,27 @@ TEST(SessionTest, InitializeReplyOfALostConnectionChangesNothing) {
     EXPECT_CHILD_PASSES(InitializeReplyOfALostConnectionChangesNothing);
 }
 
+// Created off queue 1, the session may have its connection accepted before Create returns: the
+// up event must reach it, and the handle its connection callback gets must not be its last.
+void AcceptedBeforeCreateReturnsKeepsTheSession() {
+    Options options;
+    options.threads = 1;  // draining queue 2 waits for the task of the reply
+    options.whileCreating = [](CWsTestPeer& peer) {
+        AcceptConnection(peer, 0, 0);
+        Drain(_GCD::QUEUE_POOL);
+    };
+    RunWithSession(options, [](CWsTestPeer& peer, const _OBJ<ISession>& session) {
+        CHILD_CHECK(!ClosedNormally(peer));
+        CHILD_CHECK(session->IsConnected());
+        session->Call(MESSAGES::PATH, MESSAGES::REGISTER, json{{"k", 1}}, {});
+        CHILD_CHECK(json::parse(WaitText(peer, 1)).at("_CMD") == "Register");
+    });
+}
+
+TEST(SessionTest, AcceptedBeforeCreateReturnsKeepsTheSession) {
+    EXPECT_CHILD_PASSES(AcceptedBeforeCreateReturnsKeepsTheSession);
+}
+
 // The reply callback runs with no lock held: a loss handled while it reports "up" must still be
 // the last word.
 void LossOvertakingTheAcceptedUpIsReportedLast() {
@@ -477,7 +511,7 @@ void LossOvertakingTheAcceptedUpIsReportedLast() {
     };
     RunWithSession({}, [&gate](CWsTestPeer& peer, const _OBJ<ISession>&) {
         peer.SendText(Reply(CheckInitialize(WaitText(peer, 0)), true));
-        gate.WaitEntered();
+        CHILD_CHECK(gate.WaitEntered());
         peer.SetHoldHandshakes(true);  // no next connection comes up meanwhile
         CHILD_CHECK(peer.Close(1001, "going away"));
         CHILD_CHECK(WaitUntil([] { return g_Reports.Connection() == std::vector<bool>{false}; }));
