@@ -236,11 +236,12 @@ TEST(GatewayEndToEnd, TakenMesPortFailsWithTheCause) {
     EXPECT_FALSE(run.SimulatorProcess().Running());
 }
 
-// The MES refuses "_INITIALIZE" and closes the link at once. The socket begins a new round at
-// once after every loss, and the refusal is handled on a pool worker, so until that runs the
-// gateway may open a few more connections, each refused and closed in turn. Then the link ends
-// for good: no new connection comes, nothing is accepted, and the gateway runs on. A socket that
-// went on reconnecting would exceed the bound within milliseconds.
+// The MES refuses "_INITIALIZE" and closes the link at once. A connection that ends that soon
+// after its handshake makes the socket wait at least a second before the next attempt, and the
+// refusal is handled on a pool worker meanwhile; only on a badly loaded machine may another
+// connection come first, refused and closed in turn. Then the link ends for good: no new
+// connection comes, nothing is accepted, and the gateway runs on. A socket that went on
+// reconnecting would exceed the bound within seconds.
 // Each round is a fresh gateway.
 TEST(GatewayEndToEnd, RefusedInitializeAndCloseEndTheLinkForGood) {
     constexpr size_t kRounds = 20;
