@@ -49,6 +49,10 @@ bool Code_Session::IsConnected() {
     return m_Connected.load();
 }
 
+bool Code_Session::IsCurrent() {
+    return m_Connected.load() && m_Client->IsCurrent();
+}
+
 void Code_Session::EventProc_onConnection(_OBJ<_NET::IJsonRpcClient> client, bool up) {
     m_Connected.store(up);
     const uint64_t event = ++m_Events;

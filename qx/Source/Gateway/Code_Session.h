@@ -27,6 +27,7 @@ public:
     void SetOnPrint(const PrintCallback& onPrint) override;
     void Disconnect() override;
     bool IsConnected() override;
+    bool IsCurrent() override;
 
     void EventProc_onConnection(_OBJ<_NET::IJsonRpcClient> client, bool up);
     void EventProc_onPrint(_OBJ<_NET::IJsonRpcClient> client, nlohmann::json data);

@@ -23,5 +23,8 @@ struct ISession : IRoot {
     virtual void Disconnect() = 0;
     // True from the socket's up event to its down event, whatever the MES answered.
     virtual bool IsConnected() = 0;
+    // Connected, and the connection is still open at this moment: a result sent now can reach
+    // the MES. Turns false as soon as the connection ends, before the loss is reported.
+    virtual bool IsCurrent() = 0;
     virtual ~ISession() = default;
 };

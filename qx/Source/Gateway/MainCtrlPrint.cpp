@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include <spdlog/fmt/fmt.h>
 
@@ -42,14 +43,23 @@ std::u16string AbsoluteFormatPath(const std::string& formatFilename) {
 std::mutex s_WaitingMutex;
 size_t s_WaitingJobs = 0;
 size_t s_WaitingBytes = 0;
+// Jobs dropped for the bound since the last one taken on. A flood costs two log lines, not one
+// per job: the first drop of a stretch, and the count of the others once jobs are taken again.
+size_t s_Dropped = 0;
 
-bool TakeOn(size_t bytes) {
+struct TAKE_ON {
+    bool m_Taken = false;
+    // Dropped: its number in the stretch of drops. Taken: the drops of the stretch before it.
+    size_t m_Dropped = 0;
+};
+
+TAKE_ON TakeOn(size_t bytes) {
     std::lock_guard<std::mutex> lock(s_WaitingMutex);
     if (s_WaitingJobs >= MAX_WAITING_JOBS || bytes > MAX_WAITING_JOB_BYTES - s_WaitingBytes)
-        return false;
+        return {false, ++s_Dropped};
     ++s_WaitingJobs;
     s_WaitingBytes += bytes;
-    return true;
+    return {true, std::exchange(s_Dropped, 0)};
 }
 
 void LetGo(size_t bytes) {
@@ -117,11 +127,16 @@ bool SetSubstrings(const json& data) {
 
 void EventProc_Session_onPrint(_OBJ<ISession> session, PRINT_JOB::DEF job) {
     const size_t bytes = PRINT_JOB::HeldBytes(job);
-    if (!TakeOn(bytes)) {
-        _LOG::Error(fmt::format("Print job for '{}' dropped: too many jobs are waiting",
-                                job.FormatFilename));
+    const TAKE_ON taken = TakeOn(bytes);
+    if (!taken.m_Taken) {
+        if (taken.m_Dropped == 1)
+            _LOG::Error(fmt::format("Print job for '{}' dropped: too many jobs are waiting",
+                                    job.FormatFilename));
         return;
     }
+    if (taken.m_Dropped > 1)
+        _LOG::Error(fmt::format("{} more print jobs were dropped while too many were waiting",
+                                taken.m_Dropped - 1));
     // Shared: posting copies the task, and a copy must not copy the job.
     const auto waiting = std::make_shared<WAITING_JOB>(std::move(job), bytes);
     _GCD::Post([session, waiting] { ExecutePrint(session, std::move(waiting->m_Job)); },
@@ -133,6 +148,10 @@ void ExecutePrint(_OBJ<ISession> session, PRINT_JOB::DEF job) {
     const std::string line = _LOG::OneLine(job.FormatFilename) + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
+    // A result made now would be dropped unsent, as for a link that is down: the jobs that a
+    // lost link left queued are not rendered, so that they never hold up its next connection.
+    if (!session->IsCurrent())
+        return;
     try {
         if (!DataWithinBound(job.Data)) {
             _LOG::Error(

@@ -294,6 +294,10 @@ bool CWsEngine::SendBinary(const std::string& data, uint64_t connection) {
     return m_Impl->Queue(data, true, connection);
 }
 
+bool CWsEngine::IsOpen(uint64_t connection) const {
+    return connection != 0 && m_Impl->m_Open == connection;
+}
+
 void CWsEngine::Handled(size_t bytes) {
     m_Impl->Handled(bytes);
 }

@@ -78,6 +78,9 @@ struct CWsEngine {
     bool Send(const std::string& text, uint64_t connection);
     bool SendBinary(const std::string& data, uint64_t connection);
 
+    // The connection with this number (that of its Open) is the live one.
+    bool IsOpen(uint64_t connection) const;
+
     // The receiver has handled this many bytes of delivered messages: every byte of a message
     // delivered to the callback counts towards kMaxBacklog until it is handed back here.
     void Handled(size_t bytes);

@@ -67,6 +67,10 @@ bool Code_ClientWebSocket::IsConnected() {
     return m_Connected;
 }
 
+bool Code_ClientWebSocket::IsCurrent() {
+    return m_Socket.IsOpen(m_SeenConnection);
+}
+
 void Code_ClientWebSocket::Send(const std::string& data, OPCODE opcode) {
     const uint64_t connection = m_SeenConnection;
     if (opcode == OPCODE_BINARY) {

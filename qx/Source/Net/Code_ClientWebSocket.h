@@ -42,6 +42,7 @@ public:
     void Close() override;
     uint32_t GetUserValue() override { return m_UserValue; }
     void SetUserValue(uint32_t value) override { m_UserValue = value; }
+    bool IsCurrent() override;
 
     // The engine's message callback; runs on the engine's thread and only posts.
     void Proc_Callback(const CWsMessage& message);

@@ -90,6 +90,11 @@ void Code_JsonRpcClient::Close() {
     Socket()->Close();
 }
 
+bool Code_JsonRpcClient::IsCurrent() {
+    const _OBJ<IWebSocket> socket = Socket();
+    return socket && socket->IsCurrent();
+}
+
 void Code_JsonRpcClient::Notify(const std::string& type, const nlohmann::json& data) {
     const _OBJ<IWebSocket> socket = Socket();
     if (!socket->IsConnected())

@@ -32,6 +32,7 @@ public:
     void RegisterHandler(const std::string& type, const NotificationHandler& handler) override;
     void Connect() override;
     void Close() override;
+    bool IsCurrent() override;
 
     // Bound as the socket's callbacks; both run on queue 1.
     void EventProc_Network_Msg(_OBJ<IWebSocket> socket, const std::string& payload,

@@ -28,6 +28,8 @@ struct IJsonRpcClient : IRoot {
     virtual void RegisterHandler(const std::string& type, const NotificationHandler& handler) = 0;
     virtual void Connect() = 0;
     virtual void Close() = 0;
+    // The connection whose up event has been handled is still open: a call made now can go out.
+    virtual bool IsCurrent() = 0;
     virtual ~IJsonRpcClient() = default;
 };
 

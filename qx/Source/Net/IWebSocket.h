@@ -20,6 +20,9 @@ struct IWebSocket : IRoot {
     virtual void Close() = 0;
     virtual uint32_t GetUserValue() = 0;
     virtual void SetUserValue(uint32_t value) = 0;
+    // The connection whose coming up queue 1 has last handled is still open, so that what is
+    // sent now can still go out; false from the moment it ends, before queue 1 hears of it.
+    virtual bool IsCurrent() = 0;
     virtual ~IWebSocket() = default;
 };
 

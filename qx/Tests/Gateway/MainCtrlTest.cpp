@@ -93,10 +93,12 @@ public:
     void SetOnPrint(const PrintCallback&) override {}
     void Disconnect() override {}
     bool IsConnected() override { return true; }
+    bool IsCurrent() override { return current; }
 
     std::vector<CALL> calls;
     size_t callCount = 0;
     bool keepCalls = true;
+    bool current = true;
 };
 
 struct MainCtrlTasks : testing::Test {
@@ -195,6 +197,15 @@ TEST_F(MainCtrlTasks, JobForAFormatThatIsNotOpenOrFailsToExport) {
     bartender->open.insert(format);
     bartender->exportable = false;
     EXPECT_EQ(Print(Job(format, {{"a", "1"}})), format + "\n");
+    EXPECT_TRUE(session->calls.empty());
+
+    // The link has ended, before queue 1 has heard of it: the result could not go out, so the
+    // job costs no engine call.
+    bartender->exportable = true;
+    session->current = false;
+    const size_t activations = bartender->activated.size();
+    EXPECT_EQ(Print(Job(format, {{"a", "1"}})), format + "\n");
+    EXPECT_EQ(bartender->activated.size(), activations);
     EXPECT_TRUE(session->calls.empty());
 }
 
@@ -348,7 +359,8 @@ void WithQueue1Held(const std::function<void()>& handIn) {
 }  // namespace
 
 // A MES that floods jobs while queue 1 is behind: what waits for queue 1 stays within its bound
-// of jobs and of bytes; each job past it is dropped with a line, and every other is answered.
+// of jobs and of bytes; the jobs past it are dropped, the first of them with a line and the
+// rest counted in one line when jobs are taken on again, and every other job is answered.
 QX_DISPATCHER_TEST(MainCtrlWaitingJobs, JobsPastTheBoundAreDroppedAndTheRestAnswered) {
     auto* bartender = new FakeBartender;
     MAIN_CTRL::g_Bartender = _OBJ<IBartender>(bartender);
@@ -361,9 +373,9 @@ QX_DISPATCHER_TEST(MainCtrlWaitingJobs, JobsPastTheBoundAreDroppedAndTheRestAnsw
     job.FormatFilename = "/labels/a.btw";
 
     WithQueue1Held([&] {
-        for (size_t i = 0; i < MAIN_CTRL::MAX_WAITING_JOBS + 2; ++i)
+        for (size_t i = 0; i < MAIN_CTRL::MAX_WAITING_JOBS + 3; ++i)
             MAIN_CTRL::EventProc_Session_onPrint(session, job);
-        CHILD_CHECK(dropped->m_Lines.Size() == 2);
+        CHILD_CHECK(dropped->m_Lines.Size() == 1);
     });
     CHILD_CHECK(session->callCount == MAIN_CTRL::MAX_WAITING_JOBS);
 
@@ -376,8 +388,11 @@ QX_DISPATCHER_TEST(MainCtrlWaitingJobs, JobsPastTheBoundAreDroppedAndTheRestAnsw
         CHILD_CHECK(dropped->m_Lines.Size() == 3);
     });
     CHILD_CHECK(session->callCount == MAIN_CTRL::MAX_WAITING_JOBS + 4);
-    CHILD_CHECK(dropped->m_Lines.Values().back() ==
-                "Print job for '/labels/a.btw' dropped: too many jobs are waiting");
+    CHILD_CHECK(dropped->m_Lines.Values() ==
+                (std::vector<std::string>{
+                    "Print job for '/labels/a.btw' dropped: too many jobs are waiting",
+                    "2 more print jobs were dropped while too many were waiting",
+                    "Print job for '/labels/a.btw' dropped: too many jobs are waiting"}));
     spdlog::drop("dropped");
     MAIN_CTRL::g_Bartender.reset();
 }

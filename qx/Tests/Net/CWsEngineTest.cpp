@@ -534,8 +534,9 @@ TEST_F(EngineTest, UnsolicitedPongsDuringALongWriteLeaveOnePingInFlight) {
     const auto closes = recorder.Of(kClose);
     for (const auto& close : closes)
         EXPECT_EQ(close.message.str, "Ping timeout");
-    if (closes.empty())
+    if (closes.empty()) {
         EXPECT_EQ(peer.DataFrames().size(), 1u);
+    }
 }
 
 // The system's name lookup cannot be interrupted: Stop must not wait for it, and the lookup, when

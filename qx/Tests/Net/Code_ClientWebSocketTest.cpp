@@ -154,21 +154,28 @@ QX_DISPATCHER_TEST(ClientWebSocket, SendsOfALostConnectionNeverReachTheNextOne) 
     auto onConnection = [&events](_OBJ<IWebSocket> socket, bool connected) {
         if (connected)
             socket->Send("hello", IWebSocket::OPCODE_TEXT);
-        events.Add(Event{true, connected});
+        Event e;
+        e.connection = true;
+        e.connected = connected;
+        events.Add(e);
     };
     _OBJ<IWebSocket> socket = Code_ClientWebSocket::Create(peer.Url(), onConnection, nullptr);
     ASSERT_TRUE(peer.WaitFor([&] { return peer.DataFrames().size() == 1; }));
     SUPPORT::CGate gate;
     _GCD::Post([&gate] { gate.Wait(); }, _GCD::QUEUE_SERIAL);
     ASSERT_TRUE(gate.WaitEntered());
+    EXPECT_TRUE(socket->IsCurrent());
     ASSERT_TRUE(peer.Drop());
     ASSERT_TRUE(peer.WaitFor([&] { return peer.Connections() == 2 && socket->IsConnected(); }));
+    // Connected again, but what queue 1 decides now is still for the lost connection.
+    EXPECT_FALSE(socket->IsCurrent());
     socket->Send("stale", IWebSocket::OPCODE_TEXT);
     socket->Send("stale", IWebSocket::OPCODE_BINARY);
     gate.Open();
     ASSERT_TRUE(events.WaitSize(3));
     ASSERT_TRUE(peer.WaitFor([&] { return peer.DataFrames().size() >= 2; }));
     DrainQueue1();
+    EXPECT_TRUE(socket->IsCurrent());
     const auto frames = peer.DataFrames();
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[1].payload, "hello");
