@@ -20,8 +20,8 @@ FAULT_EVERY_MS="${FAULT_EVERY_MS:-5000}"
 FLOOD="${FLOOD:-20000}"
 RATE="${RATE:-50}"
 # Jobs before the baseline and again after the faults; more than the log panel's 512 lines, so
-# that the panel is full when the baseline is taken. The simulator ends the warm-up with one
-# deaf connection's flood, whose high-water mark the allocator keeps.
+# that the panel is full when the baseline is taken. The simulator ends the warm-up with three
+# deaf connections' floods, whose high-water mark the allocator keeps.
 WARMUP="${WARMUP:-1000}"
 # Memory may be this much above the warm-up figure (KiB), threads not at all.
 RSS_TOLERANCE_KB="${RSS_TOLERANCE_KB:-4096}"

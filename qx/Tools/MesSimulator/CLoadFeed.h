@@ -88,8 +88,8 @@ private:
     CLoadStats::Clock::time_point m_NextSend;
     boost::asio::steady_timer m_Timer;
     SOAK_PHASE m_Soak = SOAK_NONE;
-    // The warm-up ends with a deaf connection's flood.
-    bool m_WarmFlood = false;
+    // The warm-up ends with deaf connections' floods; how many have been sent.
+    int m_WarmFloods = 0;
     CLoadStats::Clock::time_point m_SoakEnd;
     CFaultPlan m_Faults;
     // A fault that waits for the gateway to be registered or for its jobs in flight.
