@@ -129,10 +129,11 @@ QX_DISPATCHER_TEST(ClientWebSocket, EventsHandledBeforeCreateReturnsReachTheCall
     Code_ClientWebSocket::SetStartedHook([&](Code_ClientWebSocket& created) {
         ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
         ASSERT_TRUE(peer.SendText("first"));
-        // Delivered, so the connection event was posted before it; neither can be handled yet.
+        // Read, so the connection event was posted before it; neither can be handled yet.
         ASSERT_TRUE(SUPPORT::WaitUntil([&] { return created.Backlog() > 0; }));
         gate.Open();
-        DrainQueue1();
+        // The message's task may be posted only after its bytes are counted: wait for both.
+        ASSERT_TRUE(events.WaitSize(2));
     });
     _OBJ<IWebSocket> socket =
         Code_ClientWebSocket::Create(peer.Url(), OnConnection(events), OnMessage(events));
