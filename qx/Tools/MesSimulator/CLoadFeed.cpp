@@ -316,11 +316,6 @@ void CLoadFeed::ApplyFault() {
         case CFaultPlan::KIND_DROP:
             connection->Drop();
             break;
-        case CFaultPlan::KIND_MUTE:
-            connection->Mute();
-            m_Dialogue.ForgetRegistrations(*connection);
-            OnLinkChanged();
-            break;
         case CFaultPlan::KIND_MALFORMED:
             for (const auto& frame : CFaultPlan::MalformedFrames())
                 m_Links.Send(connection, frame);
@@ -329,11 +324,13 @@ void CLoadFeed::ApplyFault() {
             m_DropNext = m_Fault.m_Count;
             connection->Drop();
             break;
+        case CFaultPlan::KIND_MUTE:
         case CFaultPlan::KIND_DEAF:
             connection->Mute();
             m_Dialogue.ForgetRegistrations(*connection);
             OnLinkChanged();
-            Flood(connection);
+            if (m_Fault.m_Kind == CFaultPlan::KIND_DEAF)
+                Flood(connection);
             break;
     }
     if (m_Soak == SOAK_FAULTS)
