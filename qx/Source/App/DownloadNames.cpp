@@ -5,17 +5,11 @@
 
 namespace _QX {
 
-#ifdef _WIN32
-const DownloadNames::RULE DownloadNames::kNativeRule = RULE_WINDOWS;
-#else
-const DownloadNames::RULE DownloadNames::kNativeRule = RULE_POSIX;
-#endif
-
 QString DownloadNames::PartialFile(const QString& path) {
     return path + QStringLiteral(".download");
 }
 
-DownloadNames::DownloadNames(RULE rule) : m_Rule(rule) {}
+DownloadNames::DownloadNames(_OS::PATH_RULE rule) : m_Rule(rule) {}
 
 bool DownloadNames::IsTaken(const QString& path) const {
     const QString partial = PartialFile(path);
@@ -41,7 +35,7 @@ void DownloadNames::Release(const QString& path) {
 // too (the "%1 (%2).%3" pattern ends a name without a suffix in a dot).
 QString DownloadNames::Resolve(const QString& path) const {
     QString resolved = QDir::cleanPath(path);
-    if (m_Rule == RULE_WINDOWS) {
+    if (m_Rule == _OS::PATH_RULE::WINDOWS) {
         const int nameStart = resolved.lastIndexOf(QLatin1Char('/')) + 1;
         while (resolved.size() > nameStart + 1 &&
                (resolved.endsWith(QLatin1Char('.')) || resolved.endsWith(QLatin1Char(' '))))
@@ -53,7 +47,7 @@ QString DownloadNames::Resolve(const QString& path) const {
 // Windows compares names in upper case; the file system does that for Exists.
 QString DownloadNames::Key(const QString& path) const {
     const QString resolved = Resolve(path);
-    return m_Rule == RULE_WINDOWS ? resolved.toUpper() : resolved;
+    return m_Rule == _OS::PATH_RULE::WINDOWS ? resolved.toUpper() : resolved;
 }
 
 }  // namespace _QX

@@ -3,6 +3,8 @@
 #include <QSet>
 #include <QString>
 
+#include "Platform/NormalPath.h"
+
 namespace _QX {
 
 // The names given to downloads that have not ended, and whether a name is free, with names
@@ -10,17 +12,11 @@ namespace _QX {
 // "<name>.download" until it ends, so a name is taken when it or its partial file is a file
 // already, or meets a name given out or that name's partial file.
 struct DownloadNames {
-    // How a file system tells names apart.
-    enum RULE {
-        RULE_POSIX,    // byte for byte
-        RULE_WINDOWS,  // trailing dots and spaces of a name dropped, letter case ignored
-    };
-    // The rule of the system the program runs on.
-    static const RULE kNativeRule;
-
     static QString PartialFile(const QString& path);
 
-    explicit DownloadNames(RULE rule = kNativeRule);
+    // POSIX compares names byte for byte; Windows drops a name's trailing dots and spaces and
+    // ignores letter case.
+    explicit DownloadNames(_OS::PATH_RULE rule = _OS::kPathRule);
 
     bool IsTaken(const QString& path) const;
     // Whether a file exists under path as the file system resolves it.
@@ -33,7 +29,7 @@ private:
     QString Resolve(const QString& path) const;
     QString Key(const QString& path) const;
 
-    RULE m_Rule;
+    _OS::PATH_RULE m_Rule;
     // One key per name given out and per partial file of one.
     QSet<QString> m_Keys;
 };

@@ -87,15 +87,15 @@ TEST_F(DownloadManagerTest, WindowsRuleTakesNamesAsWindowsResolvesThem) {
     for (const ROW& row : rows) {
         if (row.onDisk)
             Touch(In(row.held));
-        for (const auto rule : {_QX::DownloadNames::RULE_WINDOWS, _QX::DownloadNames::RULE_POSIX}) {
+        for (const auto rule : {_OS::PATH_RULE::WINDOWS, _OS::PATH_RULE::POSIX}) {
             _QX::DownloadNames names(rule);
             if (!row.onDisk)
                 names.Reserve(In(row.held));
             const bool expected =
-                rule == _QX::DownloadNames::RULE_WINDOWS ? row.takenOnWindows : row.takenOnPosix;
+                rule == _OS::PATH_RULE::WINDOWS ? row.takenOnWindows : row.takenOnPosix;
             EXPECT_EQ(names.IsTaken(In(row.candidate)), expected)
                 << row.held.toStdString() << " / " << row.candidate.toStdString() << " rule "
-                << rule;
+                << (rule == _OS::PATH_RULE::WINDOWS ? "Windows" : "POSIX");
         }
     }
 }
