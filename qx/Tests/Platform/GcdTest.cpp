@@ -134,7 +134,6 @@ TEST(GcdTest, MainQueueRunsAfterStartTaskInOrder) {
     EXPECT_CHILD_PASSES(MainQueueRunsAfterStartTaskInOrder);
 }
 
-// Tasks left in queue 0 after Quit are never run.
 void QuitFromMainLoopLeavesLaterTasksUnrun() {
     static std::atomic<int> mainRuns{0};
     _GCD::Run(

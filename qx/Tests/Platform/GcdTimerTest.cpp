@@ -42,26 +42,6 @@ TEST(GcdTimerTest, RepeatsWhileTrue) {
     EXPECT_CHILD_PASSES(RepeatsWhileTrue);
 }
 
-// Given ids are returned as they are, re-arming included; id 0 takes a fresh counter value.
-void IdsAreKeptOrDrawn() {
-    _GCD::Run(
-        [] {
-            static std::atomic<int> runs{0};
-            CHILD_CHECK(_GCD::ScheduleTimer(
-                            kMs, [] { return ++runs < 5; }, 77) == 77);
-            CHILD_CHECK(WaitUntil([] { return runs == 5; }));
-            const int32_t a = _GCD::ScheduleTimer(kHour, [] { return false; });
-            const int32_t b = _GCD::ScheduleTimer(kHour, [] { return false; });
-            CHILD_CHECK(a != 0 && b != 0 && a != b && a != 77 && b != 77);
-            _GCD::Quit();
-        },
-        1);
-}
-
-TEST(GcdTimerTest, IdsAreKeptOrDrawn) {
-    EXPECT_CHILD_PASSES(IdsAreKeptOrDrawn);
-}
-
 // The thread waits for a ten-second timer; an earlier one scheduled after it must wake
 // the thread and run first.
 void EarlierTimerWakesTheThread() {

@@ -59,19 +59,6 @@ TEST(LevelDb, GetPutDeleteAndReopen) {
     EXPECT_EQ(Collect(db), expected);
 }
 
-TEST(LevelDb, HeldFolderCannotBeOpenedTwice) {
-    SUPPORT::TEMP_DIR dir;
-    const fs::path folder = dir.m_Path / "db";
-    _OBJ<_OS::ILevelDb> first = _OS::Code_LevelDb::Create(folder);
-    ASSERT_TRUE(first);
-    EXPECT_FALSE(_OS::Code_LevelDb::Create(folder));
-    first->Put("k", "v");
-    EXPECT_EQ(first->Get("k"), std::optional<std::string>("v"));
-
-    first.reset();
-    EXPECT_TRUE(_OS::Code_LevelDb::Create(folder));
-}
-
 TEST(LevelDb, FolderThatCannotBeMadeGivesNoStore) {
     SUPPORT::TEMP_DIR dir;
     std::ofstream(dir.m_Path / "file") << "x";

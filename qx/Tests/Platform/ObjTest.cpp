@@ -34,7 +34,6 @@ TEST(ObjTest, FactoryHandleTakesFirstReferenceAndLastDropDestroys) {
         ASSERT_TRUE(h);
         EXPECT_EQ(h->AddRef(), 2u);
         EXPECT_EQ(h->Release(), 1u);
-        EXPECT_EQ(h->Zero(), 0);
         _OBJ<ICounted> copy = h;
         EXPECT_TRUE(copy == h);
         copy.reset();

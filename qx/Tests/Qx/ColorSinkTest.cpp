@@ -65,39 +65,24 @@ TEST_F(ColorSinkTest, EmptyColourRangeInsertsTheLineInTheDefaultFormat) {
     EXPECT_NE(parts[0].format.foreground().color(), QColor(Qt::red));
 }
 
+// The range is counted in characters, and the level's format, a background included, ends
+// with it.
 TEST_F(ColorSinkTest, ColourRangeIsCountedInCharacters) {
     auto logger = MakeLogger(10, "中文日志 %^[%l]%$ %v 完");
-    logger->info("消息");
+    logger->critical("消息");
 
     const auto parts = Fragments(edit.document()->firstBlock());
     ASSERT_EQ(parts.size(), 3u);
     EXPECT_EQ(parts[0].text, QString::fromUtf8("中文日志 "));
-    EXPECT_EQ(parts[1].text, "[info]");
-    EXPECT_EQ(parts[1].format.foreground().color(), QColor(Qt::darkGreen));
+    EXPECT_EQ(parts[1].text, "[critical]");
+    EXPECT_EQ(parts[1].format.foreground().color(), QColor(Qt::white));
+    EXPECT_EQ(parts[1].format.background().color(), QColor(Qt::red));
     EXPECT_EQ(parts[1].format.fontPointSize(), 14.0);
     EXPECT_EQ(parts[2].text, QString::fromUtf8(" 消息 完"));
     EXPECT_EQ(parts[2].format.fontPointSize(), 12.0);
+    EXPECT_EQ(parts[2].format.background().style(), Qt::NoBrush);
     EXPECT_EQ(parts[0].format.fontFamilies().toStringList(),
               QStringList({"Consolas", "Monaco", "Lucida Console", "Courier New"}));
-}
-
-TEST_F(ColorSinkTest, LevelColours) {
-    auto logger = MakeLogger(10, "%^[%l]%$ %v");
-    logger->critical("down");
-    logger->warn("careful");
-
-    const auto warn = Fragments(edit.document()->findBlockByNumber(0));
-    ASSERT_EQ(warn.size(), 2u);
-    EXPECT_EQ(warn[0].text, "[warning]");
-    EXPECT_EQ(warn[0].format.foreground().color(), QColor(255, 127, 0));
-    EXPECT_EQ(warn[0].format.background().style(), Qt::NoBrush);
-
-    const auto critical = Fragments(edit.document()->findBlockByNumber(1));
-    ASSERT_EQ(critical.size(), 2u);
-    EXPECT_EQ(critical[0].text, "[critical]");
-    EXPECT_EQ(critical[0].format.foreground().color(), QColor(Qt::white));
-    EXPECT_EQ(critical[0].format.background().color(), QColor(Qt::red));
-    EXPECT_EQ(critical[1].format.background().style(), Qt::NoBrush);
 }
 
 // A huge line would hold the GUI thread in its layout: it reaches the widget cut after a whole

@@ -32,22 +32,8 @@ TEST(LoggerQtTest, DuplicateNameKeepsTheFirstLogger) {
     EXPECT_TRUE(second.document()->isEmpty());
 }
 
-TEST(LoggerQtTest, WriterPiecesMakeOneMessage) {
-    QTextEdit edit;
-    _OBJ<_LOG::ILogger> logger = Code_Logger_Qt::Create("writer", 10, &edit);
-    ASSERT_TRUE(logger);
-    logger->SetPattern("%v");
-    logger->SetLevel(_LOG::LEVEL_TRACE);
-    logger->Log(_LOG::LEVEL_WARN, [](std::ostringstream& out) {
-        out << "two "
-            << "pieces";
-    });
-    EXPECT_EQ(edit.document()->blockCount(), 2);
-    EXPECT_EQ(Top(edit), "two pieces");
-}
-
 // The logger's pattern starts the level colour at the line's start: a pattern that only ends
-// it colours everything before that end.
+// it colours everything before that end. A writer's pieces make one message.
 TEST(LoggerQtTest, LevelFiltersAndColoursLines) {
     QTextEdit edit;
     _OBJ<_LOG::ILogger> logger = Code_Logger_Qt::Create("level", 10, &edit);
@@ -55,12 +41,13 @@ TEST(LoggerQtTest, LevelFiltersAndColoursLines) {
     logger->SetPattern("[%l]%$ %v");
     logger->SetLevel(_LOG::LEVEL_ERROR);
     logger->Info("hidden");
-    logger->Error("shown");
+    logger->Log(_LOG::LEVEL_ERROR, [](std::ostringstream& out) { out << "shown " << 2; });
     EXPECT_EQ(edit.document()->blockCount(), 2);
-    EXPECT_EQ(Top(edit), "[error] shown");
+    EXPECT_EQ(Top(edit), "[error] shown 2");
     const QTextBlock::iterator first = edit.document()->firstBlock().begin();
     EXPECT_EQ(first.fragment().text(), "[error]");
     EXPECT_EQ(first.fragment().charFormat().foreground().color(), QColor(Qt::red));
+    EXPECT_EQ(first.fragment().charFormat().background().style(), Qt::NoBrush);
 }
 
 }  // namespace
