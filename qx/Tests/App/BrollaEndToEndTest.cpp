@@ -77,8 +77,8 @@ TEST_F(BrollaEndToEndTest, AnsweringMesIsShownAndClosingTheWindowEndsCleanly) {
         if (request.target == kPing) {
             response.body = "{\"ok\":true}";
         } else if (request.target == "/smt") {
-            // Its link downloads over a connection of its own, under the self-signed
-            // certificate again.
+            // Its link downloads over a connection of its own, past the self-signed certificate
+            // only when the program has switched its engine before the first profile.
             response.close = true;
             response.headers.emplace_back("Content-Type", "text/html; charset=utf-8");
             response.body =

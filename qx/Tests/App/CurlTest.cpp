@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <memory>
+#include <tuple>
 
 #include "App/Code_Curl.h"
 #include "App/HttpsTestServer.h"
@@ -89,24 +90,20 @@ TEST_F(CurlTest, JsonBodyCountsWhateverTheStatus) {
 }
 
 TEST_F(CurlTest, BodyThatIsNotJsonFailsWithParserMessage) {
-    const auto empty = Post("/empty");
-    EXPECT_FALSE(empty.ok);
-    EXPECT_EQ(empty.status, 200);
-    EXPECT_EQ(empty.body, "");
-    EXPECT_TRUE(empty.data.is_null());
-    EXPECT_EQ(empty.error.rfind("JSON parse error: ", 0), 0u) << empty.error;
-    EXPECT_GT(empty.error.size(), std::string("JSON parse error: ").size());
-
-    const auto html = Post("/html");
-    EXPECT_FALSE(html.ok);
-    EXPECT_EQ(html.status, 404);
-    EXPECT_EQ(html.body, "<html><body>Not found</body></html>");
-    EXPECT_EQ(html.error.rfind("JSON parse error: ", 0), 0u) << html.error;
-
-    const auto deep = Post("/deep");
-    EXPECT_FALSE(deep.ok);
-    EXPECT_TRUE(deep.data.is_null());
-    EXPECT_EQ(deep.error.rfind("JSON parse error: ", 0), 0u) << deep.error;
+    const size_t depth = _OS::MAX_JSON_DEPTH + 1;
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {"/empty", 200, ""},
+        {"/html", 404, "<html><body>Not found</body></html>"},
+        {"/deep", 200, std::string(depth, '[') + std::string(depth, ']')}};
+    for (const auto& [path, status, body] : cases) {
+        const auto result = Post(path);
+        EXPECT_FALSE(result.ok) << path;
+        EXPECT_EQ(result.status, status) << path;
+        EXPECT_EQ(result.body, body) << path;
+        EXPECT_TRUE(result.data.is_null()) << path;
+        EXPECT_EQ(result.error.rfind("JSON parse error: ", 0), 0u) << result.error;
+        EXPECT_GT(result.error.size(), std::string("JSON parse error: ").size()) << path;
+    }
 }
 
 TEST_F(CurlTest, ReplyLongerThanTheBoundFailsAndIsNotKept) {

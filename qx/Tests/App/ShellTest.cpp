@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QMainWindow>
 #include <QWebEngineProfile>
 #include <QWebEngineView>

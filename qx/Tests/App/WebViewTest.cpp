@@ -8,7 +8,6 @@
 #include <QStandardPaths>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>
-#include <QWebEngineSettings>
 #include <QWebEngineView>
 
 #include <sys/mount.h>
@@ -25,7 +24,6 @@
 #include "App/HttpsTestServer.h"
 #include "App/QtMessages.h"
 #include "App/WebEngineProcess.h"
-#include "Qx/QxApp.h"
 #include "Support/TempDir.h"
 
 namespace {
@@ -52,9 +50,27 @@ HttpsTestServer::RESPONSE Route(const HttpsTestServer::REQUEST& request) {
     if (request.target == "/big")
         return Attachment("application/octet-stream", "filename=\"big.bin\"",
                           std::string(1024 * 1024, 'b'));
+    // The links download over connections of their own (the server closes each one after its
+    // answer): each meets the self-signed certificate again, with no page asked about it.
+    if (request.target.rfind("/part", 0) == 0) {
+        auto part = Attachment("text/plain", "filename=\"x.txt\"", request.target);
+        part.close = true;
+        return part;
+    }
     HttpsTestServer::RESPONSE page;
     page.headers.emplace_back("Content-Type", "text/html");
     page.body = "<html><body>MES</body></html>";
+    if (request.target == "/links") {
+        page.close = true;
+        page.body =
+            "<html><body>"
+            "<a download=\"linked-1.txt\" href=\"/part1\">1</a>"
+            "<a download=\"linked-2.txt\" href=\"/part2\">2</a>"
+            "<a download=\"linked-3.txt\" href=\"/part3\">3</a>"
+            "<script>document.querySelectorAll('a').forEach("
+            "(a, i) => setTimeout(() => a.click(), 10 * i));</script>"
+            "</body></html>";
+    }
     return page;
 }
 
@@ -109,19 +125,6 @@ struct WebViewTest : testing::Test {
     QWebEngineView* view = nullptr;
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
 };
-
-TEST_F(WebViewTest, ProfileKeepsNothingOnDiskAndViewUsesArial) {
-    QWebEngineProfile* profile = view->page()->profile();
-    EXPECT_EQ(profile->storageName(), "Test.Profile");
-    EXPECT_FALSE(profile->isOffTheRecord());
-    EXPECT_EQ(profile->httpCacheType(), QWebEngineProfile::MemoryHttpCache);
-    EXPECT_EQ(profile->persistentCookiesPolicy(), QWebEngineProfile::NoPersistentCookies);
-    EXPECT_EQ(profile->parent(), _QX::APP::GetApplication());
-    EXPECT_EQ(view->parent(), nullptr);
-    EXPECT_TRUE(
-        view->page()->settings()->testAttribute(QWebEngineSettings::Accelerated2dCanvasEnabled));
-    EXPECT_EQ(view->page()->settings()->fontFamily(QWebEngineSettings::SansSerifFont), "Arial");
-}
 
 TEST_F(WebViewTest, DownloadIsSavedBesideAnExistingFileOfTheSameName) {
     ASSERT_TRUE(folder.startsWith(QDir::homePath()));
@@ -229,28 +232,6 @@ TEST_F(WebViewTest, LastReleaseDeletesViewAndProfile) {
     EXPECT_TRUE(QtMessages::Take().filter("still not deleted").isEmpty());
 }
 
-// A page whose links download over connections of their own (the server closes each one after
-// its answer): each meets the self-signed certificate again, with no page asked about it.
-HttpsTestServer::RESPONSE LinksRoute(const HttpsTestServer::REQUEST& request) {
-    if (request.target.rfind("/part", 0) == 0) {
-        auto part = Attachment("text/plain", "filename=\"x.txt\"", request.target);
-        part.close = true;
-        return part;
-    }
-    HttpsTestServer::RESPONSE page;
-    page.close = true;
-    page.headers.emplace_back("Content-Type", "text/html");
-    page.body =
-        "<html><body>"
-        "<a download=\"linked-1.txt\" href=\"/part1\">1</a>"
-        "<a download=\"linked-2.txt\" href=\"/part2\">2</a>"
-        "<a download=\"linked-3.txt\" href=\"/part3\">3</a>"
-        "<script>document.querySelectorAll('a').forEach("
-        "(a, i) => setTimeout(() => a.click(), 10 * i));</script>"
-        "</body></html>";
-    return page;
-}
-
 // The browser's engine, switched as the program switches it before its first profile.
 struct ENGINE_SWITCHES : testing::Environment {
     void SetUp() override { _QX::Code_WebView::AcceptAllCertificates(); }
@@ -259,12 +240,8 @@ testing::Environment* const kEngineSwitches =
     testing::AddGlobalTestEnvironment(new ENGINE_SWITCHES);
 
 TEST_F(WebViewTest, LinksClickedTogetherAllDownloadUnderTheSelfSignedCertificate) {
-    HttpsTestServer links(certDir.m_Path.string(), LinksRoute);
-    std::string error;
-    ASSERT_TRUE(links.Start(0, &error)) << error;
     QtMessages::Take();
-
-    webView->Load("https://127.0.0.1:" + std::to_string(links.Port()) + "/links");
+    webView->Load(Url("/links"));
     QStringList lines;
     ASSERT_TRUE(ProcessEventsUntil([&] {
         lines << QtMessages::Take();
