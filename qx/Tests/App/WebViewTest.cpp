@@ -222,9 +222,12 @@ TEST_F(WebViewTest, FullDiskEndsTheDownload) {
     ExpectInterruptedAndCleared("/big", "big.bin");
 }
 
+// The profile keeps no cache or cookies on disk, and goes with its view.
 TEST_F(WebViewTest, LastReleaseDeletesViewAndProfile) {
     QPointer<QWebEngineView> watchedView = view;
     QPointer<QWebEngineProfile> watchedProfile = view->page()->profile();
+    EXPECT_EQ(watchedProfile->httpCacheType(), QWebEngineProfile::MemoryHttpCache);
+    EXPECT_EQ(watchedProfile->persistentCookiesPolicy(), QWebEngineProfile::NoPersistentCookies);
     QtMessages::Take();
     webView.reset();
     EXPECT_TRUE(watchedView.isNull());
