@@ -1,5 +1,3 @@
-// The simulator's job accounting, fault plan, feed options, stall clock and the feed over
-// several connections.
 #include <gtest/gtest.h>
 
 #include <boost/asio/connect.hpp>
@@ -97,6 +95,48 @@ bool Parse(std::vector<std::string> args, MES_SIM::OPTIONS& options) {
         argv.push_back(arg.data());
     std::string error;
     return MES_SIM::ParseOptions(static_cast<int>(argv.size()), argv.data(), options, error);
+}
+
+struct FEED_RUN {
+    explicit FEED_RUN(int64_t load) {
+        options.m_Port = 0;
+        options.m_Load = load;
+        options.m_Window = 2;
+        options.m_JobFiles = {(dir.m_Path / "job.json").string()};
+        std::ofstream(options.m_JobFiles[0]) << json({{"FormatFilename", "F.btw"}}).dump();
+    }
+    bool Start() {
+        simulator = std::make_unique<MES_SIM::CMesSimulator>(io, options);
+        std::string error;
+        if (!simulator->Start(error))
+            return false;
+        thread = std::thread([this] { io.run(); });
+        return true;
+    }
+    void Command(const std::string& line) {
+        boost::asio::post(io, [this, line] { simulator->Command(line); });
+    }
+    ~FEED_RUN() {
+        if (!thread.joinable())
+            return;
+        boost::asio::post(io, [this] { simulator->Stop(); });
+        thread.join();
+    }
+
+    SUPPORT::TEMP_DIR dir;
+    MES_SIM::OPTIONS options;
+    boost::asio::io_context io;
+    std::unique_ptr<MES_SIM::CMesSimulator> simulator;
+    std::thread thread;
+};
+
+bool Register(GATEWAY& gateway, uint16_t port) {
+    return gateway.Connect(port) &&
+           gateway.Call({{"_CMD", "Register"}, {"_ID", "r"}, {"absPath", "F.btw"}});
+}
+
+bool Answer(GATEWAY& gateway, const std::string& printer) {
+    return gateway.Call({{"_CMD", "Print"}, {"_ID", printer}, {"Job", {{"PrinterName", printer}}}});
 }
 
 }  // namespace
@@ -205,17 +245,14 @@ TEST(SimOptions, FeedAndSoakNeedWhatTheyCopy) {
     EXPECT_TRUE(refused({"--window", "99999999999"}));
 }
 
+// The cases the stall clock's test does not reach: just below the limit, and a connected gateway
+// that has not registered.
 TEST(LoadFeed, NoProgressStopsSayingWhatTheFeedWaitsFor) {
     using MES_SIM::CLoadFeed;
     using std::chrono::seconds;
-    const std::string stopped = "load: no progress for 60 s, waiting for ";
     EXPECT_EQ(CLoadFeed::Stalled(seconds(59), seconds(60), false, false, 0, "F.btw"), "");
-    EXPECT_EQ(CLoadFeed::Stalled(seconds(60), seconds(60), false, false, 0, "F.btw"),
-              stopped + "a gateway to connect");
     EXPECT_EQ(CLoadFeed::Stalled(seconds(61), seconds(60), true, false, 0, "F.btw"),
-              stopped + "the registration of F.btw");
-    EXPECT_EQ(CLoadFeed::Stalled(seconds(61), seconds(60), true, true, 3, "F.btw"),
-              stopped + "the answers to 3 jobs");
+              "load: no progress for 60 s, waiting for the registration of F.btw");
 }
 
 // Time without a current connection is ours (a mute lasts until the gateway's ping timeout, a
@@ -261,94 +298,29 @@ TEST(LoadFeed, StallClockOwesOnlyTimeWithACurrentConnection) {
 // A stale connection that closes after the gateway registered on its new one: the feed goes on
 // over the new one.
 TEST(LoadFeed, OlderConnectionClosingLeavesTheNewerFed) {
-    SUPPORT::TEMP_DIR dir;
-    MES_SIM::OPTIONS options;
-    options.m_Port = 0;
-    options.m_Load = 4;
-    options.m_Window = 1;
-    options.m_JobFiles = {(dir.m_Path / "job.json").string()};
-    std::ofstream(options.m_JobFiles[0]) << json({{"FormatFilename", "F.btw"}}).dump();
-
-    boost::asio::io_context io;
-    MES_SIM::CMesSimulator simulator(io, options);
-    std::string error;
-    ASSERT_TRUE(simulator.Start(error)) << error;
-    std::thread thread([&io] { io.run(); });
-
+    FEED_RUN run(4);
+    run.options.m_Window = 1;
+    ASSERT_TRUE(run.Start());
     GATEWAY older;
     GATEWAY newer;
     // The older connection is open once its call is answered.
-    EXPECT_TRUE(older.Connect(simulator.Port()));
+    EXPECT_TRUE(older.Connect(run.simulator->Port()));
     EXPECT_TRUE(older.Call({{"_CMD", "_INITIALIZE"}, {"_ID", "i"}}));
     EXPECT_TRUE(older.Next().is_object());
-    EXPECT_TRUE(newer.Connect(simulator.Port()));
-    EXPECT_TRUE(newer.Call({{"_CMD", "Register"}, {"_ID", "r"}, {"absPath", "F.btw"}}));
+    EXPECT_TRUE(Register(newer, run.simulator->Port()));
     std::string job = newer.NextJob();
     EXPECT_EQ(job, "Load #1");
     EXPECT_TRUE(older.Close());
-    const auto answer = [&newer](const std::string& printer) {
-        return newer.Call(
-            {{"_CMD", "Print"}, {"_ID", printer}, {"Job", {{"PrinterName", printer}}}});
-    };
     for (int number = 2; number <= 4 && !job.empty(); ++number) {
-        EXPECT_TRUE(answer(job));
+        EXPECT_TRUE(Answer(newer, job));
         job = newer.NextJob();
         EXPECT_EQ(job, "Load #" + std::to_string(number));
     }
     // The last answer ends the run, and the simulator closes the connection.
-    EXPECT_TRUE(answer(job));
+    EXPECT_TRUE(Answer(newer, job));
     EXPECT_EQ(newer.NextJob(), "");
-    EXPECT_FALSE(simulator.Failed());
-
-    boost::asio::post(io, [&simulator] { simulator.Stop(); });
-    thread.join();
+    EXPECT_FALSE(run.simulator->Failed());
 }
-
-namespace {
-
-struct FEED_RUN {
-    explicit FEED_RUN(int64_t load) {
-        options.m_Port = 0;
-        options.m_Load = load;
-        options.m_Window = 2;
-        options.m_JobFiles = {(dir.m_Path / "job.json").string()};
-        std::ofstream(options.m_JobFiles[0]) << json({{"FormatFilename", "F.btw"}}).dump();
-    }
-    bool Start() {
-        simulator = std::make_unique<MES_SIM::CMesSimulator>(io, options);
-        std::string error;
-        if (!simulator->Start(error))
-            return false;
-        thread = std::thread([this] { io.run(); });
-        return true;
-    }
-    void Command(const std::string& line) {
-        boost::asio::post(io, [this, line] { simulator->Command(line); });
-    }
-    ~FEED_RUN() {
-        if (!thread.joinable())
-            return;
-        boost::asio::post(io, [this] { simulator->Stop(); });
-        thread.join();
-    }
-
-    SUPPORT::TEMP_DIR dir;
-    MES_SIM::OPTIONS options;
-    boost::asio::io_context io;
-    std::unique_ptr<MES_SIM::CMesSimulator> simulator;
-    std::thread thread;
-};
-
-bool Register(GATEWAY& gateway, uint16_t port) {
-    return gateway.Connect(port) &&
-           gateway.Call({{"_CMD", "Register"}, {"_ID", "r"}, {"absPath", "F.btw"}});
-}
-
-bool Answer(GATEWAY& gateway, const std::string& printer) {
-    return gateway.Call({{"_CMD", "Print"}, {"_ID", printer}, {"Job", {{"PrinterName", printer}}}});
-}
-
-}  // namespace
 
 // A deaf connection reads nothing, not even an answer already under way: the jobs in flight
 // there go out again, once, on the gateway's next connection; the flood does not.
