@@ -128,17 +128,22 @@ TEST_F(EngineTest, RenderBeyondItsBoundsFailsAtOnce) {
     }
 }
 
-// A value for a name the format lacks changes nothing.
+// A value shows in its own format only and replaces the one before; one for a name the format
+// lacks changes nothing.
 TEST_F(EngineTest, FormatsAreIndependentAndCloseEndsAFormat) {
     CAxObject* first = Open(SAMPLES + "/Label_100x50.btw");
     CAxObject* second = Open(SAMPLES + "/Label_100x50.btw");
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
     const QImage defaults = Export(second, 150);
+    EXPECT_EQ(defaults.size(), QSize(591, 295));
     EXPECT_EQ(defaults.pixelColor(0, 0), QColor(Qt::white));
     first->dynamicCall("SetNamedSubStringValue(char *,char *)", "Lot", "L-42");
+    EXPECT_NE(Export(first, 150), defaults);
     second->dynamicCall("SetNamedSubStringValue(char *,char *)", "NoSuchName", "X-1");
     EXPECT_EQ(Export(second, 150), defaults);
+    first->dynamicCall("SetNamedSubStringValue(char *,char *)", "Lot", "L000");
+    EXPECT_EQ(Export(first, 150), defaults) << "a new value replaces the old";
     EXPECT_TRUE(first->dynamicCall("Activate").toBool());
 
     EXPECT_TRUE(first->dynamicCall("Close(int)", 1).toBool());

@@ -339,36 +339,6 @@ TEST(BartenderCreateTest, WithoutFormatsFailsSilentlyAndQuitsTheEngine) {
     EXPECT_EQ(g_Fake.Of("Quit(int)")[0].Args, QVariantList{1});
 }
 
-// The stand-in engine, loaded from its plug-in folder as the gateway loads it.
-struct StandInEngineTest : testing::Test {
-    void SetUp() override {
-        m_Bartender = Code_Bartender::Create();
-        ASSERT_TRUE(m_Bartender);
-    }
-    static std::u16string Sample(const char* name) {
-        return (QStringLiteral(QX_ENGINE_SAMPLES "/") + QString::fromUtf8(name)).toStdU16String();
-    }
-
-    _OBJ<IBartender> m_Bartender;
-};
-
-TEST_F(StandInEngineTest, ExportedImageHasTheResolutionsSizeAndShowsTheValue) {
-    ASSERT_TRUE(m_Bartender->Open(Sample("Label_100x50.btw")));
-    ASSERT_TRUE(m_Bartender->Activate(Sample("Label_100x50.btw")));
-    QImage first;
-    QImage second;
-    m_Bartender->SetNamedSubStringValue("PartNo", "AB-1234");
-    ASSERT_TRUE(m_Bartender->ExportImage(first, 300));
-    EXPECT_EQ(first.size(), QSize(1181, 591));
-    m_Bartender->SetNamedSubStringValue("PartNo", "XY-9876");
-    ASSERT_TRUE(m_Bartender->ExportImage(second, 300));
-    EXPECT_EQ(second.size(), first.size());
-    EXPECT_NE(second, first);
-    m_Bartender->SetNamedSubStringValue("PartNo", "AB-1234");
-    ASSERT_TRUE(m_Bartender->ExportImage(second, 300));
-    EXPECT_EQ(second, first);
-}
-
 // Ends the event loop while a worker keeps calling the wrapper; the exit must not wait for
 // a call that the main thread no longer serves. Runs in a child with Qt on its main thread.
 void CallsInFlightWhenTheLoopEndsFail() {

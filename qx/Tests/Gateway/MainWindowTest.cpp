@@ -103,25 +103,20 @@ TEST_F(MainWindowTest, EmptyRegistryGivesTheDefaultGeometry) {
     EXPECT_EQ(window->pos(), QPoint(0, 0));
     EXPECT_EQ(window->size(), QSize(480, 480));
     EXPECT_TRUE(window->isHidden());
-    EXPECT_EQ(window->windowTitle(), "Quenlor");
     EXPECT_TRUE(window->windowFlags().testFlag(Qt::Tool));
     EXPECT_TRUE(window->m_TrayIcon->isVisible());
     EXPECT_EQ(window->m_TrayIcon->toolTip(), QString::fromUtf8("Morvash 条码模版服务"));
     EXPECT_EQ(IconColour(window->m_TrayIcon->icon()).name(), "#f44336");
 }
 
-TEST(MainWindowGeometryTest, StoredGeometryIsUsedAndRaisedToTheMinimum) {
-    auto registry = _OS::ENV::GetRegDatabase();
-    registry->Put("Qt/Win_Main/WindowX", "30");
-    registry->Put("Qt/Win_Main/WindowY", "40");
-    registry->Put("Qt/Win_Main/WindowW", "100");
-    registry->Put("Qt/Win_Main/WindowH", "50");
-    std::unique_ptr<Code_MainWindow> window(Code_MainWindow::Create());
+TEST_F(MainWindowTest, StoredGeometryIsUsedAndRaisedToTheMinimum) {
+    delete window.data();
+    const char* const stored[] = {"30", "40", "100", "50"};
+    for (size_t i = 0; i < std::size(kKeys); ++i)
+        _OS::ENV::GetRegDatabase()->Put(kKeys[i], stored[i]);
+    window = Code_MainWindow::Create();
     EXPECT_EQ(window->pos(), QPoint(30, 40));
     EXPECT_EQ(window->size(), QSize(480, 320));
-    window.reset();
-    for (const char* key : kKeys)
-        registry->Put(key, "null");
 }
 
 TEST_F(MainWindowTest, CloseWithTheTrayShownOnlyHides) {

@@ -108,16 +108,14 @@ TEST(GatewayEndToEnd, ReportsRegistersAndPrints) {
     CGatewayRun run;
     StartRegistered(run);
 
-    const auto init = run.Calls("_INITIALIZE");
-    ASSERT_EQ(init.size(), 1u);
-    EXPECT_EQ(init[0].at("_TYPE"), "Bartender");
-    EXPECT_EQ(init[0].at("_PATH"), "/");
+    // The frames' bytes and the keys kept from the MES are proven by SessionTest and
+    // MainCtrlTasks; here the real folder, engine and simulator meet.
+    EXPECT_EQ(run.Calls("_INITIALIZE").size(), 1u);
 
     const auto check = run.Calls("CheckConfig");
     ASSERT_EQ(check.size(), 1u);
     std::set<std::string> reported;
     for (const auto& item : check[0].at("Items")) {
-        EXPECT_EQ(item.size(), 2u);
         const std::string relPath = item.at("relPath");
         reported.insert(relPath);
         EXPECT_EQ(item.at("absPath"), run.AbsPath(relPath));
@@ -140,9 +138,6 @@ TEST(GatewayEndToEnd, ReportsRegistersAndPrints) {
         registered.insert(name);
         ASSERT_EQ(papers.count(name), 1u) << reg;
         EXPECT_EQ(reg.at("absPath"), run.AbsPath(name));
-        EXPECT_EQ(reg.at("Type"), "Bartender");
-        EXPECT_TRUE(reg.at("FormatId").is_number()) << "the MES's own key is kept";
-        EXPECT_TRUE(reg.at("WidthInMm").is_number_float());
         EXPECT_DOUBLE_EQ(reg.at("WidthInMm").get<double>(), papers.at(name).width);
         EXPECT_DOUBLE_EQ(reg.at("HeightInMm").get<double>(), papers.at(name).height);
         EXPECT_EQ(reg.at("isLandscape"), papers.at(name).landscape);

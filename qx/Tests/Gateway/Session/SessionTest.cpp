@@ -374,21 +374,10 @@ void ThrowingPrintCallbackDoesNotStopTheNextJob() {
             peer.SendText(PrintNotification(job));
         CHILD_CHECK(WaitUntil([] { return g_Reports.Jobs().size() == 4; }));
 
+        // How each field is read is PrintJobRead's concern.
         std::set<std::string> types;
-        for (const PRINT_JOB::DEF& job : g_Reports.Jobs()) {
+        for (const PRINT_JOB::DEF& job : g_Reports.Jobs())
             types.insert(job.Type);
-            if (job.Type == "partial") {
-                CHILD_CHECK(job.PrinterName == "P1");
-                CHILD_CHECK(job.FormatName.empty());
-                CHILD_CHECK(job.FormatFilename.empty());
-                CHILD_CHECK(job.WidthInMm == 0.0);
-                CHILD_CHECK(job.Dpi == 203);
-                CHILD_CHECK(job.Data.is_null());
-            } else {
-                CHILD_CHECK(job.WidthInMm == 50.0);
-                CHILD_CHECK(job.Data == json({{"SN", job.Type}}));
-            }
-        }
         CHILD_CHECK((types == std::set<std::string>{"throws", "throws-other", "partial", "last"}));
         CHILD_CHECK(g_Reports.Handles() == std::set<ISession*>{session.get()});
 
