@@ -212,6 +212,7 @@ QImage CLabelFormat::Render(int dpi, const std::map<QString, QString>& values) c
     const double height = std::round(m_HeightMm * scale);
     if (width < 1 || height < 1 || width * height > MAX_PIXELS)
         return {};
+    // The text is filled in and costed before anything is drawn.
     std::vector<QString> texts;
     std::vector<int> fontPixels;
     if (!(Plan(dpi, values, &texts, &fontPixels) <= MAX_GLYPH_PIXELS))
