@@ -114,6 +114,29 @@ qsizetype FilledLength(const QString& text, const std::map<QString, QString>& va
     return length;
 }
 
+// Combining marks of text, by code point: shaping places each against its base, looking back
+// over the marks before it, however the text splits into grapheme clusters.
+qsizetype Marks(const QString& text) {
+    qsizetype marks = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t code = text[i].unicode();
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            code = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            ++i;
+        }
+        switch (QChar::category(code)) {
+            case QChar::Mark_NonSpacing:
+            case QChar::Mark_SpacingCombining:
+            case QChar::Mark_Enclosing:
+                ++marks;
+                break;
+            default:
+                break;
+        }
+    }
+    return marks;
+}
+
 }  // namespace
 
 std::optional<CLabelFormat> CLabelFormat::Load(const QString& path) {
@@ -152,6 +175,35 @@ std::optional<CLabelFormat> CLabelFormat::Load(const QString& path) {
     }
 }
 
+double CLabelFormat::Cost(int dpi, const std::map<QString, QString>& values) const {
+    return Plan(dpi, values, nullptr, nullptr);
+}
+
+double CLabelFormat::Plan(int dpi, const std::map<QString, QString>& values,
+                          std::vector<QString>* texts, std::vector<int>* fontPixels) const {
+    const double scale = dpi / MM_PER_INCH;
+    qsizetype chars = 0;
+    double cost = 0;
+    for (std::size_t i = 0; i < m_Texts.size(); ++i) {
+        const qsizetype length = FilledLength(m_Texts[i].m_Text, values, MAX_TEXT_CHARS - chars);
+        chars += length;
+        if (chars > MAX_TEXT_CHARS)
+            return std::numeric_limits<double>::infinity();
+        QString text = length == 0 ? QString() : Fill(m_Texts[i].m_Text, values);
+        const double pixels = std::max(1.0, std::round(m_Texts[i].m_FontMm * scale));
+        if (length > 0)
+            cost += OBJECT_COST + static_cast<double>(length) * (pixels * pixels + GLYPH_COST) +
+                    static_cast<double>(Marks(text)) * MARK_COST;
+        if (!(cost <= MAX_GLYPH_PIXELS))
+            return std::numeric_limits<double>::infinity();
+        if (texts)
+            texts->push_back(std::move(text));
+        if (fontPixels)
+            fontPixels->push_back(static_cast<int>(pixels));
+    }
+    return cost;
+}
+
 QImage CLabelFormat::Render(int dpi, const std::map<QString, QString>& values) const {
     if (dpi <= 0)
         return {};
@@ -160,25 +212,11 @@ QImage CLabelFormat::Render(int dpi, const std::map<QString, QString>& values) c
     const double height = std::round(m_HeightMm * scale);
     if (width < 1 || height < 1 || width * height > MAX_PIXELS)
         return {};
-
-    // The cost is bounded before anything is built: the filled-in text, and the drawing, whose
-    // glyphs cost with the square of their size once they are too large for Qt's cache.
-    std::vector<int> fontPixels(m_Texts.size(), 0);
-    qsizetype chars = 0;
-    double glyphPixels = 0;
-    for (std::size_t i = 0; i < m_Texts.size(); ++i) {
-        const qsizetype length = FilledLength(m_Texts[i].m_Text, values, MAX_TEXT_CHARS - chars);
-        chars += length;
-        if (chars > MAX_TEXT_CHARS)
-            return {};
-        if (length == 0)
-            continue;
-        const double pixels = std::max(1.0, std::round(m_Texts[i].m_FontMm * scale));
-        glyphPixels += OBJECT_COST + static_cast<double>(length) * (pixels * pixels + GLYPH_COST);
-        if (!(glyphPixels <= MAX_GLYPH_PIXELS))
-            return {};
-        fontPixels[i] = static_cast<int>(pixels);
-    }
+    // The text is filled in and costed before anything is drawn.
+    std::vector<QString> texts;
+    std::vector<int> fontPixels;
+    if (!(Plan(dpi, values, &texts, &fontPixels) <= MAX_GLYPH_PIXELS))
+        return {};
 
     QImage image(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB32);
     const int dotsPerMeter = static_cast<int>(std::lround(scale * 1000));
@@ -190,7 +228,7 @@ QImage CLabelFormat::Render(int dpi, const std::map<QString, QString>& values) c
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setPen(Qt::black);
     for (std::size_t i = 0; i < m_Texts.size(); ++i) {
-        if (fontPixels[i] == 0)
+        if (texts[i].isEmpty())
             continue;
         const TEXT& text = m_Texts[i];
         QFont font = text.m_Font.isEmpty() ? QFont() : QFont(text.m_Font);
@@ -199,7 +237,7 @@ QImage CLabelFormat::Render(int dpi, const std::map<QString, QString>& values) c
         painter.setFont(font);
         const QRectF box(text.m_X * scale, text.m_Y * scale, text.m_Width * scale,
                          text.m_Height * scale);
-        painter.drawText(box, text.m_Align | Qt::AlignVCenter, Fill(text.m_Text, values));
+        painter.drawText(box, text.m_Align | Qt::AlignVCenter, texts[i]);
     }
     return image;
 }

@@ -27,12 +27,17 @@ struct CLabelFormat {
     // Most characters of filled-in text over all objects that a render draws.
     static constexpr qsizetype MAX_TEXT_CHARS = 1000000;
     // Most drawing a render does, in glyph pixels: each character costs the square of its
-    // font's size in pixels plus GLYPH_COST, each object with text OBJECT_COST. The bound
-    // keeps a render near a second; labels of some thousand characters stay well within it.
+    // font's size in pixels plus GLYPH_COST, each combining mark MARK_COST more, each object
+    // with text OBJECT_COST. The bound keeps a render near a second; labels of some thousand
+    // characters stay well within it.
     static constexpr double MAX_GLYPH_PIXELS = 16e6;
-    // Measured: a small glyph, taken from Qt's cache, costs about as much as 20 pixels of a
-    // large one; laying out an object about as much as 2,000.
-    static constexpr double GLYPH_COST = 20;
+    // Measured: a character shaped in a run of its own (script or direction changing at every
+    // character) costs about as much as 30 pixels of a large glyph; laying out an object about
+    // as much as 2,000. Shaping places each mark against its base, looking back over the marks
+    // before it, so a mark in a long run costs about 200 more, however the text splits into
+    // grapheme clusters.
+    static constexpr double GLYPH_COST = 30;
+    static constexpr double MARK_COST = 200;
     static constexpr double OBJECT_COST = 2000;
     // Largest format file that is read; a format of hundreds of text objects is a few dozen KiB.
     static constexpr qint64 MAX_FILE_BYTES = 1 << 20;
@@ -50,6 +55,15 @@ struct CLabelFormat {
     // White label with black text at dpi dots per inch; a null image when dpi is not positive,
     // the image would exceed MAX_PIXELS, or the text MAX_TEXT_CHARS or MAX_GLYPH_PIXELS.
     QImage Render(int dpi, const std::map<QString, QString>& values) const;
+
+    // The drawing cost of a render at a positive dpi, in glyph pixels; infinite beyond the
+    // bounds on the text.
+    double Cost(int dpi, const std::map<QString, QString>& values) const;
+
+private:
+    // Cost, and within the bounds the filled-in text and the font size of each object.
+    double Plan(int dpi, const std::map<QString, QString>& values, std::vector<QString>* texts,
+                std::vector<int>* fontPixels) const;
 };
 
 }  // namespace _ENGINE

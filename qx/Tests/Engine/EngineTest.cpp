@@ -128,6 +128,26 @@ TEST_F(EngineTest, RenderBeyondItsBoundsFailsAtOnce) {
     }
 }
 
+// Combining marks count for the shaping they cost: a base with 300,000 marks is refused at
+// once, while more plain characters still render.
+TEST_F(EngineTest, CombiningMarksCountTowardsTheRenderBound) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile file(dir.filePath("small.btw"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(R"({"Width": 50, "Height": 20, "SubStrings": {"A": ""},
+                   "Objects": [{"Width": 50, "Height": 20, "Text": "{A}"}]})");
+    file.close();
+    CAxObject* format = Open(file.fileName());
+    ASSERT_NE(format, nullptr);
+    const auto exports = [&](const QString& value) {
+        format->dynamicCall("SetNamedSubStringValue(char *,char *)", "A", value);
+        return format->dynamicCall("ExportToClipboard(int,int)", 0, 25).toBool();
+    };
+    EXPECT_TRUE(exports(QString(400000, QLatin1Char('a'))));
+    EXPECT_FALSE(exports(QLatin1Char('a') + QString(300000, QChar(0x301))));
+}
+
 // A value shows in its own format only and replaces the one before; one for a name the format
 // lacks changes nothing.
 TEST_F(EngineTest, FormatsAreIndependentAndCloseEndsAFormat) {
