@@ -101,6 +101,9 @@ TEST_F(BrollaEndToEndTest, AnsweringMesIsShownAndClosingTheWindowEndsCleanly) {
 
     fs::create_directories(root.m_Path / "tmp/qtwebengine-stale/inner");
     std::ofstream(path + "/tmp/QUTEBROWSER-stale") << "x";
+    // A lock file in the shared temporary folder that cannot be had (another user's does the
+    // same as this folder) costs the profile nothing.
+    fs::create_directories(root.m_Path / "tmp/brolla.lock");
 
     auto brolla = Launch();
     ASSERT_TRUE(brolla);
@@ -145,6 +148,7 @@ TEST_F(BrollaEndToEndTest, AnsweringMesIsShownAndClosingTheWindowEndsCleanly) {
     EXPECT_NE(output.find("Removed: \"" + path + "/tmp/qtwebengine-stale\""), std::string::npos)
         << output;
     EXPECT_NE(output.find("Removed: \"" + path + "/tmp/QUTEBROWSER-stale\""), std::string::npos);
+    EXPECT_NE(output.find("Removed: \"" + path + "/tmp/brolla.lock\""), std::string::npos);
     EXPECT_FALSE(fs::exists(path + "/tmp/qtwebengine-stale"));
     EXPECT_FALSE(fs::exists(path + "/tmp/QUTEBROWSER-stale"));
 
@@ -155,6 +159,8 @@ TEST_F(BrollaEndToEndTest, AnsweringMesIsShownAndClosingTheWindowEndsCleanly) {
               std::string::npos);
     EXPECT_FALSE(fs::exists(path + "/tmp/brolla.lock"));
     EXPECT_EQ(brolla->Output().find("HALT"), std::string::npos);
+    EXPECT_TRUE(fs::is_directory(path + "/data/MyCompany/Brolla/QtWebEngine/Mes.Profile"))
+        << "the profile is kept on disk";
 }
 
 TEST_F(BrollaEndToEndTest, SilentMesShowsTheShutdownBoxAndEndsWhenTheOperatorClosesIt) {
