@@ -52,7 +52,7 @@ void DownloadNames::Release(const QString& path) {
 }
 
 // The path of the file that path names: "./a" and "b/../a" are "a"; on Windows "a. " is "a"
-// too (the "%1 (%2).%3" pattern ends a name without a suffix in a dot).
+// too, as Windows drops a name's trailing dots and spaces.
 QString DownloadNames::Resolve(const QString& path) const {
     QString resolved = QDir::cleanPath(path);
     if (m_Rule == _OS::PATH_RULE::WINDOWS) {
