@@ -35,9 +35,10 @@ CLockFile::CLockFile(const std::filesystem::path& path) : m_Path(path) {
                 return;
             continue;
         }
-        // Without sharing, no other instance opens the file while this handle is open: that is
-        // the lock. The reparse point itself is opened, should one appear meanwhile.
-        HANDLE handle = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+        // Read access, shared for reading: an indexer or scanner that has the file open does
+        // not keep an instance out, nor does a read-only file left behind. The byte locked
+        // below is the lock. The reparse point itself is opened, should one appear meanwhile.
+        HANDLE handle = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
         if (handle == INVALID_HANDLE_VALUE)
             return;
@@ -45,7 +46,12 @@ CLockFile::CLockFile(const std::filesystem::path& path) : m_Path(path) {
         if (GetFileType(handle) == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &info) &&
             !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
             info.nNumberOfLinks == 1) {
-            SetEndOfFile(handle);
+            OVERLAPPED at{};
+            if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                            &at)) {
+                CloseHandle(handle);
+                return;
+            }
             m_Handle = handle;
             return;
         }
@@ -60,7 +66,7 @@ CLockFile::~CLockFile() {
     if (!m_Handle)
         return;
     CloseHandle(m_Handle);
-    // Fails, as it should, when another instance has opened it since.
+    // Fails, as it should, when another instance or a reader has it open, or it is read-only.
     DeleteFileW(m_Path.c_str());
 }
 

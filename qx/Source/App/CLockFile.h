@@ -4,12 +4,12 @@
 
 namespace _QX {
 
-// The browser's lock file: an empty regular file that the instance holding it keeps locked by
-// the OS while it runs, so that a second instance knows the first one's profile is in use. The
-// lock ends with the process, also when it dies. In a folder others can write to, the name
-// may hold anything: a link (on Windows a reparse point), a FIFO, a device, a folder, another
-// name of someone's file. Nothing it names is opened or followed, and nothing waits: such an
-// entry is replaced by a fresh file, or, where it cannot be (a folder, another owner's entry),
+// A lock file of the browser: a regular file that the instance holding it keeps locked by the OS
+// while it runs (flock; LockFileEx on Windows), so that a second instance knows what it guards
+// is in use. The lock ends with the process, also when it dies. In a folder others can write to,
+// the name may hold anything: a link (on Windows a reparse point), a FIFO, a device, a folder,
+// another name of someone's file. Nothing it names is opened or followed, and nothing waits: such
+// an entry is replaced by a fresh file, or, where it cannot be (a folder, another owner's entry),
 // the lock is not held.
 struct CLockFile {
     explicit CLockFile(const std::filesystem::path& path);

@@ -15,10 +15,13 @@ void CleanupWebEngine() {
     QWebEngineProfile::defaultProfile()->clearAllVisitedLinks();
 
     const QDir temp(QStandardPaths::writableLocation(QStandardPaths::TempLocation));
-    // The lock file is not among them: it is held while an instance runs.
-    const QStringList entries =
+    QStringList entries =
         temp.entryList({"QtWebEngine*", "qutebrowser-*"},
                        QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot, QDir::NoSort);
+    // The lock file there guards nothing; it goes like the leftovers, whatever it is.
+    const QFileInfo lock(temp.filePath(QStringLiteral("brolla.lock")));
+    if (lock.exists() || lock.isSymLink())
+        entries << lock.fileName();
 
     for (const QString& entry : entries) {
         const QString path = temp.absoluteFilePath(entry);

@@ -54,12 +54,15 @@ void Code_MainWindow::OpenUrl(const std::string& url) {
         Qt::QueuedConnection);
 }
 
+std::string Code_MainWindow::ProfileName() {
+    return _OS::ENV::GetAppName() + ".Profile";
+}
+
 void Code_MainWindow::LoadUrl(const std::string& url) {
     if (m_WebView)
         return;
     // An empty name gives a profile in memory.
-    m_WebView =
-        _QX::Code_WebView::Create(m_KeepsProfile ? _OS::ENV::GetAppName() + ".Profile" : "");
+    m_WebView = _QX::Code_WebView::Create(m_KeepsProfile ? ProfileName() : "");
     m_Layout->addWidget(m_WebView->Widget());
     m_WebView->Load(url);
     show();

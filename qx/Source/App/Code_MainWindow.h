@@ -16,9 +16,11 @@ class QVBoxLayout;
 // geometry is read from the registry and never written.
 struct Code_MainWindow : QMainWindow {
     // Main thread, after the application object and the environment exist. keepsProfile: this
-    // instance holds the lock file, so the profile on disk is its own; otherwise the web view
-    // gets a profile kept in memory, and one in use by another instance is never touched.
+    // instance holds the profile's guard, so the profile on disk is its own; otherwise the web
+    // view gets a profile kept in memory, and one in use by another instance is never touched.
     static Code_MainWindow* Create(bool keepsProfile);
+    // The storage name of the profile on disk.
+    static std::string ProfileName();
     // Any thread: queues LoadUrl onto the GUI thread and returns at once.
     static void OpenUrl(const std::string& url);
     // GUI thread: creates the web view, loads the URL and shows the window; once only.

@@ -8,10 +8,13 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
+
 namespace _QX {
 
-DownloadManager::DownloadManager(QObject* parent)
+DownloadManager::DownloadManager(QObject* parent, int pathLimit)
     : QObject(parent),
+      m_PathLimit(pathLimit),
       m_DownloadFolder(QStandardPaths::writableLocation(QStandardPaths::DownloadLocation)) {
     QDir folder(m_DownloadFolder);
     if (!folder.exists())
@@ -20,20 +23,38 @@ DownloadManager::DownloadManager(QObject* parent)
 }
 
 QString DownloadManager::uniqueFilePath(const QString& path) {
-    QString chosen = QDir::cleanPath(path);
-    if (m_Names.IsTaken(chosen)) {
-        const QFileInfo info(chosen);
-        const QString base = info.completeBaseName();
-        const QString suffix = info.suffix();
-        const QDir folder = info.dir();
-        for (qint64 counter = 1; m_Names.IsTaken(chosen); ++counter) {
-            // One pass over the pattern: a "%" in the name is kept, never substituted again.
-            chosen = folder.filePath(
-                QStringLiteral("%1 (%2).%3").arg(base, QString::number(counter), suffix));
-        }
+    const QFileInfo info(QDir::cleanPath(path));
+    for (qint64 counter = 0;; ++counter) {
+        const QString chosen = candidate(info, counter);
+        // Held on disk before the engine writes: another instance choosing at the same time
+        // finds the file there, or fails to create it, and goes on to the next counter.
+        if (!m_Names.IsTaken(chosen) && m_Names.ReserveOnDisk(chosen) != NEW_FILE::EXISTS)
+            return chosen;
     }
-    m_Names.Reserve(chosen);
-    return chosen;
+}
+
+QString DownloadManager::candidate(const QFileInfo& info, qint64 counter) const {
+    QString base = info.completeBaseName();
+    const QString suffix = info.suffix().isEmpty() ? QString() : "." + info.suffix();
+    // One pass over the pattern: a "%" in the name is kept, never substituted again.
+    const auto named = [&] {
+        return counter == 0
+                   ? base + suffix
+                   : QStringLiteral("%1 (%2)%3").arg(base, QString::number(counter), suffix);
+    };
+    const QString whole = QDir(info.path()).filePath(counter == 0 ? info.fileName() : named());
+    const qsizetype over =
+        m_PathLimit > 0 ? DownloadNames::PartialFile(whole).size() - m_PathLimit : 0;
+    if (over <= 0)
+        return whole;
+    // The base gives way, by whole characters, down to one; the suffix and the counter stay.
+    qsizetype keep = std::max<qsizetype>(1, base.size() - over);
+    if (keep < base.size() && base.at(keep).isLowSurrogate() && keep > 1)
+        --keep;
+    base.truncate(keep);
+    while (base.size() > 1 && (base.endsWith(QLatin1Char('.')) || base.endsWith(QLatin1Char(' '))))
+        base.chop(1);
+    return QDir(info.path()).filePath(named());
 }
 
 void DownloadManager::handleDownload(QWebEngineDownloadRequest* download) {
@@ -108,8 +129,11 @@ void DownloadManager::endDownload(QWebEngineDownloadRequest* download) {
     if (state == QWebEngineDownloadRequest::DownloadInterrupted) {
         // An interruption the engine could resume (full disk, dropped connection) keeps the
         // download and its partial file; cancelling ends the download but leaves the file.
+        // The partial file is this download's only while its name has stayed held by it.
         download->cancel();
-        QFile::remove(DownloadNames::PartialFile(m_Paths.value(download)));
+        const QString path = m_Paths.value(download);
+        if (m_Names.HoldsOnDisk(path))
+            QFile::remove(DownloadNames::PartialFile(path));
     }
     releaseName(download);
     download->deleteLater();

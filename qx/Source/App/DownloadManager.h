@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QFileInfo>
 #include <QHash>
 #include <QObject>
 #include <QString>
 #include <QWebEngineDownloadRequest>
 
 #include "App/DownloadNames.h"
+#include "App/PathLimit.h"
 
 namespace _QX {
 
@@ -14,12 +16,15 @@ namespace _QX {
 struct DownloadManager : QObject {
     Q_OBJECT
 public:
-    explicit DownloadManager(QObject* parent);
+    // pathLimit: the longest path the system opens, in UTF-16 units; 0 for no such bound.
+    explicit DownloadManager(QObject* parent, int pathLimit = PathLimit());
 
     // The path itself when it is free, else "<base> (<n>).<suffix>" in its folder with the
-    // smallest free n from 1. A path is free when neither it nor "<path>.download" is a file
-    // already or meets a path reserved or its ".download" (paths that spell one file alike
-    // count as one); the path returned is reserved until its download ends.
+    // smallest free n from 1 ("<base> (<n>)" without a suffix). A path is free when neither it
+    // nor "<path>.download" is a file already or meets a path reserved or its ".download"
+    // (paths that spell one file alike count as one), and its empty file could be created
+    // where none was. Under a path limit the base is cut so that "<path>.download" fits. The
+    // path returned is reserved, in memory and on disk, until its download ends.
     QString uniqueFilePath(const QString& path);
 
 public slots:
@@ -38,6 +43,10 @@ private:
     void releaseName(QWebEngineDownloadRequest* download);
     QWebEngineDownloadRequest* ongoing(quint32 id) const;
 
+    // The n-th candidate for the file info names (n = 0: its own name), within m_PathLimit.
+    QString candidate(const QFileInfo& info, qint64 counter) const;
+
+    int m_PathLimit;
     QString m_DownloadFolder;
     // Paths given to downloads that have not ended: two downloads started together must not
     // share a file.

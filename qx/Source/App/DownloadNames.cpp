@@ -26,13 +26,33 @@ void DownloadNames::Reserve(const QString& path) {
     m_Keys.insert(Key(PartialFile(path)));
 }
 
+NEW_FILE DownloadNames::ReserveOnDisk(const QString& path) {
+    FILE_ID id;
+    const NEW_FILE made = CreateNewFile(path, &id);
+    if (made == NEW_FILE::EXISTS)
+        return made;
+    if (made == NEW_FILE::CREATED)
+        m_Files.insert(path, id);
+    Reserve(path);
+    return made;
+}
+
+bool DownloadNames::HoldsOnDisk(const QString& path) const {
+    const auto found = m_Files.constFind(path);
+    return found != m_Files.constEnd() && FileIdOf(path) == *found;
+}
+
 void DownloadNames::Release(const QString& path) {
+    // A completed download's file has replaced the empty one, and is another file.
+    if (HoldsOnDisk(path))
+        QFile::remove(path);
+    m_Files.remove(path);
     m_Keys.remove(Key(path));
     m_Keys.remove(Key(PartialFile(path)));
 }
 
 // The path of the file that path names: "./a" and "b/../a" are "a"; on Windows "a. " is "a"
-// too (the "%1 (%2).%3" pattern ends a name without a suffix in a dot).
+// too, as Windows drops a name's trailing dots and spaces.
 QString DownloadNames::Resolve(const QString& path) const {
     QString resolved = QDir::cleanPath(path);
     if (m_Rule == _OS::PATH_RULE::WINDOWS) {

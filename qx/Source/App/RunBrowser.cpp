@@ -21,8 +21,8 @@ void RunBrowser(int argc, char** argv, const std::string& translatorName,
                 const std::string& language) {
     const QString lockPath = QDir(QStandardPaths::writableLocation(QStandardPaths::TempLocation))
                                  .filePath("brolla.lock");
-    // Held for the whole run: it tells a second instance that the profile is in use. The
-    // first instance removes it when the run ends, also through an exception.
+    // All users share the temporary folder, so this file decides nothing: the start-up
+    // clean-up removes it, and the run's end too, also through an exception.
     const CLockFile lock(std::filesystem::path(lockPath.toStdU16String()));
     if (!lock.Held()) {
         qWarning() << "Another instance might be running or cleanup incomplete";
@@ -53,7 +53,18 @@ void RunBrowser(int argc, char** argv, const std::string& translatorName,
     LoadTranslator(translatorName, language);
     QApplication::setStyle("WindowsVista");
 
-    SetMainWidget(Code_MainWindow::Create(lock.Held()));
+    // The profile's guard lives beside the profile, in this user's own data folder; held for
+    // the whole run, it keeps a second instance off the profile on disk.
+    const QDir profiles(QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
+                            .filePath("QtWebEngine"));
+    profiles.mkpath(".");
+    const CLockFile profileGuard(std::filesystem::path(
+        profiles.filePath(QString::fromStdString(Code_MainWindow::ProfileName()) + ".lock")
+            .toStdU16String()));
+    if (!profileGuard.Held())
+        qWarning() << "Another instance might be running or cleanup incomplete";
+
+    SetMainWidget(Code_MainWindow::Create(profileGuard.Held()));
     g_QtStarted = true;
     QApplication::exec();
     ShutdownApp();

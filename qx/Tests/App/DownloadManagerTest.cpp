@@ -42,7 +42,7 @@ TEST_F(DownloadManagerTest, ExistingNamesGetTheSmallestFreeCounter) {
 TEST_F(DownloadManagerTest, CounterGoesBeforeTheLastSuffixOnly) {
     const std::pair<QString, QString> cases[] = {
         {"archive.tar.gz", "archive.tar (1).gz"},
-        {"README", "README (1)."},
+        {"README", "README (1)"},
         {"50%2off.pdf", "50%2off (1).pdf"},
         {"%3%1.%2", "%3%1 (1).%2"},
     };
@@ -62,9 +62,43 @@ TEST_F(DownloadManagerTest, SpellingsOfOneFileGetTheirOwnFiles) {
 TEST_F(DownloadManagerTest, NameMeetingAnotherDownloadsPartialFileIsTaken) {
     // "a.download" is written to "a.download.download"; "a" would be written to "a.download".
     EXPECT_EQ(manager->uniqueFilePath(In("a.download")), In("a.download"));
-    EXPECT_EQ(manager->uniqueFilePath(In("a")), In("a (1)."));
+    EXPECT_EQ(manager->uniqueFilePath(In("a")), In("a (1)"));
     EXPECT_EQ(manager->uniqueFilePath(In("b")), In("b"));
     EXPECT_EQ(manager->uniqueFilePath(In("b.download")), In("b (1).download"));
+}
+
+// Two instances on one folder (two managers here) choose one name before either engine has
+// written to it.
+TEST_F(DownloadManagerTest, InstancesChoosingOneNameAtOnceGetFilesOfTheirOwn) {
+    _QX::DownloadManager other(nullptr);
+    EXPECT_EQ(manager->uniqueFilePath(In("same.txt")), In("same.txt"));
+    EXPECT_EQ(other.uniqueFilePath(In("same.txt")), In("same (1).txt"));
+    EXPECT_TRUE(QFile::exists(In("same (1).txt"))) << "held on disk before the engine writes";
+}
+
+// Where the system opens no long paths, "<name> (n).<suffix>.download" must fit the limit whole:
+// the base is cut, by whole characters, the counter and the suffix stay.
+TEST_F(DownloadManagerTest, NamesAreCutSoThatThePartialFileFitsThePathLimit) {
+    const QString deep = In(QString(60, QLatin1Char('d')));
+    ASSERT_TRUE(QDir().mkpath(deep));
+    QString name;
+    for (int i = 0; i < 49; ++i)
+        name += QString::fromUtf8("\xF0\x9F\x93\x84");
+    name = _QX::CleanDownloadName(name + ".pdf");
+    for (const int spare : {61, 62}) {
+        const int limit = static_cast<int>(deep.size()) + 1 + spare;
+        _QX::DownloadManager limited(nullptr, limit);
+        for (const QString& end : {QString(".pdf"), QString(" (1).pdf")}) {
+            const QString path = limited.uniqueFilePath(deep + "/" + name);
+            EXPECT_LE(_QX::DownloadNames::PartialFile(path).size(), limit) << path.toStdString();
+            EXPECT_TRUE(path.endsWith(end)) << path.toStdString();
+            EXPECT_TRUE(QStringView(path).isValidUtf16()) << "a character was split";
+            EXPECT_TRUE(path.startsWith(deep + "/" + name.left(8))) << path.toStdString();
+        }
+        ASSERT_TRUE(QDir(deep).removeRecursively() && QDir().mkpath(deep));
+    }
+    _QX::DownloadManager unlimited(nullptr, 0);
+    EXPECT_EQ(unlimited.uniqueFilePath(deep + "/" + name), deep + "/" + name);
 }
 
 TEST_F(DownloadManagerTest, WindowsRuleTakesNamesAsWindowsResolvesThem) {

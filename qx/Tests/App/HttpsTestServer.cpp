@@ -122,10 +122,17 @@ struct Connection : std::enable_shared_from_this<Connection> {
     http::response<http::string_body> response;
 };
 
-// Binds acceptor to 127.0.0.1:port (and listens); false, closed, with the reason when it cannot.
-bool Bind(tcp::acceptor& acceptor, uint16_t port, bool listen, std::string* error) {
+// Binds acceptor to host:port (and listens); false, closed, with the reason when it cannot.
+bool Bind(tcp::acceptor& acceptor, const std::string& host, uint16_t port, bool listen,
+          std::string* error) {
     boost::system::error_code ec;
-    const tcp::endpoint endpoint(asio::ip::make_address("127.0.0.1"), port);
+    const asio::ip::address address = asio::ip::make_address(host, ec);
+    if (ec) {
+        if (error)
+            *error = host + ": " + ec.message();
+        return false;
+    }
+    const tcp::endpoint endpoint(address, port);
     acceptor.open(endpoint.protocol(), ec);
     if (!ec)
         acceptor.set_option(asio::socket_base::reuse_address(true), ec);
@@ -164,14 +171,14 @@ HttpsTestServer::~HttpsTestServer() {
     Stop();
 }
 
-bool HttpsTestServer::PortIsFree(uint16_t port, std::string* error) {
+bool HttpsTestServer::PortIsFree(uint16_t port, std::string* error, const std::string& host) {
     asio::io_context ioc;
     tcp::acceptor acceptor(ioc);
-    return Bind(acceptor, port, false, error);
+    return Bind(acceptor, host, port, false, error);
 }
 
-bool HttpsTestServer::Start(uint16_t port, std::string* error) {
-    if (!Bind(m_Impl->acceptor, port, true, error))
+bool HttpsTestServer::Start(uint16_t port, std::string* error, const std::string& host) {
+    if (!Bind(m_Impl->acceptor, host, port, true, error))
         return false;
     m_Impl->Accept();
     m_Impl->thread = std::thread([this] { m_Impl->ioc.run(); });

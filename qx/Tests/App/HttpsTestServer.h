@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-// A small HTTPS/1.1 server on 127.0.0.1 for tests, with a certificate made by the openssl
-// command. Every request is recorded and answered by the handler.
+// A small HTTPS/1.1 server for tests, on 127.0.0.1 or another address of this machine, with a
+// certificate made by the openssl command. Every request is recorded and answered by the handler.
 struct HttpsTestServer {
     struct REQUEST {
         std::string method;
@@ -35,14 +35,15 @@ struct HttpsTestServer {
     // Writes a self-signed certificate for commonName and its key into dir; false on failure.
     static bool MakeCertificate(const std::string& dir, const std::string& commonName);
 
-    // Whether 127.0.0.1:port can be bound right now (the reason in error when not).
-    static bool PortIsFree(uint16_t port, std::string* error);
+    // Whether host:port can be bound right now (the reason in error when not).
+    static bool PortIsFree(uint16_t port, std::string* error,
+                           const std::string& host = "127.0.0.1");
 
     HttpsTestServer(const std::string& certDir, Handler handler);
     ~HttpsTestServer();
 
     // port 0 picks a free port; false (with the reason) when it cannot be bound.
-    bool Start(uint16_t port, std::string* error);
+    bool Start(uint16_t port, std::string* error, const std::string& host = "127.0.0.1");
     void Stop();
     uint16_t Port() const;
 

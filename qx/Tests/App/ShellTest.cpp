@@ -101,14 +101,14 @@ TEST(LockFileTest, EntryInItsPlaceIsReplacedNotFollowedNorWaitedOn) {
     EXPECT_TRUE(fs::is_directory(path));
 }
 
-// A second instance is told so for as long as the first runs, also after its own clean-up at
-// start (and at quit), and the next one after the first's end is first again.
+// A second instance is kept off what the lock guards for as long as the first runs, and the next
+// one after the first's end holds it again.
 TEST(LockFileTest, HeldLockKeepsTheNextInstanceOutUntilItsHolderEnds) {
-    const fs::path path = fs::path(QDir::tempPath().toStdString()) / "brolla.lock";
+    SUPPORT::TEMP_DIR data;
+    const fs::path path = data.m_Path / "Mes.Profile.lock";
     {
         const _QX::CLockFile first(path);
         ASSERT_TRUE(first.Held());
-        _QX::APP::CleanupWebEngine();
         EXPECT_FALSE(_QX::CLockFile(path).Held());
         EXPECT_TRUE(fs::exists(path));
     }
