@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         std::this_thread::yield();
     g_Handle = _NET::Code_JsonRpcClient::Create("ws://127.0.0.1:9/");
     g_Client = static_cast<_NET::Code_JsonRpcClient*>(g_Handle.get());
-    g_Handle->RegisterHandler("Print", [](_OBJ<_NET::IJsonRpcClient>, json data) {
+    g_Handle->RegisterHandler("Print", [](_OBJ<_NET::IJsonRpcClient>, json data, uint64_t) {
         std::lock_guard<std::mutex> lock(g_Mutex);
         g_LastData = std::move(data);
         ++g_Handled;
