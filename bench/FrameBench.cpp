@@ -38,9 +38,10 @@ std::string PrintFrame() {
 void FrameParseAndDispatch(benchmark::State& state) {
     std::atomic<int64_t> handled{0};
     _OBJ<_NET::IJsonRpcClient> client = _NET::Code_JsonRpcClient::Create("ws://127.0.0.1:9/");
-    client->RegisterHandler("Print", [&handled](_OBJ<_NET::IJsonRpcClient>, nlohmann::json) {
-        handled.fetch_add(1, std::memory_order_release);
-    });
+    client->RegisterHandler("Print",
+                            [&handled](_OBJ<_NET::IJsonRpcClient>, nlohmann::json, uint64_t) {
+                                handled.fetch_add(1, std::memory_order_release);
+                            });
     auto* code = static_cast<_NET::Code_JsonRpcClient*>(client.get());
     const std::string frame = PrintFrame();
     int64_t sent = 0;

@@ -53,6 +53,37 @@ int NestingDepth(const std::string& text) {
     return deepest;
 }
 
+// Keys and values of valid JSON text as read, duplicate keys included: every key, array,
+// object and other value counts one.
+struct VALUE_COUNT : nlohmann::json_sax<json> {
+    size_t m_Count = 0;
+    bool One() {
+        ++m_Count;
+        return true;
+    }
+    bool null() override { return One(); }
+    bool boolean(bool) override { return One(); }
+    bool number_integer(number_integer_t) override { return One(); }
+    bool number_unsigned(number_unsigned_t) override { return One(); }
+    bool number_float(number_float_t, const string_t&) override { return One(); }
+    bool string(string_t&) override { return One(); }
+    bool binary(binary_t&) override { return One(); }
+    bool start_object(std::size_t) override { return One(); }
+    bool key(string_t&) override { return One(); }
+    bool end_object() override { return true; }
+    bool start_array(std::size_t) override { return One(); }
+    bool end_array() override { return true; }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        return false;
+    }
+};
+
+size_t ValueCount(const std::string& text) {
+    VALUE_COUNT count;
+    json::sax_parse(text, &count);
+    return count.m_Count;
+}
+
 // The notification the handler must see for this frame, if any.
 bool Expected(const json& frame, json& data) {
     if (!frame.is_object())
@@ -76,7 +107,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         std::this_thread::yield();
     g_Handle = _NET::Code_JsonRpcClient::Create("ws://127.0.0.1:9/");
     g_Client = static_cast<_NET::Code_JsonRpcClient*>(g_Handle.get());
-    g_Handle->RegisterHandler("Print", [](_OBJ<_NET::IJsonRpcClient>, json data) {
+    g_Handle->RegisterHandler("Print", [](_OBJ<_NET::IJsonRpcClient>, json data, uint64_t) {
         std::lock_guard<std::mutex> lock(g_Mutex);
         g_LastData = std::move(data);
         ++g_Handled;
@@ -91,11 +122,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                     _NET::IWebSocket::OPCODE_TEXT);
 
     // A notification reaches its handler once with its data; anything else, and a frame nested
-    // beyond the bound, reaches nothing.
+    // or holding values beyond their bounds, reaches nothing.
     json expectedData;
     const json frame = json::parse(payload, nullptr, false);
     const bool notification = !frame.is_discarded() &&
                               NestingDepth(payload) <= _OS::MAX_JSON_DEPTH &&
+                              ValueCount(payload) <= _NET::Code_JsonRpcClient::MAX_MESSAGE_VALUES &&
                               Expected(frame, expectedData);
     g_Expected += notification;
     FUZZ_CHECK(

@@ -22,7 +22,7 @@ _OBJ<ISession> Code_Session::Create(const std::string& url,
     session->m_Client->SetConnectionHandler(
         std::bind(&Code_Session::EventProc_onConnection, session, _1, _2));
     session->m_Client->RegisterHandler(
-        MESSAGES::PRINT, std::bind(&Code_Session::EventProc_onPrint, session, _1, _2));
+        MESSAGES::PRINT, std::bind(&Code_Session::EventProc_onPrint, session, _1, _2, _3));
     session->m_Client->Connect();
     return handle;
 }
@@ -49,8 +49,12 @@ bool Code_Session::IsConnected() {
     return m_Connected.load();
 }
 
-bool Code_Session::IsCurrent() {
-    return m_Connected.load() && m_Client->IsCurrent();
+uint64_t Code_Session::Connection() {
+    return m_Connected.load() ? m_Client->Connection() : 0;
+}
+
+bool Code_Session::IsCurrent(uint64_t connection) {
+    return m_Connected.load() && m_Client->IsCurrent(connection);
 }
 
 void Code_Session::EventProc_onConnection(_OBJ<_NET::IJsonRpcClient> client, bool up) {
@@ -95,12 +99,12 @@ void Code_Session::RestateLoss(uint64_t upEvent) {
         _GCD::QUEUE_SERIAL);
 }
 
-void Code_Session::EventProc_onPrint(_OBJ<_NET::IJsonRpcClient>, nlohmann::json data) {
+void Code_Session::EventProc_onPrint(_OBJ<_NET::IJsonRpcClient>, nlohmann::json data,
+                                     uint64_t connection) {
     if (!m_OnPrint)
         return;
     try {
-        const PRINT_JOB::DEF job = data.get<PRINT_JOB::DEF>();
-        m_OnPrint(_OBJ<ISession>(this), job);
+        m_OnPrint(_OBJ<ISession>(this), PRINT_JOB::Take(std::move(data)), connection);
     } catch (...) {
         // Silent by design: a notification gets no answer, and the print task reports its own
         // failures; the session goes on with the next job.

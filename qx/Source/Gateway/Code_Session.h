@@ -27,10 +27,12 @@ public:
     void SetOnPrint(const PrintCallback& onPrint) override;
     void Disconnect() override;
     bool IsConnected() override;
-    bool IsCurrent() override;
+    uint64_t Connection() override;
+    bool IsCurrent(uint64_t connection) override;
 
     void EventProc_onConnection(_OBJ<_NET::IJsonRpcClient> client, bool up);
-    void EventProc_onPrint(_OBJ<_NET::IJsonRpcClient> client, nlohmann::json data);
+    void EventProc_onPrint(_OBJ<_NET::IJsonRpcClient> client, nlohmann::json data,
+                           uint64_t connection);
     void EventProc_onInitialize(bool ok, nlohmann::json reply);
 
 private:

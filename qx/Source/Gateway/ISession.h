@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -13,7 +14,8 @@
 struct ISession : IRoot {
     using ReplyCallback = std::function<void(bool, nlohmann::json)>;
     using ConnectionCallback = std::function<void(_OBJ<ISession>, bool)>;
-    using PrintCallback = std::function<void(_OBJ<ISession>, PRINT_JOB::DEF)>;
+    // The last argument is the connection the job came on (see IsCurrent).
+    using PrintCallback = std::function<void(_OBJ<ISession>, PRINT_JOB::DEF, uint64_t connection)>;
 
     // Dropped silently while not connected: nothing is sent, onReply never runs.
     virtual void Call(const std::string& path, const std::string& method,
@@ -23,8 +25,11 @@ struct ISession : IRoot {
     virtual void Disconnect() = 0;
     // True from the socket's up event to its down event, whatever the MES answered.
     virtual bool IsConnected() = 0;
-    // Connected, and the connection is still open at this moment: a result sent now can reach
-    // the MES. Turns false as soon as the connection ends, before the loss is reported.
-    virtual bool IsCurrent() = 0;
+    // The connection up now, 0 when none: work queued for it carries this number.
+    virtual uint64_t Connection() = 0;
+    // The work's connection is the one up, and still open at this moment: a result sent now on
+    // queue 1 goes out on it. Turns false as soon as that connection ends, before the loss is
+    // reported, and stays false on every later connection.
+    virtual bool IsCurrent(uint64_t connection) = 0;
     virtual ~ISession() = default;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <vector>
 
@@ -36,9 +37,12 @@ bool ReadConfig();
 void EventProc_Session_onConnection(_OBJ<ISession> session, bool up);
 // Reports every format file of the format folder with "CheckConfig".
 void SendConfig(_OBJ<ISession> session);
-void EventProc_onCheckConfig(_OBJ<ISession> session, bool ok, nlohmann::json reply);
-// Queue 1: opens one format that the MES named and sends "Register" with its page setup.
-void RegisterFormat(_OBJ<ISession> session, nlohmann::json item);
+// connection: the one "CheckConfig" was sent on; its registrations are queued for it.
+void EventProc_onCheckConfig(_OBJ<ISession> session, bool ok, nlohmann::json reply,
+                             uint64_t connection);
+// Queue 1: opens one format that the MES named and sends "Register" with its page setup. Once
+// the item's connection has ended it is dropped before anything else.
+void RegisterFormat(_OBJ<ISession> session, nlohmann::json item, uint64_t connection);
 // Tray menu, main thread: queues the format report to the MES and returns at once.
 void RefreshFormat();
 
@@ -57,10 +61,11 @@ inline constexpr size_t MAX_JOB_DATA_BYTES = 1024 * 1024;
 
 // Session callback on queue 2: queues the job for ExecutePrint on queue 1, or drops it with a
 // log line when the waiting jobs are at their bound.
-void EventProc_Session_onPrint(_OBJ<ISession> session, PRINT_JOB::DEF job);
-// Queue 1: renders the job's label and returns it to the MES as base64 PNG. A job whose data
-// are past their bound is dropped with a log line before any engine call.
-void ExecutePrint(_OBJ<ISession> session, PRINT_JOB::DEF job);
+void EventProc_Session_onPrint(_OBJ<ISession> session, PRINT_JOB::DEF job, uint64_t connection);
+// Queue 1: renders the job's label and returns it to the MES as base64 PNG, on the connection
+// the job came on only: once that one has ended the job is dropped before any engine call. A
+// job whose data are past their bound is dropped with a log line before any engine call.
+void ExecutePrint(_OBJ<ISession> session, PRINT_JOB::DEF job, uint64_t connection);
 
 // Every regular file below base, in walk order, whose extension is ".btw" in any letter
 // case. An entry or folder that cannot be read is logged and skipped.

@@ -1,6 +1,8 @@
 #include <exception>
+#include <memory>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include <spdlog/fmt/fmt.h>
 
@@ -54,16 +56,18 @@ void SendConfig(_OBJ<ISession> session) {
     const json params = MESSAGES::CheckConfigParams(FindFormatFiles(base));
     _LOG::Info("Checking formats");
     try {
+        // Sent on a later connection than this one, its registrations are dropped: that
+        // connection sends its own "CheckConfig" once accepted.
         session->Call(MESSAGES::PATH, MESSAGES::CHECK_CONFIG, params,
-                      [session](bool ok, json reply) {
-                          EventProc_onCheckConfig(session, ok, std::move(reply));
+                      [session, connection = session->Connection()](bool ok, json reply) {
+                          EventProc_onCheckConfig(session, ok, std::move(reply), connection);
                       });
     } catch (const std::exception& e) {
         _LOG::Error(fmt::format("Cannot send the format list: {}", e.what()));
     }
 }
 
-void EventProc_onCheckConfig(_OBJ<ISession> session, bool ok, json reply) {
+void EventProc_onCheckConfig(_OBJ<ISession> session, bool ok, json reply, uint64_t connection) {
     if (!ok) {
         _QX::APP::ShutdownWithMessage("Cannot upload pattern files");
         return;
@@ -76,7 +80,7 @@ void EventProc_onCheckConfig(_OBJ<ISession> session, bool ok, json reply) {
         if (items == reply.end() || !items->is_array())
             return;
         size_t posted = 0;
-        for (const json& item : *items) {
+        for (json& item : *items) {
             if (!item.is_object())
                 continue;
             if (posted == kMaxRegistrations) {
@@ -85,7 +89,11 @@ void EventProc_onCheckConfig(_OBJ<ISession> session, bool ok, json reply) {
                                 kMaxRegistrations));
                 break;
             }
-            _GCD::Post([session, item] { RegisterFormat(session, item); }, _GCD::QUEUE_SERIAL);
+            // Shared: posting copies the task, and a copy must not copy the item.
+            const auto held = std::make_shared<json>(std::move(item));
+            _GCD::Post([session, held,
+                        connection] { RegisterFormat(session, std::move(*held), connection); },
+                       _GCD::QUEUE_SERIAL);
             ++posted;
         }
     } catch (...) {
@@ -94,7 +102,11 @@ void EventProc_onCheckConfig(_OBJ<ISession> session, bool ok, json reply) {
     }
 }
 
-void RegisterFormat(_OBJ<ISession> session, json item) {
+void RegisterFormat(_OBJ<ISession> session, json item, uint64_t connection) {
+    // A lost connection's registrations cost nothing at their turn: the next connection
+    // registers its own, and must not wait behind these.
+    if (!session->IsCurrent(connection))
+        return;
     try {
         if (!item.is_object())
             return;

@@ -125,7 +125,7 @@ bool SetSubstrings(const json& data) {
 
 }  // namespace
 
-void EventProc_Session_onPrint(_OBJ<ISession> session, PRINT_JOB::DEF job) {
+void EventProc_Session_onPrint(_OBJ<ISession> session, PRINT_JOB::DEF job, uint64_t connection) {
     const size_t bytes = PRINT_JOB::HeldBytes(job);
     const TAKE_ON taken = TakeOn(bytes);
     if (!taken.m_Taken) {
@@ -139,18 +139,21 @@ void EventProc_Session_onPrint(_OBJ<ISession> session, PRINT_JOB::DEF job) {
                                 taken.m_Dropped - 1));
     // Shared: posting copies the task, and a copy must not copy the job.
     const auto waiting = std::make_shared<WAITING_JOB>(std::move(job), bytes);
-    _GCD::Post([session, waiting] { ExecutePrint(session, std::move(waiting->m_Job)); },
+    _GCD::Post([session, waiting,
+                connection] { ExecutePrint(session, std::move(waiting->m_Job), connection); },
                _GCD::QUEUE_SERIAL);
 }
 
-void ExecutePrint(_OBJ<ISession> session, PRINT_JOB::DEF job) {
+void ExecutePrint(_OBJ<ISession> session, PRINT_JOB::DEF job, uint64_t connection) {
     // Escaped like a log line: the name comes from the MES and may hold control characters.
     const std::string line = _LOG::OneLine(job.FormatFilename) + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
-    // A result made now would be dropped unsent, as for a link that is down: the jobs that a
-    // lost link left queued are not rendered, so that they never hold up its next connection.
-    if (!session->IsCurrent())
+    // Only the job's own connection may get its result: the jobs that a lost connection left
+    // queued are not rendered, so that they never hold up the next one nor get answered there.
+    // Queue 1 handles connection changes, so the connection checked here is the one the result
+    // goes out on.
+    if (!session->IsCurrent(connection))
         return;
     try {
         if (!DataWithinBound(job.Data)) {

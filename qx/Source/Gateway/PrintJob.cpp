@@ -91,22 +91,44 @@ size_t DataBytes(const json& value) {
 
 }  // namespace
 
+namespace {
+
+// The fields before "Data", in order; true when every one of them was read.
+bool ReadHead(const json& j, DEF& job) {
+    return j.is_object() && ReadText(j, "Type", job.Type) &&
+           ReadText(j, "PrinterName", job.PrinterName) &&
+           ReadText(j, "FormatName", job.FormatName) &&
+           ReadText(j, "FormatFilename", job.FormatFilename) &&
+           ReadMillimetres(j, "WidthInMm", job.WidthInMm) &&
+           ReadMillimetres(j, "HeightInMm", job.HeightInMm) &&
+           ReadFlag(j, "isLandscape", job.isLandscape) && ReadDpi(j, "Dpi", job.Dpi);
+}
+
+}  // namespace
+
 void from_json(const json& j, DEF& job) {
     job = DEF{};
     try {
-        if (!j.is_object())
-            return;
-        ReadText(j, "Type", job.Type) && ReadText(j, "PrinterName", job.PrinterName) &&
-            ReadText(j, "FormatName", job.FormatName) &&
-            ReadText(j, "FormatFilename", job.FormatFilename) &&
-            ReadMillimetres(j, "WidthInMm", job.WidthInMm) &&
-            ReadMillimetres(j, "HeightInMm", job.HeightInMm) &&
-            ReadFlag(j, "isLandscape", job.isLandscape) && ReadDpi(j, "Dpi", job.Dpi) &&
+        if (ReadHead(j, job))
             ReadData(j, "Data", job.Data);
     } catch (...) {
         // Silent by design: reading a job never fails; what was read so far stands and the
         // rest keeps its defaults.
     }
+}
+
+DEF Take(json&& j) {
+    DEF job;
+    try {
+        if (ReadHead(j, job)) {
+            const auto data = j.find("Data");
+            if (data != j.end())
+                job.Data = std::move(*data);
+        }
+    } catch (...) {
+        // As from_json.
+    }
+    return job;
 }
 
 void to_json(json& j, const DEF& job) {

@@ -25,6 +25,8 @@ struct DEF {
 // every later one keep their defaults.
 void from_json(const nlohmann::json& j, DEF& job);
 void to_json(nlohmann::json& j, const DEF& job);
+// Reads as from_json, moving "Data" out of j instead of copying it.
+DEF Take(nlohmann::json&& j);
 
 // About what the record holds in memory: its texts, and for its data every key and text plus a
 // share for each value, so that data of many small values weigh what they hold.

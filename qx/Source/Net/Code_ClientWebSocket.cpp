@@ -92,14 +92,17 @@ void Code_ClientWebSocket::Proc_Callback(const CWsMessage& message) {
             if (!m_OnMessage)
                 return m_Socket.Handled(message.str.size());
             const OPCODE opcode = message.binary ? OPCODE_BINARY : OPCODE_TEXT;
+            // Shared: posting copies the task, and a copy must not copy the payload. The one copy
+            // left is out of the engine's message, which it hands over as const.
+            const auto payload = std::make_shared<const std::string>(message.str);
             _GCD::Post(
-                [anchor = m_Anchor, payload = message.str, opcode, connection = m_Receiving] {
+                [anchor = m_Anchor, payload, opcode, connection = m_Receiving] {
                     if (_OBJ<Code_ClientWebSocket> self = anchor->Lock()) {
                         // Not for a connection that queue 1 has not seen come up, or has seen
                         // lost: what it answered would go out on another.
                         if (!self->m_OnConnection || self->m_SeenConnection == connection)
-                            self->m_OnMessage(_OBJ<IWebSocket>(self), payload, opcode);
-                        self->m_Socket.Handled(payload.size());
+                            self->m_OnMessage(_OBJ<IWebSocket>(self), *payload, opcode);
+                        self->m_Socket.Handled(payload->size());
                     }
                 },
                 _GCD::QUEUE_SERIAL);

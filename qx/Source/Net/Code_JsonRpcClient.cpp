@@ -90,7 +90,17 @@ void Code_JsonRpcClient::Close() {
     Socket()->Close();
 }
 
-bool Code_JsonRpcClient::IsCurrent() {
+uint64_t Code_JsonRpcClient::Connection() {
+    std::lock_guard<std::mutex> lock(m_PendingMutex);
+    return m_LiveConnection;
+}
+
+bool Code_JsonRpcClient::IsCurrent(uint64_t connection) {
+    {
+        std::lock_guard<std::mutex> lock(m_PendingMutex);
+        if (connection == 0 || connection != m_LiveConnection)
+            return false;
+    }
     const _OBJ<IWebSocket> socket = Socket();
     return socket && socket->IsCurrent();
 }
@@ -134,15 +144,23 @@ void Code_JsonRpcClient::Call(const std::string& path, const std::string& comman
     socket->Send(text, IWebSocket::OPCODE_TEXT);
 }
 
-void Code_JsonRpcClient::EventProc_Network_Msg(_OBJ<IWebSocket>, const std::string& payload,
+void Code_JsonRpcClient::EventProc_Network_Msg(_OBJ<IWebSocket> socket, const std::string& payload,
                                                IWebSocket::OPCODE) {
     try {
-        nlohmann::json frame = _OS::ParseJson(payload);
+        nlohmann::json frame = _OS::ParseJson(payload, MAX_MESSAGE_VALUES);
         if (frame.is_object() && frame.contains(ENVELOPE::KEY_MAGIC) &&
             frame.at(ENVELOPE::KEY_MAGIC).get<std::string>() == ENVELOPE::NOTIFICATION_MAGIC) {
             const std::string type = frame.at(ENVELOPE::KEY_TYPE).get<std::string>();
-            const nlohmann::json& data = frame.at(ENVELOPE::KEY_DATA);
-            m_Dispatcher.Dispatch(_OBJ<IJsonRpcClient>(this), type, data);
+            nlohmann::json& data = frame.at(ENVELOPE::KEY_DATA);
+            // The socket hands queue 1 a frame only while the connection it came on is the one
+            // whose up event was handled last: that is the live one here, for the current
+            // socket. A socket replaced since gives its frames no connection.
+            uint64_t connection = 0;
+            if (socket == Socket()) {
+                std::lock_guard<std::mutex> lock(m_PendingMutex);
+                connection = m_LiveConnection;
+            }
+            m_Dispatcher.Dispatch(_OBJ<IJsonRpcClient>(this), type, std::move(data), connection);
             return;
         }
 
@@ -161,16 +179,17 @@ void Code_JsonRpcClient::EventProc_Network_Msg(_OBJ<IWebSocket>, const std::stri
             m_Pending.erase(it);
             connection = m_LiveConnection;
         }
+        // Shared: posting copies the task, and a copy must not copy the reply.
+        const auto reply = std::make_shared<nlohmann::json>(std::move(frame));
         _GCD::Post(
-            [anchor = m_Anchor, connection, callback = std::move(callback), ok,
-             reply = std::move(frame)]() mutable {
+            [anchor = m_Anchor, connection, callback = std::move(callback), ok, reply] {
                 if (_OBJ<Code_JsonRpcClient> self = anchor->Lock())
-                    self->DeliverReply(connection, std::move(callback), ok, std::move(reply));
+                    self->DeliverReply(connection, callback, ok, std::move(*reply));
             },
             _GCD::QUEUE_POOL);
     } catch (...) {
         // Silent by design: the MES gets no answer to a frame, and a peer that keeps sending
-        // malformed frames must not flood the log; the frame simply has no effect.
+        // malformed or overweight frames must not flood the log; the frame simply has no effect.
     }
 }
 

@@ -23,6 +23,12 @@ struct Code_JsonRpcClient : IJsonRpcClient {
     QX_REFCOUNTED
 
 public:
+    // Keys and values of one incoming frame, arrays and objects included. A job has a few dozen
+    // and at most a thousand entries of data, a "CheckConfig" reply about ten per format of at
+    // most a thousand: a frame past this is refused while it is read, as one that cannot be
+    // parsed, before it costs more memory or time than this many values.
+    static constexpr size_t MAX_MESSAGE_VALUES = 32768;
+
     static _OBJ<IJsonRpcClient> Create(const std::string& url);
 
     void Notify(const std::string& type, const nlohmann::json& data) override;
@@ -32,7 +38,8 @@ public:
     void RegisterHandler(const std::string& type, const NotificationHandler& handler) override;
     void Connect() override;
     void Close() override;
-    bool IsCurrent() override;
+    uint64_t Connection() override;
+    bool IsCurrent(uint64_t connection) override;
 
     // Bound as the socket's callbacks; both run on queue 1.
     void EventProc_Network_Msg(_OBJ<IWebSocket> socket, const std::string& payload,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <nlohmann/json_fwd.hpp>
 #include <string>
@@ -12,7 +13,10 @@ namespace _NET {
 // Message layer towards the MES over one WebSocket: calls with identifiers and reply callbacks,
 // notifications both ways. Install the handlers, then Connect once.
 struct IJsonRpcClient : IRoot {
-    using NotificationHandler = std::function<void(_OBJ<IJsonRpcClient>, nlohmann::json)>;
+    // The last argument is the connection the notification came on: work done for it goes out
+    // only while IsCurrent says that connection is still the one up.
+    using NotificationHandler =
+        std::function<void(_OBJ<IJsonRpcClient>, nlohmann::json, uint64_t connection)>;
     using ReplyCallback = std::function<void(bool, nlohmann::json)>;
     using ConnectionHandler = std::function<void(_OBJ<IJsonRpcClient>, bool)>;
 
@@ -28,8 +32,12 @@ struct IJsonRpcClient : IRoot {
     virtual void RegisterHandler(const std::string& type, const NotificationHandler& handler) = 0;
     virtual void Connect() = 0;
     virtual void Close() = 0;
-    // The connection whose up event has been handled is still open: a call made now can go out.
-    virtual bool IsCurrent() = 0;
+    // The connection whose up event has been handled last, numbered from 1 over the client's
+    // life; 0 while none is up.
+    virtual uint64_t Connection() = 0;
+    // That connection is the one whose up event has been handled last, and it is still open: a
+    // call made now on queue 1 goes out on it.
+    virtual bool IsCurrent(uint64_t connection) = 0;
     virtual ~IJsonRpcClient() = default;
 };
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <nlohmann/json_fwd.hpp>
 #include <string>
 
@@ -11,8 +13,9 @@ namespace _OS {
 constexpr int MAX_JSON_DEPTH = 256;
 
 // Parses text as nlohmann::json::parse does with exceptions on and comments off, in one pass,
-// and also raises its parse_error for nesting deeper than MAX_JSON_DEPTH, which is refused as it
-// is read, before anything deeper is built.
-nlohmann::json ParseJson(const std::string& text);
+// and also raises its parse_error for nesting deeper than MAX_JSON_DEPTH, or for more than
+// maxValues values (every key, array, object and other value counts one): either is refused as
+// it is read, before anything past the bound is built.
+nlohmann::json ParseJson(const std::string& text, size_t maxValues = SIZE_MAX);
 
 }  // namespace _OS

@@ -20,6 +20,7 @@
 #include <mutex>
 #include <set>
 
+#include "Gateway/Code_Session.h"
 #include "Gateway/MainCtrl.h"
 #include "Platform/Gcd.h"
 #include "Platform/RefCounted.h"
@@ -29,6 +30,7 @@
 #include "Support/Collector.h"
 #include "Support/TempDir.h"
 #include "Support/Wait.h"
+#include "Support/WsTestPeer.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -79,6 +81,7 @@ public:
 struct FakeSession : ISession {
     QX_REFCOUNTED
 public:
+    static constexpr uint64_t kConnection = 7;
     struct CALL {
         std::string path, method;
         json params;
@@ -93,7 +96,8 @@ public:
     void SetOnPrint(const PrintCallback&) override {}
     void Disconnect() override {}
     bool IsConnected() override { return true; }
-    bool IsCurrent() override { return current; }
+    uint64_t Connection() override { return current ? kConnection : 0; }
+    bool IsCurrent(uint64_t connection) override { return current && connection == kConnection; }
 
     std::vector<CALL> calls;
     size_t callCount = 0;
@@ -122,7 +126,7 @@ struct MainCtrlTasks : testing::Test {
     // Runs the job and returns what it wrote to standard output.
     std::string Print(const PRINT_JOB::DEF& job) {
         testing::internal::CaptureStdout();
-        MAIN_CTRL::ExecutePrint(session, job);
+        MAIN_CTRL::ExecutePrint(session, job, FakeSession::kConnection);
         return testing::internal::GetCapturedStdout();
     }
 
@@ -256,11 +260,13 @@ TEST_F(MainCtrlTasks, FormatPathIsMadeAbsoluteWithEitherSeparator) {
 }
 
 TEST_F(MainCtrlTasks, RegisterKeepsTheMesKeysAndSetsThePageSetup) {
-    MAIN_CTRL::RegisterFormat(session, {{"DisplayName", "A"},
-                                        {"absPath", format},
-                                        {"Type", "Bartender"},
-                                        {"Own", {1, 2}},
-                                        {"WidthInMm", "from the MES"}});
+    MAIN_CTRL::RegisterFormat(session,
+                              {{"DisplayName", "A"},
+                               {"absPath", format},
+                               {"Type", "Bartender"},
+                               {"Own", {1, 2}},
+                               {"WidthInMm", "from the MES"}},
+                              FakeSession::kConnection);
     ASSERT_EQ(session->calls.size(), 1u);
     EXPECT_EQ(session->calls[0].method, "Register");
     EXPECT_FALSE(session->calls[0].withReply);
@@ -274,23 +280,27 @@ TEST_F(MainCtrlTasks, RegisterKeepsTheMesKeysAndSetsThePageSetup) {
     EXPECT_TRUE(session->calls[0].params.at("WidthInMm").is_number_float());
 
     bartender->pageSetup = IBartender::PAGE_SETUP{60.0, 40.0, 0};
-    MAIN_CTRL::RegisterFormat(session, {{"DisplayName", "B"}, {"absPath", format}, {"Type", ""}});
+    MAIN_CTRL::RegisterFormat(session, {{"DisplayName", "B"}, {"absPath", format}, {"Type", ""}},
+                              FakeSession::kConnection);
     ASSERT_EQ(session->calls.size(), 2u);
     EXPECT_EQ(session->calls[1].params.at("isLandscape"), false);
 }
 
 TEST_F(MainCtrlTasks, RegisterSkipsBadItemsAndUnusableFormats) {
-    MAIN_CTRL::RegisterFormat(session, {{"DisplayName", "A"}, {"absPath", format}, {"Type", 3}});
-    MAIN_CTRL::RegisterFormat(session, {{"DisplayName", "A"}, {"absPath", format}});
-    MAIN_CTRL::RegisterFormat(session, json::array({"A", format, "Bartender"}));
+    MAIN_CTRL::RegisterFormat(session, {{"DisplayName", "A"}, {"absPath", format}, {"Type", 3}},
+                              FakeSession::kConnection);
+    MAIN_CTRL::RegisterFormat(session, {{"DisplayName", "A"}, {"absPath", format}},
+                              FakeSession::kConnection);
+    MAIN_CTRL::RegisterFormat(session, json::array({"A", format, "Bartender"}),
+                              FakeSession::kConnection);
     EXPECT_TRUE(bartender->opened.empty());
 
     const json item = {{"DisplayName", "A"}, {"absPath", format}, {"Type", "Bartender"}};
     bartender->pageSetup.reset();
-    MAIN_CTRL::RegisterFormat(session, item);
+    MAIN_CTRL::RegisterFormat(session, item, FakeSession::kConnection);
     bartender->openable = false;
     testing::internal::CaptureStdout();
-    MAIN_CTRL::RegisterFormat(session, item);
+    MAIN_CTRL::RegisterFormat(session, item, FakeSession::kConnection);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("Loading 'A'"), std::string::npos);
     EXPECT_EQ(out.find("Loaded"), std::string::npos);
@@ -298,10 +308,23 @@ TEST_F(MainCtrlTasks, RegisterSkipsBadItemsAndUnusableFormats) {
     EXPECT_TRUE(session->calls.empty());
 }
 
+// A registration queued for a connection that has ended since costs nothing at its turn: the
+// next connection's work must not wait behind it.
+TEST_F(MainCtrlTasks, RegistrationOfAnEndedConnectionIsDroppedAtItsTurn) {
+    const json item = {{"DisplayName", "A"}, {"absPath", format}, {"Type", "Bartender"}};
+    testing::internal::CaptureStdout();
+    MAIN_CTRL::RegisterFormat(session, item, FakeSession::kConnection - 1);
+    session->current = false;
+    MAIN_CTRL::RegisterFormat(session, item, FakeSession::kConnection);
+    EXPECT_EQ(testing::internal::GetCapturedStdout().find("Loading"), std::string::npos);
+    EXPECT_TRUE(bartender->opened.empty());
+    EXPECT_TRUE(session->calls.empty());
+}
+
 TEST_F(MainCtrlTasks, CheckConfigReplyWithoutItemsRegistersNothing) {
     for (const json& reply : {json{{"_OK", true}}, json{{"Items", "a.btw"}}, json::array()}) {
         testing::internal::CaptureStdout();
-        MAIN_CTRL::EventProc_onCheckConfig(session, true, reply);
+        MAIN_CTRL::EventProc_onCheckConfig(session, true, reply, FakeSession::kConnection);
         EXPECT_NE(testing::internal::GetCapturedStdout().find("All formats are checked"),
                   std::string::npos);
     }
@@ -320,7 +343,7 @@ QX_DISPATCHER_TEST(MainCtrlReply, RegistersAtMostTheBoundOfOneReply) {
         const std::string path = "/labels/" + std::string(static_cast<size_t>(i), '/') + "a.btw";
         items.push_back({{"DisplayName", "A"}, {"absPath", path}, {"Type", "Bartender"}});
     }
-    MAIN_CTRL::EventProc_onCheckConfig(session, true, {{"Items", items}});
+    MAIN_CTRL::EventProc_onCheckConfig(session, true, {{"Items", items}}, FakeSession::kConnection);
     std::atomic<bool> drained{false};
     _GCD::Post([&drained] { drained = true; }, _GCD::QUEUE_SERIAL);
     ASSERT_TRUE(SUPPORT::WaitUntil([&drained] { return drained.load(); }));
@@ -374,7 +397,7 @@ QX_DISPATCHER_TEST(MainCtrlWaitingJobs, JobsPastTheBoundAreDroppedAndTheRestAnsw
 
     WithQueue1Held([&] {
         for (size_t i = 0; i < MAIN_CTRL::MAX_WAITING_JOBS + 3; ++i)
-            MAIN_CTRL::EventProc_Session_onPrint(session, job);
+            MAIN_CTRL::EventProc_Session_onPrint(session, job, FakeSession::kConnection);
         CHILD_CHECK(dropped->m_Lines.Size() == 1);
     });
     CHILD_CHECK(session->callCount == MAIN_CTRL::MAX_WAITING_JOBS);
@@ -383,8 +406,8 @@ QX_DISPATCHER_TEST(MainCtrlWaitingJobs, JobsPastTheBoundAreDroppedAndTheRestAnsw
     large.Type.assign(MAIN_CTRL::MAX_WAITING_JOB_BYTES / 4, 't');
     WithQueue1Held([&] {
         for (int i = 0; i < 4; ++i)
-            MAIN_CTRL::EventProc_Session_onPrint(session, large);
-        MAIN_CTRL::EventProc_Session_onPrint(session, job);
+            MAIN_CTRL::EventProc_Session_onPrint(session, large, FakeSession::kConnection);
+        MAIN_CTRL::EventProc_Session_onPrint(session, job, FakeSession::kConnection);
         CHILD_CHECK(dropped->m_Lines.Size() == 3);
     });
     CHILD_CHECK(session->callCount == MAIN_CTRL::MAX_WAITING_JOBS + 4);
@@ -394,6 +417,93 @@ QX_DISPATCHER_TEST(MainCtrlWaitingJobs, JobsPastTheBoundAreDroppedAndTheRestAnsw
                     "2 more print jobs were dropped while too many were waiting",
                     "Print job for '/labels/a.btw' dropped: too many jobs are waiting"}));
     spdlog::drop("dropped");
+    MAIN_CTRL::g_Bartender.reset();
+}
+
+namespace {
+
+json PrintNotification(const std::string& type) {
+    const json job = {{"Type", type},          {"PrinterName", "P1"},
+                      {"FormatName", "A"},     {"FormatFilename", "/labels/a.btw"},
+                      {"WidthInMm", 50.0},     {"HeightInMm", 20.0},
+                      {"isLandscape", false},  {"Dpi", 200},
+                      {"Data", json::object()}};
+    return {{"_MAGIC", "ORACLE"}, {"_TYPE", "Print"}, {"_DATA", job}};
+}
+
+// The calls with this command that the peer received, as their connection and message.
+std::vector<std::pair<size_t, json>> Calls(const SUPPORT::CWsTestPeer& peer,
+                                           const std::string& command) {
+    std::vector<std::pair<size_t, json>> calls;
+    for (const SUPPORT::CWsTestPeer::Frame& frame : peer.DataFrames()) {
+        json message = json::parse(frame.payload, nullptr, false);
+        if (message.is_object() && message.value("_CMD", std::string()) == command)
+            calls.emplace_back(frame.connection, std::move(message));
+    }
+    return calls;
+}
+
+void AcceptConnection(SUPPORT::CWsTestPeer& peer, size_t connection) {
+    CHILD_CHECK(peer.WaitFor([&] {
+        const auto calls = Calls(peer, "_INITIALIZE");
+        return !calls.empty() && calls.back().first == connection;
+    }));
+    const json id = Calls(peer, "_INITIALIZE").back().second.at("_ID");
+    CHILD_CHECK(peer.SendText(json{{"_ID", id}, {"_OK", true}}.dump()));
+}
+
+}  // namespace
+
+// A job whose hop through queue 2 ends only after its connection has been lost and the next one
+// accepted is answered on neither: the next connection gets the answers of its own jobs only.
+QX_DISPATCHER_TEST(MainCtrlLink, JobOfAnEndedConnectionIsNotAnsweredOnTheNext) {
+    auto* bartender = new FakeBartender;
+    MAIN_CTRL::g_Bartender = _OBJ<IBartender>(bartender);
+    bartender->open.insert("/labels/a.btw");
+    SUPPORT::CWsTestPeer peer;
+    SUPPORT::CCollector<bool> reported;
+    SUPPORT::CGate hop;
+    std::atomic<bool> handedOn{false};
+    // Released at exit, as the gateway's: the session outlives what its client still queues.
+    static _OBJ<ISession> s_Session;
+    std::promise<void> made;
+    _GCD::Post(
+        [&] {
+            s_Session = Code_Session::Create(
+                peer.Url(), [&reported](_OBJ<ISession>, bool up) { reported.Add(up); });
+            s_Session->SetOnPrint(
+                [&](_OBJ<ISession> session, PRINT_JOB::DEF job, uint64_t connection) {
+                    const bool held = job.Type == "held";
+                    if (held)
+                        hop.Wait();
+                    MAIN_CTRL::EventProc_Session_onPrint(session, std::move(job), connection);
+                    if (held)
+                        handedOn = true;
+                });
+            made.set_value();
+        },
+        _GCD::QUEUE_SERIAL);
+    CHILD_CHECK(made.get_future().wait_for(std::chrono::seconds(20)) == std::future_status::ready);
+
+    AcceptConnection(peer, 1);
+    CHILD_CHECK(reported.WaitSize(1));
+    CHILD_CHECK(peer.SendText(PrintNotification("held").dump()));
+    CHILD_CHECK(hop.WaitEntered());
+    CHILD_CHECK(peer.Drop());
+    AcceptConnection(peer, 2);
+    CHILD_CHECK(reported.WaitSize(3));
+    CHILD_CHECK(reported.Values() == (std::vector<bool>{true, false, true}));
+    hop.Open();
+    CHILD_CHECK(SUPPORT::WaitUntil([&handedOn] { return handedOn.load(); }));
+
+    // Queue 1 takes the jobs in turn: once the later job is answered, the held one was handled.
+    CHILD_CHECK(peer.SendText(PrintNotification("fresh").dump()));
+    CHILD_CHECK(peer.WaitFor([&] { return !Calls(peer, "Print").empty(); }));
+    const auto answers = Calls(peer, "Print");
+    CHILD_CHECK(answers.size() == 1);
+    CHILD_CHECK(answers[0].first == 2);
+    CHILD_CHECK(answers[0].second.at("Job").at("Type") == "fresh");
+    s_Session->Disconnect();
     MAIN_CTRL::g_Bartender.reset();
 }
 

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <thread>
@@ -22,6 +24,31 @@ using nlohmann::json;
 using SUPPORT::CCollector;
 using SUPPORT::CWsTestPeer;
 using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Bytes allocated by a thread while it counts.
+thread_local bool t_Counting = false;
+thread_local size_t t_Allocated = 0;
+
+}  // namespace
+
+void* operator new(size_t size) {
+    if (t_Counting)
+        t_Allocated += size;
+    if (void* p = std::malloc(size == 0 ? 1 : size))
+        return p;
+    throw std::bad_alloc();
+}
+
+// Not inlined: the compiler would take the free of a pointer from operator new for a mismatch.
+[[gnu::noinline]] void operator delete(void* p) noexcept {
+    std::free(p);
+}
+
+[[gnu::noinline]] void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
 
 namespace {
 
@@ -63,7 +90,7 @@ struct Link {
         client->SetConnectionHandler([this](_OBJ<IJsonRpcClient> c, bool connected) {
             connections.Add({c.get(), connected, std::this_thread::get_id()});
         });
-        client->RegisterHandler(type, [this](_OBJ<IJsonRpcClient> c, json data) {
+        client->RegisterHandler(type, [this](_OBJ<IJsonRpcClient> c, json data, uint64_t) {
             notifications.Add({c.get(), std::move(data), std::this_thread::get_id()});
         });
     }
@@ -350,6 +377,39 @@ QX_DISPATCHER_TEST(JsonRpcClient, DeeplyNestedFramesAreDroppedAndTheNextIsHandle
     ASSERT_EQ(replies.size(), 2u);
     for (size_t i = 0; i < ids.size(); ++i)
         EXPECT_EQ(replies[i].reply, json({{"_ID", ids[i]}, {"_OK", true}}));
+}
+
+// A frame is refused while it is read, as soon as it passes its bound of values: what lies
+// beyond is never built. A frame at the bound is handed on.
+QX_DISPATCHER_TEST(JsonRpcClient, FramePastTheValueBoundIsRefusedAsItIsRead) {
+    Link link;
+    link.Connect();
+    // The envelope counts 7: the object, its three keys, "ORACLE", "Print" and the array.
+    const auto frame = [](size_t strings) {
+        std::string text = R"({"_MAGIC":"ORACLE","_TYPE":"Print","_DATA":[)";
+        text.reserve(text.size() + strings * 3 + 2);
+        for (size_t i = 0; i < strings; ++i)
+            text += i == 0 ? "\"\"" : ",\"\"";
+        return text + "]}";
+    };
+    const size_t atBound = Code_JsonRpcClient::MAX_MESSAGE_VALUES - 7;
+    auto* code = static_cast<Code_JsonRpcClient*>(link.client.get());
+
+    // Built whole, its two million strings past the bound would take more than 32 MB.
+    const std::string heavy = frame(atBound + 2000000);
+    t_Allocated = 0;
+    t_Counting = true;
+    code->EventProc_Network_Msg(nullptr, heavy, _NET::IWebSocket::OPCODE_TEXT);
+    t_Counting = false;
+    EXPECT_LT(t_Allocated, 4u * 1024 * 1024);
+
+    code->EventProc_Network_Msg(nullptr, frame(atBound + 1), _NET::IWebSocket::OPCODE_TEXT);
+    code->EventProc_Network_Msg(nullptr, frame(atBound), _NET::IWebSocket::OPCODE_TEXT);
+    // The frames are handled here, on this thread: the refused ones posted nothing.
+    ASSERT_TRUE(link.notifications.WaitSize(1));
+    const auto handed = link.NotificationsBesidesSync();
+    ASSERT_EQ(handed.size(), 1u);
+    EXPECT_EQ(handed[0].data.size(), atBound);
 }
 
 // A reply callback may take seconds (a message box); a loss meanwhile is handled on queue 1

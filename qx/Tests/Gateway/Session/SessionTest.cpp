@@ -70,7 +70,7 @@ void OnConnection(_OBJ<ISession> session, bool up) {
         g_Reports.onConnection(session, up);
 }
 
-void RecordJob(_OBJ<ISession> session, PRINT_JOB::DEF job) {
+void RecordJob(_OBJ<ISession> session, PRINT_JOB::DEF job, uint64_t) {
     std::lock_guard<std::mutex> lock(g_Reports.mutex);
     g_Reports.jobs.push_back(std::move(job));
     g_Reports.handles.insert(session.get());
@@ -358,9 +358,9 @@ TEST(SessionTest, PrintBeforeSetOnPrintIsDropped) {
 
 void ThrowingPrintCallbackDoesNotStopTheNextJob() {
     Options options;
-    options.onPrint = [](_OBJ<ISession> session, PRINT_JOB::DEF job) {
+    options.onPrint = [](_OBJ<ISession> session, PRINT_JOB::DEF job, uint64_t connection) {
         const std::string type = job.Type;
-        RecordJob(session, std::move(job));
+        RecordJob(session, std::move(job), connection);
         if (type == "throws")
             throw std::runtime_error("print failed");
         if (type == "throws-other")
