@@ -44,8 +44,13 @@ bool NamesNothing(const fs::path&, std::error_code& ec) {
 
 fs::file_status PathStatus(const fs::path& path, std::error_code& ec) {
     const fs::file_status status = fs::status(path, ec);
+    return PathStatusOf(path, status, ec);
+}
+
+fs::file_status PathStatusOf(const fs::path& path, fs::file_status libraryStatus,
+                             std::error_code& ec) {
     if (!ec)
-        return status;
+        return libraryStatus;
     if (NamesNothing(path, ec)) {
         ec.clear();
         return fs::file_status(fs::file_type::not_found);

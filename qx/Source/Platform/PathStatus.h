@@ -12,4 +12,11 @@ namespace _OS {
 // mere invalid argument). Any other failure sets ec, with the type "none".
 std::filesystem::file_status PathStatus(const std::filesystem::path& path, std::error_code& ec);
 
+// What PathStatus makes of the library's answer (libraryStatus and ec) for path: the seam its
+// test feeds with the invalid argument of MinGW's library, which Wine's C runtime never gives
+// (it reports Windows' refusals as "not found").
+std::filesystem::file_status PathStatusOf(const std::filesystem::path& path,
+                                          std::filesystem::file_status libraryStatus,
+                                          std::error_code& ec);
+
 }  // namespace _OS
