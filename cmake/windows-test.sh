@@ -38,5 +38,13 @@ mkdir -p "$BUILD/share" "$WINEPREFIX/dosdevices/unc/qxserver"
 ln -sfn "$BUILD/share" "$WINEPREFIX/dosdevices/unc/qxserver/qxshare"
 ln -sfn "$BUILD/share" "$WINEPREFIX/dosdevices/q:"
 export QX_TEST_SHARE='\\qxserver\qxshare' QX_TEST_SHARE_DRIVE='Q:'
+# A folder with a link back to itself below it, which Wine shows as a plain folder, as MinGW's
+# library shows a junction: Wine programs cannot make Unix links. Wine maps / to Z:.
+rm -rf "$BUILD/link-loop"
+mkdir -p "$BUILD/link-loop/sub"
+echo '{}' >"$BUILD/link-loop/a.btw"
+echo '{}' >"$BUILD/link-loop/sub/b.btw"
+ln -s .. "$BUILD/link-loop/sub/up"
+export QX_TEST_LINK_LOOP="Z:${BUILD//\//\\}\\link-loop"
 # Every case runs once: a failure fails the stage.
 ctest --test-dir "$BUILD" -j"$JOBS" --timeout 300 --output-on-failure

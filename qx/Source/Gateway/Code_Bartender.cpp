@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 
 #include "Automation/Ole.h"
 #include "Platform/Log.h"
@@ -14,16 +15,19 @@ namespace {
 
 const int UNIT_MILLIMETRES = 3;
 
+// Only Windows separates steps with a backslash; elsewhere it is a character of a name.
 std::u16string SlashForm(std::u16string path) {
-    std::replace(path.begin(), path.end(), u'\\', u'/');
+    if (std::filesystem::path::preferred_separator == '\\')
+        std::replace(path.begin(), path.end(), u'\\', u'/');
     return path;
 }
 
-// The map key of a path: one for every spelling of one file, so that a file is opened once. A
-// path that is not valid UTF-16, or a relative one without a working directory, has no key.
-std::optional<std::string> PathKey(const std::u16string& slashPath) {
+// The map key of a path: the file's identity when it opens, so that a file is opened once
+// however it is spelled. A path that is not valid UTF-16, or a relative one that does not open
+// and has no working directory, has no key.
+std::optional<std::string> PathKey(const std::u16string& path) {
     try {
-        return _OS::PathKey(slashPath);
+        return _OS::PathKey(path);
     } catch (const std::exception&) {
         return std::nullopt;
     }
@@ -63,11 +67,10 @@ bool Code_Bartender::Connect() {
 }
 
 bool Code_Bartender::Open(std::u16string path) {
-    const std::u16string slashPath = SlashForm(std::move(path));
-    const std::optional<std::string> key = PathKey(slashPath);
+    const std::optional<std::string> key = PathKey(path);
     if (!key)
         return false;
-    const QString enginePath = QString::fromStdU16String(slashPath);
+    const QString enginePath = QString::fromStdU16String(SlashForm(std::move(path)));
     bool opened = true;
     const bool ran = _QX::APP::InvokeBlocking([this, key = *key, enginePath, &opened] {
         auto it = m_OpenFormats.find(key);
@@ -89,7 +92,7 @@ bool Code_Bartender::Open(std::u16string path) {
 }
 
 void Code_Bartender::Close(std::u16string path) {
-    const std::optional<std::string> key = PathKey(SlashForm(std::move(path)));
+    const std::optional<std::string> key = PathKey(path);
     if (!key)
         return;
     _QX::APP::InvokeBlocking([this, key = *key] {
@@ -117,7 +120,7 @@ void Code_Bartender::CloseAll() {
 }
 
 bool Code_Bartender::Activate(std::u16string path) {
-    const std::optional<std::string> key = PathKey(SlashForm(std::move(path)));
+    const std::optional<std::string> key = PathKey(path);
     bool activated = true;
     const bool ran = _QX::APP::InvokeBlocking([this, key, &activated] {
         auto it = key ? m_OpenFormats.find(*key) : m_OpenFormats.end();

@@ -13,6 +13,7 @@
 #include "Platform/Env.h"
 #include "Platform/Gcd.h"
 #include "Platform/Log.h"
+#include "Platform/PathStatus.h"
 #include "Platform/Text.h"
 #include "Qx/QxApp.h"
 
@@ -40,9 +41,7 @@ void CreateMaterialsFolder() {
     const std::filesystem::path& varDir = _OS::ENV::GetVarDir();
     try {
         std::error_code ec;
-        const auto status = std::filesystem::status(varDir, ec);
-        if (status.type() == std::filesystem::file_type::not_found)
-            return;
+        const auto status = _OS::PathStatus(varDir, ec);
         if (ec)
             throw std::filesystem::filesystem_error("cannot inspect", ec);
         if (!std::filesystem::is_directory(status))

@@ -12,6 +12,7 @@
 #include "Platform/Env.h"
 #include "Platform/Gcd.h"
 #include "Platform/Log.h"
+#include "Platform/PathStatus.h"
 #include "Platform/Text.h"
 #include "Qx/QxApp.h"
 
@@ -27,8 +28,8 @@ constexpr size_t kMaxRegistrations = 1024;
 // A format folder that cannot even be inspected counts as missing, with its reason logged.
 bool IsFormatFolder(const std::filesystem::path& base) {
     std::error_code ec;
-    const auto status = std::filesystem::status(base, ec);
-    if (ec && status.type() != std::filesystem::file_type::not_found) {
+    const auto status = _OS::PathStatus(base, ec);
+    if (ec) {
         _LOG::Error(fmt::format("Cannot inspect the format folder: {}", ec.message()));
     }
     return std::filesystem::is_directory(status);

@@ -9,6 +9,7 @@
 #include "Platform/Code_RegDatabase.h"
 #include "Platform/HiddenFile.h"
 #include "Platform/NormalPath.h"
+#include "Platform/PathStatus.h"
 #include "Platform/Text.h"
 
 namespace fs = std::filesystem;
@@ -34,34 +35,16 @@ uint32_t g_InitCount = 0;
     std::exit(0);
 }
 
-// "No such file" and "not a directory" style errors: nothing is there.
-bool IsAbsence(const std::error_code& ec) {
-#ifdef _WIN32
-    if (ec.category() == std::system_category()) {
-        switch (ec.value()) {
-            case 2:    // ERROR_FILE_NOT_FOUND
-            case 3:    // ERROR_PATH_NOT_FOUND
-            case 53:   // ERROR_BAD_NETPATH
-            case 64:   // ERROR_NETNAME_DELETED
-            case 123:  // ERROR_INVALID_NAME
-            case 267:  // ERROR_DIRECTORY
-                return true;
-        }
-    }
-#endif
-    return ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory;
-}
-
 // Anything whose status can be read counts, a plain file included. Any other error (access
 // denied, a symbolic link loop) would leave the tree half made, so it ends the process.
 bool Exists(const fs::path& path) {
     std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    if (ec && !IsAbsence(ec)) {
+    const fs::file_status status = PathStatus(path, ec);
+    if (ec) {
         Fail("_OS::ENV::Initialize() - Error reading " + _OS::PathToUtf8(path) + ": " +
              ec.message());
     }
-    return !ec && status.type() != fs::file_type::not_found;
+    return status.type() != fs::file_type::not_found;
 }
 
 fs::path WorkingDir() {
@@ -109,7 +92,11 @@ void Initialize(const std::string& appName, int, char**) {
 
 void CreateDir(const fs::path& folder) {
     try {
-        if (fs::exists(folder))
+        std::error_code ec;
+        const fs::file_status status = PathStatus(folder, ec);
+        if (ec)
+            throw fs::filesystem_error("cannot inspect", folder, ec);
+        if (status.type() != fs::file_type::not_found)
             return;
         fs::create_directories(folder);
     } catch (const fs::filesystem_error& e) {

@@ -1,7 +1,10 @@
 #include "Platform/NormalPath.h"
 
+#include <optional>
+#include <system_error>
 #include <vector>
 
+#include "Platform/FileId.h"
 #include "Platform/Text.h"
 
 #ifdef _WIN32
@@ -184,7 +187,9 @@ std::filesystem::path NormalPath(const std::filesystem::path& path) {
 }
 
 std::string PathKeyText(std::string_view path, std::string_view workingDir, PATH_RULE rule) {
-    std::string key = NormalPathText(path, workingDir, rule);
+    // Windows opens a "\\?\" name as it is written: no step is resolved or trimmed.
+    const bool verbatim = rule == PATH_RULE::WINDOWS && SplitRoot(path, rule).m_Verbatim;
+    std::string key = verbatim ? std::string(path) : NormalPathText(path, workingDir, rule);
     if (rule == PATH_RULE::POSIX)
         return key;
     for (char& c : key) {
@@ -196,6 +201,14 @@ std::string PathKeyText(std::string_view path, std::string_view workingDir, PATH
 
 std::string PathKey(const std::u16string& path) {
     const std::string text = WideToUtf8(path);
+    std::error_code ec;
+#ifdef _WIN32
+    const std::filesystem::path native(reinterpret_cast<const wchar_t*>(path.c_str()));
+#else
+    const std::filesystem::path native(text);
+#endif
+    if (const std::optional<FILE_ID> id = FileIdOf(native, ec))
+        return id->ToKey();
     const std::string work =
         IsRelative(std::string_view(text)) ? PathToUtf8(std::filesystem::current_path()) : "";
     return PathKeyText(text, work, kPathRule);

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-// One normal form for every spelling of a path, on the text alone (no file system access).
+// The normal form of a path and the key of the file it names.
 namespace _OS {
 
 // How a platform reads a path: POSIX has the separator "/" and one root; Windows takes "\" and
@@ -28,13 +28,17 @@ std::wstring NormalPathText(std::wstring_view path, std::wstring_view workingDir
 // This platform's normal form, against the working directory when the path is relative.
 std::filesystem::path NormalPath(const std::filesystem::path& path);
 
-// What every spelling of one file has in common (UTF-8): the normal form with "/" between the
-// steps and, under the Windows rule, letter case folded as Windows compares file names
-// (elsewhere than on Windows only ASCII letters fold, which is enough to test the rule).
+// The text key of a path (UTF-8): the normal form with "/" between the steps and, under the
+// Windows rule, letter case folded as Windows compares file names (elsewhere than on Windows
+// only ASCII letters fold, which is enough to test the rule). A "\\?\" name is kept as it is
+// written, as Windows opens it. Spellings that only the file system can tell apart (8.3 short
+// names, "\\.\", links, trailing dots of a folder) keep text keys of their own.
 std::string PathKeyText(std::string_view path, std::string_view workingDir, PATH_RULE rule);
-// PathKeyText on this platform, against the working directory. Throws std::range_error for a
-// path that is not valid UTF-16, and std::filesystem::filesystem_error when a relative path
-// meets a working directory that cannot be read.
+// One key for every spelling of a file that opens: its identity (FileIdOf); a name that does
+// not open gets its text key (PathKeyText on this platform, against the working directory).
+// Throws std::range_error for a path that is not valid UTF-16, and
+// std::filesystem::filesystem_error when a relative name that does not open meets a working
+// directory that cannot be read.
 std::string PathKey(const std::u16string& path);
 
 }  // namespace _OS

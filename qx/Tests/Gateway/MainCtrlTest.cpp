@@ -561,6 +561,14 @@ TEST_F(FormatWalk, UnreadableEntriesAreLoggedAndSkipped) {
     EXPECT_NE(out.find("bad-"), std::string::npos) << out;
 }
 
+// Outside Windows a backslash is a character of a name: "x\\y.btw" is a file of its own.
+TEST_F(FormatWalk, ABackslashOfANameStays) {
+    Touch("x\\y.btw");
+    Touch("x/y.btw");
+    EXPECT_EQ(RelPaths(MAIN_CTRL::FindFormatFiles(base)),
+              (std::set<std::string>{"x\\y.btw", "x/y.btw"}));
+}
+
 namespace {
 
 std::atomic<bool> g_QuitDuringStartUp{false};

@@ -1,11 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "Platform/NormalPath.h"
 #include "Platform/Text.h"
+#include "Support/TempDir.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -137,21 +146,63 @@ TEST(TextTest, NormalPathKeepsTheRootNameAndDropsWhatTheRuleDrops) {
     }
 }
 
-TEST(TextTest, PathKeyIsOneForEverySpellingOfAFile) {
+TEST(TextTest, PathKeyTextFoldsSpellingsOnTheText) {
     using RULE = _OS::PATH_RULE;
     const char* work = R"(c:\FORMATS)";
     EXPECT_EQ(_OS::PathKeyText(R"(C:\Formats\A.btw)", work, RULE::WINDOWS), "C:/FORMATS/A.BTW");
     for (const char* spelling : {"c:/formats//./a.BTW", R"(C:\Formats\sub\..\A.btw. )", "a.btw"})
         EXPECT_EQ(_OS::PathKeyText(spelling, work, RULE::WINDOWS), "C:/FORMATS/A.BTW") << spelling;
+    // Windows refuses this name (error 123) rather than resolve its "..".
+    EXPECT_EQ(_OS::PathKeyText(R"(\\?\C:\Formats\sub\..\A.btw)", work, RULE::WINDOWS),
+              "//?/C:/FORMATS/SUB/../A.BTW");
     EXPECT_EQ(_OS::PathKeyText("/f//./sub/../A.btw", "", RULE::POSIX), "/f/A.btw");
     EXPECT_EQ(_OS::PathKeyText("a.btw", "/f", RULE::POSIX), "/f/a.btw");
 
-    const std::filesystem::path cwd = std::filesystem::current_path();
+    const fs::path cwd = fs::current_path();
     EXPECT_EQ(_OS::PathKey(u"sub/../A.btw"), _OS::PathKey(_OS::PathToWide(cwd / "A.btw")));
 #ifdef _WIN32
     // Beyond ASCII letters, as the file system folds them.
     EXPECT_EQ(_OS::PathKey(u"C:\\caf\u00e9.btw"), _OS::PathKey(u"c:/CAF\u00c9.BTW"));
 #endif
+}
+
+// Spellings that only the file system can tell are one file: under Windows a verbatim name, a
+// device name, a folder with a trailing dot, the 8.3 short name; elsewhere links.
+TEST(TextTest, PathKeyIsTheFileForEverySpelling) {
+    SUPPORT::TEMP_DIR dir;
+    const fs::path folder = fs::canonical(dir.m_Path) / "Formats of the line";
+    fs::create_directories(folder / "sub");
+    const fs::path file = folder / "label.btw";
+    std::ofstream(file) << "{}";
+    const std::u16string text = _OS::PathToWide(file);
+    const std::u16string folderText = _OS::PathToWide(folder);
+    std::vector<std::u16string> spellings = {_OS::PathToWide(folder / "sub" / ".." / "label.btw")};
+#ifdef _WIN32
+    spellings.push_back(u"\\\\?\\" + text);
+    spellings.push_back(u"\\\\.\\" + text);
+    spellings.push_back(folderText + u".\\label.btw");
+    wchar_t shortName[1024];
+    const DWORD length = GetShortPathNameW(file.c_str(), shortName, 1024);
+    ASSERT_GT(length, 0u);
+    ASSERT_LT(length, 1024u);
+    spellings.push_back(std::u16string(reinterpret_cast<const char16_t*>(shortName), length));
+    ASSERT_NE(spellings.back(), text) << "no short name";
+#else
+    fs::create_symlink(file, folder / "link.btw");
+    fs::create_directory_symlink(folder, folder.parent_path() / "link");
+    fs::create_hard_link(file, folder / "hard.btw");
+    spellings.push_back(_OS::PathToWide(folder / "link.btw"));
+    spellings.push_back(_OS::PathToWide(folder.parent_path() / "link" / "label.btw"));
+    spellings.push_back(_OS::PathToWide(folder / "hard.btw"));
+#endif
+    const std::string key = _OS::PathKey(text);
+    for (const std::u16string& spelling : spellings)
+        EXPECT_EQ(_OS::PathKey(spelling), key) << _OS::WideToUtf8(spelling);
+
+    // A name that does not open keeps its text key, apart from every file's.
+    const std::u16string missing = folderText + u"/missing.btw";
+    EXPECT_EQ(_OS::PathKey(missing), _OS::PathKey(folderText + u"/sub/../missing.btw"));
+    EXPECT_NE(_OS::PathKey(missing), key);
 }
 
 }  // namespace
