@@ -22,12 +22,13 @@ std::u16string SlashForm(std::u16string path) {
     return path;
 }
 
-// The map key of a path: the file's identity when it opens, so that a file is opened once
-// however it is spelled. A path that is not valid UTF-16, or a relative one that does not open
-// and has no working directory, has no key.
-std::optional<std::string> PathKey(const std::u16string& path) {
+// The keys of a path: the file's identity when it opens, so that a file is opened once however
+// it is spelled, and the text of the name, which still finds an open format whose file has been
+// replaced since (saved anew, it is another file). A path that is not valid UTF-16, or a
+// relative one without a working directory, has none.
+std::optional<Code_Bartender::KEYS> KeysOf(const std::u16string& path) {
     try {
-        return _OS::PathKey(path);
+        return Code_Bartender::KEYS{_OS::PathKey(path), _OS::PathKeyText(path)};
     } catch (const std::exception&) {
         return std::nullopt;
     }
@@ -67,15 +68,16 @@ bool Code_Bartender::Connect() {
 }
 
 bool Code_Bartender::Open(std::u16string path) {
-    const std::optional<std::string> key = PathKey(path);
-    if (!key)
+    const std::optional<KEYS> keys = KeysOf(path);
+    if (!keys)
         return false;
     const QString enginePath = QString::fromStdU16String(SlashForm(std::move(path)));
     bool opened = true;
-    const bool ran = _QX::APP::InvokeBlocking([this, key = *key, enginePath, &opened] {
-        auto it = m_OpenFormats.find(key);
+    const bool ran = _QX::APP::InvokeBlocking([this, &keys, enginePath, &opened] {
+        auto it = m_OpenFormats.find(keys->m_File);
         if (it != m_OpenFormats.end()) {
             m_Current = it->second;
+            m_ByName[keys->m_Name] = m_Current;
             return;
         }
         m_Current =
@@ -86,21 +88,33 @@ bool Code_Bartender::Open(std::u16string path) {
             opened = false;
             return;
         }
-        m_OpenFormats.emplace(key, m_Current);
+        m_OpenFormats.emplace(keys->m_File, m_Current);
+        m_ByName[keys->m_Name] = m_Current;
     });
     return ran && opened;
 }
 
+_QX::AxObject* Code_Bartender::Find(const KEYS& keys) const {
+    auto it = m_OpenFormats.find(keys.m_File);
+    if (it != m_OpenFormats.end())
+        return it->second;
+    auto named = m_ByName.find(keys.m_Name);
+    return named != m_ByName.end() ? named->second : nullptr;
+}
+
 void Code_Bartender::Close(std::u16string path) {
-    const std::optional<std::string> key = PathKey(path);
-    if (!key)
+    const std::optional<KEYS> keys = KeysOf(path);
+    if (!keys)
         return;
-    _QX::APP::InvokeBlocking([this, key = *key] {
-        auto it = m_OpenFormats.find(key);
-        if (it == m_OpenFormats.end())
+    _QX::APP::InvokeBlocking([this, &keys] {
+        _QX::AxObject* format = Find(*keys);
+        if (!format)
             return;
-        _QX::AxObject* format = it->second;
-        m_OpenFormats.erase(it);
+        const auto same = [format](const auto& entry) { return entry.second == format; };
+        for (auto it = m_OpenFormats.begin(); it != m_OpenFormats.end();)
+            it = same(*it) ? m_OpenFormats.erase(it) : std::next(it);
+        for (auto it = m_ByName.begin(); it != m_ByName.end();)
+            it = same(*it) ? m_ByName.erase(it) : std::next(it);
         format->dynamicCall("Close(int)", 1);
         if (m_Current == format)
             m_Current = nullptr;
@@ -116,20 +130,19 @@ void Code_Bartender::CloseAll() {
         }
         m_Current = nullptr;
         m_OpenFormats.clear();
+        m_ByName.clear();
     });
 }
 
 bool Code_Bartender::Activate(std::u16string path) {
-    const std::optional<std::string> key = PathKey(path);
+    const std::optional<KEYS> keys = KeysOf(path);
     bool activated = true;
-    const bool ran = _QX::APP::InvokeBlocking([this, key, &activated] {
-        auto it = key ? m_OpenFormats.find(*key) : m_OpenFormats.end();
-        if (it == m_OpenFormats.end()) {
-            m_Current = nullptr;
+    const bool ran = _QX::APP::InvokeBlocking([this, &keys, &activated] {
+        m_Current = keys ? Find(*keys) : nullptr;
+        if (!m_Current) {
             activated = false;
             return;
         }
-        m_Current = it->second;
         m_Current->dynamicCall("Activate");
     });
     return ran && activated;
@@ -198,6 +211,7 @@ void Code_Bartender::CleanUp() {
         delete format;
     }
     m_OpenFormats.clear();
+    m_ByName.clear();
     m_Current = nullptr;
     delete m_Formats;
     m_Formats = nullptr;

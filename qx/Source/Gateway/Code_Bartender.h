@@ -28,6 +28,13 @@ public:
     bool ExportImage(QImage& image, int32_t resolution) override;
     ~Code_Bartender() override;
 
+    // An open format's keys: its file's identity (the text key for a name that does not open)
+    // and the text key of a name it was opened under.
+    struct KEYS {
+        std::string m_File;
+        std::string m_Name;
+    };
+
 private:
     Code_Bartender() = default;
 
@@ -38,5 +45,9 @@ private:
     _QX::AxObject* m_Application = nullptr;
     _QX::AxObject* m_Formats = nullptr;
     _QX::AxObject* m_Current = nullptr;
-    std::map<std::string, _QX::AxObject*> m_OpenFormats;  // by path key; owns the objects
+    // The format open under these keys, or null. Main thread only.
+    _QX::AxObject* Find(const KEYS& keys) const;
+
+    std::map<std::string, _QX::AxObject*> m_OpenFormats;  // by file key; owns the objects
+    std::map<std::string, _QX::AxObject*> m_ByName;       // by text key of each name opened
 };

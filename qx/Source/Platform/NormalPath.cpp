@@ -209,6 +209,11 @@ std::string PathKey(const std::u16string& path) {
 #endif
     if (const std::optional<FILE_ID> id = FileIdOf(native, ec))
         return id->ToKey();
+    return PathKeyText(path);
+}
+
+std::string PathKeyText(const std::u16string& path) {
+    const std::string text = WideToUtf8(path);
     const std::string work =
         IsRelative(std::string_view(text)) ? PathToUtf8(std::filesystem::current_path()) : "";
     return PathKeyText(text, work, kPathRule);

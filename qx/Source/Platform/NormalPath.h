@@ -34,6 +34,9 @@ std::filesystem::path NormalPath(const std::filesystem::path& path);
 // written, as Windows opens it. Spellings that only the file system can tell apart (8.3 short
 // names, "\\.\", links, trailing dots of a folder) keep text keys of their own.
 std::string PathKeyText(std::string_view path, std::string_view workingDir, PATH_RULE rule);
+// The text key on this platform, against the working directory when the path is relative.
+// Throws as PathKey does.
+std::string PathKeyText(const std::u16string& path);
 // One key for every spelling of a file that opens: its identity (FileIdOf); a name that does
 // not open gets its text key (PathKeyText on this platform, against the working directory).
 // Throws std::range_error for a path that is not valid UTF-16, and

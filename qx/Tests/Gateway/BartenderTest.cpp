@@ -6,6 +6,8 @@
 #include <QClipboard>
 #include <QDir>
 #include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -166,6 +168,30 @@ TEST_F(FakeEngineTest, OneFileIsOpenedOnceHoweverItsPathIsWritten) {
         EXPECT_EQ(g_Fake.Of("Open(QString,bool,char *)")[2].Args[0],
                   QStringLiteral("C:/Formats\\A.btw"));
     }
+}
+
+// A real file is known by its identity through a link, and by its name once it has been saved
+// anew (another file under the same name), as the format the engine holds open still is.
+TEST_F(FakeEngineTest, AFileIsKnownThroughALinkAndByItsNameOnceReplaced) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::filesystem::path file = dir.filePath("a.btw").toStdU16String();
+    const std::filesystem::path link = dir.filePath("link.btw").toStdU16String();
+    const std::filesystem::path saved = dir.filePath("saved.tmp").toStdU16String();
+    std::ofstream(file) << "one";
+    std::filesystem::create_symlink(file, link);
+
+    ASSERT_TRUE(m_Bartender->Open(file.u16string()));
+    ASSERT_TRUE(m_Bartender->Open(link.u16string()));
+    EXPECT_EQ(g_Fake.Of("Open(QString,bool,char *)").size(), 1u);
+
+    std::ofstream(saved) << "two";
+    std::filesystem::rename(saved, file);
+    EXPECT_TRUE(m_Bartender->Activate(file.u16string()));
+    EXPECT_TRUE(m_Bartender->Activate(link.u16string()));
+    m_Bartender->Close(file.u16string());
+    EXPECT_FALSE(m_Bartender->Activate(link.u16string()));
+    EXPECT_EQ(g_Fake.Of("Open(QString,bool,char *)").size(), 1u);
 }
 
 TEST_F(FakeEngineTest, FailedOpenLeavesNothingOpenAndAsksTheEngineAgain) {
