@@ -446,6 +446,36 @@ TEST_F(EngineTest, HeldReadingAndQueuedMessagesThatDoNotMoveArePingTimeout) {
     EXPECT_EQ(close.str, "Ping timeout");
 }
 
+// Empty messages cost the receiver a task each: a flood of them that is not handed back stops
+// at the bound's count, and the rest meets TCP's push-back until some are handed back.
+TEST_F(EngineTest, FloodOfEmptyMessagesHoldsReadingAtTheMessageBound) {
+    constexpr size_t kBound = CWsEngine::kMaxUnhandledMessages;
+    constexpr size_t kFrames = 8 * 1024 * 1024;  // 16 MiB: more than the system's buffers take
+    std::atomic<size_t> delivered{0};
+    engine.SetUrl(peer.Url());
+    engine.DisablePerMessageDeflate();
+    engine.SetOnMessageCallback([&delivered](const CWsMessage& message) {
+        delivered += message.type == CWsMessage::TYPE_MESSAGE;
+    });
+    engine.Start();
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
+    std::string flood;
+    flood.reserve(2 * kFrames);
+    for (size_t i = 0; i < kFrames; ++i)
+        flood.append("\x81\x00", 2);
+    ASSERT_TRUE(peer.SendRaw(flood));
+    ASSERT_TRUE(SUPPORT::WaitUntil([&] { return delivered >= kBound; }));
+    ASSERT_FALSE(SUPPORT::WaitUntil([&] { return delivered > kBound; }, 500ms));
+    EXPECT_GT(peer.Unwritten(), 0u);
+
+    for (size_t i = 0; i < kBound / 2; ++i)
+        engine.Handled(0);
+    ASSERT_TRUE(SUPPORT::WaitUntil([&] { return delivered >= kBound + kBound / 2; }));
+    EXPECT_FALSE(SUPPORT::WaitUntil([&] { return delivered > kBound + kBound / 2; }, 500ms));
+    EXPECT_GT(peer.Unwritten(), 0u);
+    ASSERT_TRUE(peer.Drop());
+}
+
 TEST_F(EngineTest, PerMessageDeflateIsOfferedUnlessSwitchedOff) {
     engine.SetUrl(peer.Url());
     engine.SetOnMessageCallback(recorder.Callback());
