@@ -45,9 +45,9 @@ struct CWsEngine {
     // cannot pile up either. Eight of the largest messages: far above what a working link holds.
     static constexpr size_t kMaxBacklog = 64 * 1024 * 1024;
     // What holding one delivered message costs beyond its bytes, so that an empty one is not
-    // free: the receiver's task that carries it (122 bytes measured with glibc on 64 bits: the
-    // task's closure, its queue entry, the string's header) and its later parse into a document
-    // of one small object (160 bytes), rounded up for other allocators.
+    // free: the receiver's task that carries it (122 bytes measured with glibc on 64 bits: its
+    // closure and queue entry), the string's own allocation past its inline size, and its later
+    // parse into a document of one small object (160 bytes); rounded up for other allocators.
     static constexpr size_t kMessageCost = 512;
     // Reading also stops while this many messages are handed on and not yet handled, and starts
     // again once one of them is: the receiver holds a task per message, and a flood of tiny ones
