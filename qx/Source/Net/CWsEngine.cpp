@@ -93,7 +93,8 @@ struct CWsEngine::Impl {
 
     // After the backlog shrank, on any thread.
     void Drained() {
-        if (!WithinBounds() || !m_ReadPaused.exchange(false))
+        if (!WithinBounds() || m_UnhandledMessages > kMaxUnhandledMessages / 2 ||
+            !m_ReadPaused.exchange(false))
             return;
         std::lock_guard<std::mutex> lock(m_ContextMutex);
         if (m_Ioc) {

@@ -49,9 +49,11 @@ struct CWsEngine {
     // closure and queue entry), the string's own allocation past its inline size, and its later
     // parse into a document of one small object (160 bytes); rounded up for other allocators.
     static constexpr size_t kMessageCost = 512;
-    // Reading also stops while this many messages are handed on and not yet handled, and starts
-    // again once one of them is: the receiver holds a task per message, and a flood of tiny ones
-    // must meet TCP's push-back as a flood of big ones does. A working link holds a few.
+    // Reading also stops while this many messages are handed on and not yet handled: the
+    // receiver holds a task per message, and a flood of tiny ones must meet TCP's push-back as a
+    // flood of big ones does. It starts again only once at most half of them are left (and the
+    // bytes are within kMaxBacklog): resuming at each hand-back would wake the engine's thread
+    // for every single message of a flood. A working link holds a few.
     static constexpr size_t kMaxUnhandledMessages = 1024;
 
     CWsEngine();

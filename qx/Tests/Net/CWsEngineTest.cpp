@@ -476,6 +476,58 @@ TEST_F(EngineTest, FloodOfEmptyMessagesHoldsReadingAtTheMessageBound) {
     ASSERT_TRUE(peer.Drop());
 }
 
+// A flood taken in batches holds reading again and again, and the pong to our ping waits behind
+// it: the pace is ours, and the peer is not given up for a missed pong.
+TEST_F(EngineTest, PongBehindAFloodReadAtTheReceiversPaceIsNoPingTimeout) {
+    constexpr size_t kBound = CWsEngine::kMaxUnhandledMessages;
+    constexpr size_t kFrames = 256 * 1024;  // seconds at the receiver's pace
+    std::mutex mutex;
+    std::condition_variable changed;
+    size_t unhandled = 0;
+    bool ended = false;  // the last message, or the connection
+    bool last = false;
+    bool closed = false;
+    engine.SetUrl(peer.Url());
+    engine.DisablePerMessageDeflate();
+    engine.SetPingInterval(200ms);
+    engine.SetOnMessageCallback([&](const CWsMessage& message) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (message.type == CWsMessage::TYPE_MESSAGE)
+            ++unhandled;
+        if (message.type == kClose || message.type == kError)
+            closed = true;
+        last = last || message.str == "end";
+        ended = last || closed;
+        changed.notify_all();
+    });
+    // Half the bound at a time, once the engine has stopped reading for it.
+    std::thread receiver([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!ended) {
+            changed.wait(lock, [&] { return ended || unhandled >= kBound; });
+            for (; unhandled > kBound / 2 && !ended; --unhandled)
+                engine.Handled(0);
+        }
+    });
+    engine.Start();
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
+    std::string flood;
+    flood.reserve(2 * kFrames);
+    for (size_t i = 0; i < kFrames; ++i)
+        flood.append("\x81\x00", 2);
+    ASSERT_TRUE(peer.SendRaw(flood));
+    ASSERT_TRUE(peer.SendText("end"));
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!changed.wait_for(lock, 120s, [&] { return ended; }))
+            ended = true;
+        changed.notify_all();
+    }
+    receiver.join();
+    EXPECT_TRUE(last);
+    EXPECT_FALSE(closed);
+}
+
 TEST_F(EngineTest, PerMessageDeflateIsOfferedUnlessSwitchedOff) {
     engine.SetUrl(peer.Url());
     engine.SetOnMessageCallback(recorder.Callback());
