@@ -446,12 +446,19 @@ TEST_F(EngineTest, HeldReadingAndQueuedMessagesThatDoNotMoveArePingTimeout) {
     EXPECT_EQ(close.str, "Ping timeout");
 }
 
+// Stops the engine when a test that gave it a callback of its own ends, however it ends.
+struct StopAtEnd {
+    ~StopAtEnd() { engine.Stop(1000, "Normal closure"); }
+    CWsEngine& engine;
+};
+
 // Empty messages cost the receiver a task each: a flood of them that is not handed back stops
 // at the bound's count, and the rest meets TCP's push-back until some are handed back.
 TEST_F(EngineTest, FloodOfEmptyMessagesHoldsReadingAtTheMessageBound) {
     constexpr size_t kBound = CWsEngine::kMaxUnhandledMessages;
     constexpr size_t kFrames = 8 * 1024 * 1024;  // 16 MiB: more than the system's buffers take
     std::atomic<size_t> delivered{0};
+    const StopAtEnd stop{engine};  // before what the callback uses goes
     engine.SetUrl(peer.Url());
     engine.DisablePerMessageDeflate();
     engine.SetOnMessageCallback([&delivered](const CWsMessage& message) {
@@ -487,6 +494,7 @@ TEST_F(EngineTest, PongBehindAFloodReadAtTheReceiversPaceIsNoPingTimeout) {
     bool ended = false;  // the last message, or the connection
     bool last = false;
     bool closed = false;
+    const StopAtEnd stop{engine};
     engine.SetUrl(peer.Url());
     engine.DisablePerMessageDeflate();
     engine.SetPingInterval(200ms);
@@ -496,18 +504,9 @@ TEST_F(EngineTest, PongBehindAFloodReadAtTheReceiversPaceIsNoPingTimeout) {
             ++unhandled;
         if (message.type == kClose || message.type == kError)
             closed = true;
-        last = last || message.str == "end";
-        ended = last || closed;
+        last = last || (message.type == CWsMessage::TYPE_MESSAGE && message.str == "end");
+        ended = ended || last || closed;
         changed.notify_all();
-    });
-    // Half the bound at a time, once the engine has stopped reading for it.
-    std::thread receiver([&] {
-        std::unique_lock<std::mutex> lock(mutex);
-        while (!ended) {
-            changed.wait(lock, [&] { return ended || unhandled >= kBound; });
-            for (; unhandled > kBound / 2 && !ended; --unhandled)
-                engine.Handled(0);
-        }
     });
     engine.Start();
     ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
@@ -517,6 +516,15 @@ TEST_F(EngineTest, PongBehindAFloodReadAtTheReceiversPaceIsNoPingTimeout) {
         flood.append("\x81\x00", 2);
     ASSERT_TRUE(peer.SendRaw(flood));
     ASSERT_TRUE(peer.SendText("end"));
+    // Half the bound at a time, once the engine has stopped reading for it.
+    std::thread receiver([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!ended) {
+            changed.wait(lock, [&] { return ended || unhandled >= kBound; });
+            for (; unhandled > kBound / 2 && !ended; --unhandled)
+                engine.Handled(0);
+        }
+    });
     {
         std::unique_lock<std::mutex> lock(mutex);
         if (!changed.wait_for(lock, 120s, [&] { return ended; }))
