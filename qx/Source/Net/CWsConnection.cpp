@@ -100,6 +100,7 @@ void CWsConnection::ReadOn() {
         DoRead();
     } else {
         m_ReadHeld = true;
+        m_HeldSinceTick = true;
     }
 }
 

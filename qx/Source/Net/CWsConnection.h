@@ -120,6 +120,8 @@ private:
     // wait behind it; the stream sends them between two messages.
     std::deque<Outgoing> m_Queue;
     bool m_ReadHeld = false;
+    // Reading has been held at some time since the last ping tick.
+    bool m_HeldSinceTick = false;
     // A queued message has gone out since the last ping tick, or none was queued at that tick.
     bool m_SendsMoved = true;
     // The stream takes one ping at a time: a pong that answers none must not let a second one

@@ -39,10 +39,13 @@ void CWsConnection::OnPingTimer(beast::error_code ec) {
     if (ec || !IsOpen())
         return;
     // While we hold reading a pong cannot be heard: none is missed then, as long as the wait is
-    // ours (nothing queued) or our queued messages go out. A peer that takes none of them for a
+    // ours (nothing queued) or our queued messages go out. So also when reading was held at any
+    // time since the last tick: the pong may wait behind what the peer sent before it, which we
+    // read only as fast as the receiver takes it. A peer that takes none of our messages for a
     // whole interval is pinged like any other, and given up when the next tick finds it so again.
     const bool moved = std::exchange(m_SendsMoved, m_Queue.empty());
-    if (m_ReadHeld && moved) {
+    const bool held = std::exchange(m_HeldSinceTick, m_ReadHeld);
+    if (held && moved) {
         if (m_Phase == PHASE_PINGED)
             m_Phase = PHASE_OPEN;
         return SchedulePing();

@@ -36,7 +36,8 @@ struct CWsEngine::Impl {
     std::unique_ptr<asio::io_context> m_Ioc;
     // The number of the current connection while it has reported Open and not ended; else 0.
     std::atomic<uint64_t> m_Open{0};
-    std::atomic<size_t> m_Unhandled{0};
+    std::atomic<size_t> m_Unhandled{0};          // bytes and kMessageCost of each message
+    std::atomic<size_t> m_UnhandledMessages{0};  // delivered and not yet handed back
     std::atomic<size_t> m_Unsent{0};
     // A connection has stopped reading for the backlog: the next drain wakes it.
     std::atomic<bool> m_ReadPaused{false};
@@ -56,26 +57,35 @@ struct CWsEngine::Impl {
     void Deliver(const CWsMessage& message) {
         if (!m_Run.m_Callback)
             return;
-        const size_t held = message.type == CWsMessage::TYPE_MESSAGE ? message.str.size() : 0;
-        m_Unhandled += held;
-        // A throwing callback must not take the engine's thread down with it, nor hold bytes
-        // that it will never hand back.
+        // Counted before the callback: the receiver may hand it back before the call returns.
+        const bool held = message.type == CWsMessage::TYPE_MESSAGE;
+        if (held) {
+            m_Unhandled += message.str.size() + kMessageCost;
+            ++m_UnhandledMessages;
+        }
+        // A throwing callback must not take the engine's thread down with it, nor hold a
+        // message that it will never hand back.
         try {
             m_Run.m_Callback(message);
         } catch (...) {
-            Handled(held);
+            if (held)
+                Handled(message.str.size());
         }
     }
 
     size_t Backlog() const { return m_Unhandled + m_Unsent; }
 
-    // Asked by the connection before each read.
+    bool WithinBounds() const {
+        return Backlog() <= kMaxBacklog && m_UnhandledMessages < kMaxUnhandledMessages;
+    }
+
+    // Asked by the connection before each read; a read delivers at most one message.
     bool MayRead() {
-        if (Backlog() <= kMaxBacklog)
+        if (WithinBounds())
             return true;
         m_ReadPaused = true;
         // A drain between the two looks must not be missed: it may not have seen the flag.
-        if (Backlog() > kMaxBacklog)
+        if (!WithinBounds())
             return false;
         m_ReadPaused = false;
         return true;
@@ -83,7 +93,8 @@ struct CWsEngine::Impl {
 
     // After the backlog shrank, on any thread.
     void Drained() {
-        if (Backlog() > kMaxBacklog || !m_ReadPaused.exchange(false))
+        if (!WithinBounds() || m_UnhandledMessages > kMaxUnhandledMessages / 2 ||
+            !m_ReadPaused.exchange(false))
             return;
         std::lock_guard<std::mutex> lock(m_ContextMutex);
         if (m_Ioc) {
@@ -95,7 +106,8 @@ struct CWsEngine::Impl {
     }
 
     void Handled(size_t bytes) {
-        m_Unhandled -= bytes;
+        m_Unhandled -= bytes + kMessageCost;
+        --m_UnhandledMessages;
         Drained();
     }
 

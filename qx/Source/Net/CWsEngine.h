@@ -37,13 +37,24 @@ struct CWsEngine {
     // takes none of the messages queued for it for as long: the close handshake that follows
     // ends when the peer answers or when this has passed.
     static constexpr std::chrono::milliseconds kDeadPeerCloseTimeout{250};
-    // Reading stops while the bytes handed on and not yet handled, or those queued to send and
-    // not yet sent, pass this, and starts again once they are back within it: a peer that floods
-    // us, or reads slower than it asks, meets TCP's push-back instead of filling our memory.
-    // Messages to send are refused while those queued and not yet sent pass it: the answers to
-    // what was read before reading stopped cannot pile up either. Eight of the largest messages:
-    // far above what a working link holds.
+    // Reading stops while what the messages handed on and not yet handled cost (their bytes and
+    // kMessageCost each), or the bytes queued to send and not yet sent, pass this, and starts
+    // again once they are back within it: a peer that floods us, or reads slower than it asks,
+    // meets TCP's push-back instead of filling our memory. Messages to send are refused while
+    // those queued and not yet sent pass it: the answers to what was read before reading stopped
+    // cannot pile up either. Eight of the largest messages: far above what a working link holds.
     static constexpr size_t kMaxBacklog = 64 * 1024 * 1024;
+    // What holding one delivered message costs beyond its bytes, so that an empty one is not
+    // free: the receiver's task that carries it (122 bytes measured with glibc on 64 bits: its
+    // closure and queue entry), the string's own allocation past its inline size, and its later
+    // parse into a document of one small object (160 bytes); rounded up for other allocators.
+    static constexpr size_t kMessageCost = 512;
+    // Reading also stops while this many messages are handed on and not yet handled: the
+    // receiver holds a task per message, and a flood of tiny ones must meet TCP's push-back as a
+    // flood of big ones does. It starts again only once at most half of them are left (and the
+    // bytes are within kMaxBacklog): resuming at each hand-back would wake the engine's thread
+    // for every single message of a flood. A working link holds a few.
+    static constexpr size_t kMaxUnhandledMessages = 1024;
 
     CWsEngine();
     ~CWsEngine();  // Stop(1000, "Normal closure")
@@ -81,10 +92,13 @@ struct CWsEngine {
     // The connection with this number (that of its Open) is the live one.
     bool IsOpen(uint64_t connection) const;
 
-    // The receiver has handled this many bytes of delivered messages: every byte of a message
-    // delivered to the callback counts towards kMaxBacklog until it is handed back here.
+    // The receiver has handled one delivered message of this many bytes (its str.size()): called
+    // exactly once for every message delivered to the callback, from any thread. Until then the
+    // message counts against kMaxUnhandledMessages, and its bytes and kMessageCost against
+    // kMaxBacklog.
     void Handled(size_t bytes);
-    // Bytes delivered and not yet handled, plus bytes queued and not yet sent.
+    // What the messages delivered and not yet handled cost (bytes and kMessageCost each), plus
+    // bytes queued and not yet sent.
     size_t Backlog() const;
 
     // The wait after a failed attempt of a round, n attempts of the round having failed before it:

@@ -446,6 +446,96 @@ TEST_F(EngineTest, HeldReadingAndQueuedMessagesThatDoNotMoveArePingTimeout) {
     EXPECT_EQ(close.str, "Ping timeout");
 }
 
+// Stops the engine when a test that gave it a callback of its own ends, however it ends.
+struct StopAtEnd {
+    ~StopAtEnd() { engine.Stop(1000, "Normal closure"); }
+    CWsEngine& engine;
+};
+
+// Empty messages cost the receiver a task each: a flood of them that is not handed back stops
+// at the bound's count, and the rest meets TCP's push-back until some are handed back.
+TEST_F(EngineTest, FloodOfEmptyMessagesHoldsReadingAtTheMessageBound) {
+    constexpr size_t kBound = CWsEngine::kMaxUnhandledMessages;
+    constexpr size_t kFrames = 8 * 1024 * 1024;  // 16 MiB: more than the system's buffers take
+    std::atomic<size_t> delivered{0};
+    const StopAtEnd stop{engine};  // before what the callback uses goes
+    engine.SetUrl(peer.Url());
+    engine.DisablePerMessageDeflate();
+    engine.SetOnMessageCallback([&delivered](const CWsMessage& message) {
+        delivered += message.type == CWsMessage::TYPE_MESSAGE;
+    });
+    engine.Start();
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
+    std::string flood;
+    flood.reserve(2 * kFrames);
+    for (size_t i = 0; i < kFrames; ++i)
+        flood.append("\x81\x00", 2);
+    ASSERT_TRUE(peer.SendRaw(flood));
+    ASSERT_TRUE(SUPPORT::WaitUntil([&] { return delivered >= kBound; }));
+    ASSERT_FALSE(SUPPORT::WaitUntil([&] { return delivered > kBound; }, 500ms));
+    EXPECT_GT(peer.Unwritten(), 0u);
+
+    for (size_t i = 0; i < kBound / 2; ++i)
+        engine.Handled(0);
+    ASSERT_TRUE(SUPPORT::WaitUntil([&] { return delivered >= kBound + kBound / 2; }));
+    EXPECT_FALSE(SUPPORT::WaitUntil([&] { return delivered > kBound + kBound / 2; }, 500ms));
+    EXPECT_GT(peer.Unwritten(), 0u);
+    ASSERT_TRUE(peer.Drop());
+}
+
+// A flood taken in batches holds reading again and again, and the pong to our ping waits behind
+// it: the pace is ours, and the peer is not given up for a missed pong.
+TEST_F(EngineTest, PongBehindAFloodReadAtTheReceiversPaceIsNoPingTimeout) {
+    constexpr size_t kBound = CWsEngine::kMaxUnhandledMessages;
+    constexpr size_t kFrames = 256 * 1024;  // seconds at the receiver's pace
+    std::mutex mutex;
+    std::condition_variable changed;
+    size_t unhandled = 0;
+    bool ended = false;  // the last message, or the connection
+    bool last = false;
+    bool closed = false;
+    const StopAtEnd stop{engine};
+    engine.SetUrl(peer.Url());
+    engine.DisablePerMessageDeflate();
+    engine.SetPingInterval(200ms);
+    engine.SetOnMessageCallback([&](const CWsMessage& message) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (message.type == CWsMessage::TYPE_MESSAGE)
+            ++unhandled;
+        if (message.type == kClose || message.type == kError)
+            closed = true;
+        last = last || (message.type == CWsMessage::TYPE_MESSAGE && message.str == "end");
+        ended = ended || last || closed;
+        changed.notify_all();
+    });
+    engine.Start();
+    ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
+    std::string flood;
+    flood.reserve(2 * kFrames);
+    for (size_t i = 0; i < kFrames; ++i)
+        flood.append("\x81\x00", 2);
+    ASSERT_TRUE(peer.SendRaw(flood));
+    ASSERT_TRUE(peer.SendText("end"));
+    // Half the bound at a time, once the engine has stopped reading for it.
+    std::thread receiver([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!ended) {
+            changed.wait(lock, [&] { return ended || unhandled >= kBound; });
+            for (; unhandled > kBound / 2 && !ended; --unhandled)
+                engine.Handled(0);
+        }
+    });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!changed.wait_for(lock, 120s, [&] { return ended; }))
+            ended = true;
+        changed.notify_all();
+    }
+    receiver.join();
+    EXPECT_TRUE(last);
+    EXPECT_FALSE(closed);
+}
+
 TEST_F(EngineTest, PerMessageDeflateIsOfferedUnlessSwitchedOff) {
     engine.SetUrl(peer.Url());
     engine.SetOnMessageCallback(recorder.Callback());

@@ -432,6 +432,16 @@ bool CWsTestPeer::SendRaw(const std::string& bytes) {
     return d.OnCurrent([&d, &bytes](const PeerConnectionPtr& c) { d.Write(c, bytes); });
 }
 
+size_t CWsTestPeer::Unwritten() const {
+    Impl& d = *m_Impl;
+    size_t bytes = 0;
+    d.OnCurrent([&bytes](const PeerConnectionPtr& c) {
+        for (const std::string& chunk : c->out)
+            bytes += chunk.size();
+    });
+    return bytes;
+}
+
 bool CWsTestPeer::Close(uint16_t code, const std::string& reason) {
     Impl& d = *m_Impl;
     return d.OnCurrent([&](const PeerConnectionPtr& c) {

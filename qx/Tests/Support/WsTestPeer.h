@@ -73,6 +73,9 @@ struct CWsTestPeer {
     bool SendFrame(uint8_t opcode, bool fin, const std::string& payload);
     // Bytes as they are, for frames no well-behaved peer would write.
     bool SendRaw(const std::string& bytes);
+    // Bytes of the sends on the connection whose write has not completed: a client that holds
+    // reading keeps some there once the system's buffers are full. 0 once it has ended.
+    size_t Unwritten() const;
 
     // Starts the close handshake with this code and reason.
     bool Close(uint16_t code, const std::string& reason);
