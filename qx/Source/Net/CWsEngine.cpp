@@ -54,13 +54,15 @@ struct CWsEngine::Impl {
     std::optional<asio::steady_timer> m_RetryTimer;
     std::shared_ptr<CWsConnection> m_Connection;
 
-    void Deliver(const CWsMessage& message) {
+    void Deliver(CWsMessage& message) {
         if (!m_Run.m_Callback)
             return;
         // Counted before the callback: the receiver may hand it back before the call returns.
+        // Its size is kept: the callback may take the text.
         const bool held = message.type == CWsMessage::TYPE_MESSAGE;
+        const size_t bytes = message.str.size();
         if (held) {
-            m_Unhandled += message.str.size() + kMessageCost;
+            m_Unhandled += bytes + kMessageCost;
             ++m_UnhandledMessages;
         }
         // A throwing callback must not take the engine's thread down with it, nor hold a
@@ -69,7 +71,7 @@ struct CWsEngine::Impl {
             m_Run.m_Callback(message);
         } catch (...) {
             if (held)
-                Handled(message.str.size());
+                Handled(bytes);
         }
     }
 
@@ -152,7 +154,7 @@ struct CWsEngine::Impl {
     // The end of an open connection: reported, and a new round starts at once. One that ended
     // within the minimum wait of its handshake counts as a failed attempt of the round instead:
     // a peer that accepts and drops at once gets one attempt per wait, not a storm of them.
-    void OnLost(const CWsMessage& message) {
+    void OnLost(CWsMessage& message) {
         Deliver(message);
         if (m_Stopping)
             return;
@@ -163,7 +165,7 @@ struct CWsEngine::Impl {
     }
 
     // A failed attempt: reported, and the next one of the round follows its wait.
-    void OnFailed(const CWsMessage& message) {
+    void OnFailed(CWsMessage& message) {
         if (m_Stopping)
             return;
         Deliver(message);

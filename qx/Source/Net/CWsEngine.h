@@ -22,7 +22,8 @@ namespace _NET {
 // Configure before Start; a Start takes a copy of the configuration. Send and SendBinary may be
 // called from any thread. Neither Stop nor the destructor may be called from the callback.
 struct CWsEngine {
-    using Callback = std::function<void(const CWsMessage&)>;
+    // The callback may take the message's text (move it out); the rest stays the engine's.
+    using Callback = std::function<void(CWsMessage&)>;
     // Looks a host name up: its numeric addresses, or none and the reason in error.
     using ResolveFunction =
         std::function<std::vector<std::string>(const std::string& host, std::string& error)>;

@@ -86,15 +86,14 @@ void Code_ClientWebSocket::Close() {
     m_Socket.Stop(1000, "Normal closure");
 }
 
-void Code_ClientWebSocket::Proc_Callback(const CWsMessage& message) {
+void Code_ClientWebSocket::Proc_Callback(CWsMessage& message) {
     switch (message.type) {
         case CWsMessage::TYPE_MESSAGE: {
             if (!m_OnMessage)
                 return m_Socket.Handled(message.str.size());
             const OPCODE opcode = message.binary ? OPCODE_BINARY : OPCODE_TEXT;
-            // Shared: posting copies the task, and a copy must not copy the payload. The one copy
-            // left is out of the engine's message, which it hands over as const.
-            const auto payload = std::make_shared<const std::string>(message.str);
+            // Shared: posting copies the task, and a copy must not copy the payload.
+            const auto payload = std::make_shared<const std::string>(std::move(message.str));
             _GCD::Post(
                 [anchor = m_Anchor, payload, opcode, connection = m_Receiving] {
                     if (_OBJ<Code_ClientWebSocket> self = anchor->Lock()) {

@@ -44,9 +44,10 @@ public:
     void SetUserValue(uint32_t value) override { m_UserValue = value; }
     bool IsCurrent() override;
 
-    // The engine's message callback; runs on the engine's thread and only posts.
-    void Proc_Callback(const CWsMessage& message);
-    // Bytes received and not yet handled on queue 1, plus bytes queued and not yet sent.
+    // The engine's message callback; runs on the engine's thread, takes the text and only posts.
+    void Proc_Callback(CWsMessage& message);
+    // What the messages received and not yet handled on queue 1 cost, plus bytes queued and not
+    // yet sent (CWsEngine::Backlog).
     size_t Backlog() const { return m_Socket.Backlog(); }
 
     bool TryAddRef() { return CAnchor<Code_ClientWebSocket>::AddRefIfAlive(m_RefCount); }
