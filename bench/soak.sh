@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Soak of Quenlor against the MES simulator: a steady job feed while the simulator, at seeded
 # random intervals, drops the connection, stops answering pings, sends malformed frames, drops
-# a few new connections right after their handshake, or stops reading while a flood of jobs is
-# rendered (those jobs go out again on the next connection). Afterwards the gateway must be
+# a few new connections right after their handshake, stops reading while a flood of jobs is
+# rendered (those jobs go out again on the next connection), sends a flood of empty frames or
+# jobs dense in values, or sends a job just before a drop and again after it. Afterwards the gateway must be
 # registered again, every job must have been answered exactly once, and its thread count and
 # memory must be back where they were after the warm-up; its peak memory is reported.
 # Finally the simulator refuses "_INITIALIZE": the gateway must stay disconnected (by design it

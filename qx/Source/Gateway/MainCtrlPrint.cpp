@@ -12,6 +12,7 @@
 #include "Gateway/LabelPng.h"
 #include "Gateway/MainCtrl.h"
 #include "Gateway/Messages.h"
+#include "Platform/FreeMemory.h"
 #include "Platform/Gcd.h"
 #include "Platform/Log.h"
 #include "Platform/NormalPath.h"
@@ -46,6 +47,9 @@ size_t s_WaitingBytes = 0;
 // Jobs dropped for the bound since the last one taken on. A flood costs two log lines, not one
 // per job: the first drop of a stretch, and the count of the others once jobs are taken again.
 size_t s_Dropped = 0;
+// Set once the waiting jobs passed the flood mark; the heap's free memory goes back once they
+// have all gone.
+bool s_Flooded = false;
 
 struct TAKE_ON {
     bool m_Taken = false;
@@ -59,13 +63,20 @@ TAKE_ON TakeOn(size_t bytes) {
         return {false, ++s_Dropped};
     ++s_WaitingJobs;
     s_WaitingBytes += bytes;
+    s_Flooded = s_Flooded || s_WaitingJobs >= FLOOD_WAITING_JOBS;
     return {true, std::exchange(s_Dropped, 0)};
 }
 
 void LetGo(size_t bytes) {
-    std::lock_guard<std::mutex> lock(s_WaitingMutex);
-    --s_WaitingJobs;
-    s_WaitingBytes -= bytes;
+    {
+        std::lock_guard<std::mutex> lock(s_WaitingMutex);
+        --s_WaitingJobs;
+        s_WaitingBytes -= bytes;
+        if (s_WaitingJobs > 0 || !std::exchange(s_Flooded, false))
+            return;
+    }
+    // The trim walks the heap: not on queue 1, which lets the jobs go.
+    _GCD::Post(_OS::ReleaseFreeMemory, _GCD::QUEUE_SPARE);
 }
 
 // A job taken on: it counts against the bound until its task is gone, run or dropped.

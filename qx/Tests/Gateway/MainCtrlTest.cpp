@@ -22,6 +22,7 @@
 
 #include "Gateway/Code_Session.h"
 #include "Gateway/MainCtrl.h"
+#include "Platform/FreeMemory.h"
 #include "Platform/Gcd.h"
 #include "Platform/RefCounted.h"
 #include "Platform/Text.h"
@@ -417,6 +418,44 @@ QX_DISPATCHER_TEST(MainCtrlWaitingJobs, JobsPastTheBoundAreDroppedAndTheRestAnsw
                     "2 more print jobs were dropped while too many were waiting",
                     "Print job for '/labels/a.btw' dropped: too many jobs are waiting"}));
     spdlog::drop("dropped");
+    MAIN_CTRL::g_Bartender.reset();
+}
+
+namespace {
+std::atomic<int> g_Releases{0};
+}  // namespace
+
+// The allocator keeps a flood's peak: once the waiting jobs of a flood have all gone, the free
+// memory is given back, once; jobs that never made a flood give nothing back, however many.
+QX_DISPATCHER_TEST(MainCtrlWaitingJobs, DrainedFloodGivesFreeMemoryBackOnce) {
+    auto* bartender = new FakeBartender;
+    MAIN_CTRL::g_Bartender = _OBJ<IBartender>(bartender);
+    bartender->open.insert("/labels/a.btw");
+    const _OBJ<FakeSession> session(new FakeSession);
+    session->keepCalls = false;
+    _OS::SetReleaseFreeMemory([] { ++g_Releases; });
+    PRINT_JOB::DEF job;
+    job.FormatFilename = "/labels/a.btw";
+
+    for (size_t i = 0; i < 2 * MAIN_CTRL::FLOOD_WAITING_JOBS; ++i)
+        WithQueue1Held(
+            [&] { MAIN_CTRL::EventProc_Session_onPrint(session, job, FakeSession::kConnection); });
+    WithQueue1Held([&] {
+        for (size_t i = 0; i + 1 < MAIN_CTRL::FLOOD_WAITING_JOBS; ++i)
+            MAIN_CTRL::EventProc_Session_onPrint(session, job, FakeSession::kConnection);
+    });
+    WithQueue1Held([&] {
+        for (size_t i = 0; i < MAIN_CTRL::FLOOD_WAITING_JOBS; ++i)
+            MAIN_CTRL::EventProc_Session_onPrint(session, job, FakeSession::kConnection);
+    });
+    // Queue 3 takes its tasks in order: a release the jobs before the flood had asked for would
+    // have come first.
+    CHILD_CHECK(SUPPORT::WaitUntil([] { return g_Releases > 0; }));
+    std::promise<void> spare;
+    _GCD::Post([&spare] { spare.set_value(); }, _GCD::QUEUE_SPARE);
+    spare.get_future().wait();
+    CHILD_CHECK(g_Releases == 1);
+    CHILD_CHECK(session->callCount == 4 * MAIN_CTRL::FLOOD_WAITING_JOBS - 1);
     MAIN_CTRL::g_Bartender.reset();
 }
 

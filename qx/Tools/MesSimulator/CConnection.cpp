@@ -54,7 +54,7 @@ void CConnection::Read() {
 }
 
 void CConnection::Send(std::string text) {
-    if (!m_Open || m_Finished || m_CloseRequested)
+    if (!m_Open || m_Finished || m_CloseRequested || m_DropRequested)
         return;
     m_Outgoing.push_back(std::move(text));
     if (m_Outgoing.size() == 1)
@@ -71,6 +71,8 @@ void CConnection::Write() {
                          self->m_Outgoing.pop_front();
                          if (!self->m_Outgoing.empty()) {
                              self->Write();
+                         } else if (self->m_DropRequested) {
+                             self->Drop();
                          } else if (self->m_CloseRequested) {
                              self->StartClose();
                          }
@@ -97,6 +99,12 @@ void CConnection::Drop() {
                                                     ignored);
     beast::get_lowest_layer(m_Ws).socket().close(ignored);
     Finish("dropped");
+}
+
+void CConnection::DropWhenSent() {
+    m_DropRequested = true;
+    if (m_Outgoing.empty())
+        Drop();
 }
 
 void CConnection::Finish(const std::string& reason) {

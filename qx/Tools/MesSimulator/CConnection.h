@@ -21,6 +21,10 @@ struct CConnection : std::enable_shared_from_this<CConnection> {
     void Close();
     // Drops the TCP connection without a closing handshake.
     void Drop();
+    // Drops it once the frames queued before are out.
+    void DropWhenSent();
+    // Frames queued and not yet written.
+    size_t Queued() const { return m_Outgoing.size(); }
     // Stops reading once the frame in hand is handled; a frame that a read under way brings
     // later is left unhandled. Pings then go unanswered and the gateway's frames stay unread.
     // Only Drop ends a muted connection.
@@ -42,6 +46,7 @@ private:
     bool m_Open = false;
     bool m_Finished = false;
     bool m_CloseRequested = false;
+    bool m_DropRequested = false;
     bool m_Muted = false;
 };
 

@@ -2,11 +2,25 @@
 
 #include <algorithm>
 #include <cmath>
-#include <nlohmann/json.hpp>
 
 #include "Net/Envelope.h"
 
 namespace MES_SIM {
+
+namespace {
+
+// Each kind's share of the faults: the shapes that cost the gateway most come less often, so
+// that the plan still covers the older kinds well.
+const int kWeights[CFaultPlan::kKinds] = {2, 2, 2, 2, 2, 1, 1, 1};
+
+int TotalWeight() {
+    int total = 0;
+    for (const int weight : kWeights)
+        total += weight;
+    return total;
+}
+
+}  // namespace
 
 CFaultPlan::CFaultPlan(uint64_t seed, std::chrono::milliseconds meanDelay)
     : m_Random(seed), m_MeanDelay(meanDelay) {}
@@ -18,7 +32,11 @@ double CFaultPlan::Uniform() {
 
 CFaultPlan::FAULT CFaultPlan::Next() {
     FAULT fault;
-    fault.m_Kind = static_cast<KIND>(m_Random() % kKinds);
+    int pick = static_cast<int>(m_Random() % static_cast<uint64_t>(TotalWeight()));
+    int kind = 0;
+    while (pick >= kWeights[kind])
+        pick -= kWeights[kind++];
+    fault.m_Kind = static_cast<KIND>(kind);
     if (fault.m_Kind == KIND_BURST)
         fault.m_Count = 3 + static_cast<int>(m_Random() % 3);
     const double mean = static_cast<double>(m_MeanDelay.count());
@@ -40,6 +58,12 @@ const char* CFaultPlan::Name(KIND kind) {
             return "burst";
         case KIND_DEAF:
             return "deaf";
+        case KIND_EMPTY:
+            return "empty";
+        case KIND_DENSE:
+            return "dense";
+        case KIND_RESEND:
+            return "resend";
     }
     return "?";
 }
@@ -95,6 +119,22 @@ std::vector<std::string> CFaultPlan::MalformedFrames() {
         openData + deep + "}",
         "\"\\ud800\"",
     };
+}
+
+std::string CFaultPlan::DenseNotification(nlohmann::json job, size_t emptyStrings) {
+    namespace ENVELOPE = _NET::ENVELOPE;
+    const char kExtra[] = "\"Extra\":[";
+    job["Extra"] = nlohmann::json::array();
+    std::string text = nlohmann::json({{ENVELOPE::KEY_MAGIC, ENVELOPE::NOTIFICATION_MAGIC},
+                                       {ENVELOPE::KEY_TYPE, "Print"},
+                                       {ENVELOPE::KEY_DATA, std::move(job)}})
+                           .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    std::string values;
+    values.reserve(3 * emptyStrings);
+    for (size_t i = 0; i < emptyStrings; ++i)
+        values += i == 0 ? "\"\"" : ",\"\"";
+    text.insert(text.find(kExtra) + sizeof(kExtra) - 1, values);
+    return text;
 }
 
 }  // namespace MES_SIM

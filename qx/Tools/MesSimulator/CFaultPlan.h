@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <string>
 #include <vector>
@@ -23,8 +24,16 @@ struct CFaultPlan {
         // Stop reading altogether while jobs are in flight and a flood of them follows, so that
         // results pile up in the gateway until it gives the connection up.
         KIND_DEAF,
+        // Empty text frames as fast as the connection takes them, bounded in count and time,
+        // between live jobs.
+        KIND_EMPTY,
+        // A few print jobs, each with a great many empty strings under an extra key.
+        KIND_DENSE,
+        // A job sent just before a drop, and sent again on the next connection, as a MES does
+        // for a job without an answer: its copies must be answered once in all.
+        KIND_RESEND,
     };
-    static constexpr int kKinds = KIND_DEAF + 1;
+    static constexpr int kKinds = KIND_RESEND + 1;
     struct FAULT {
         KIND m_Kind = KIND_DROP;
         std::chrono::milliseconds m_Delay{0};
@@ -41,6 +50,9 @@ struct CFaultPlan {
     static bool KindOf(const std::string& name, KIND& kind);
     // The frames of a malformed burst; none of them is a message the gateway may act on.
     static std::vector<std::string> MalformedFrames();
+    // The print notification of job with emptyStrings empty strings under the extra key "Extra"
+    // (3 bytes each), written without building them as values.
+    static std::string DenseNotification(nlohmann::json job, size_t emptyStrings);
 
 private:
     double Uniform();

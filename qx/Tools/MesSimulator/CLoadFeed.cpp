@@ -15,6 +15,12 @@ namespace {
 const char kPrinterPrefix[] = "Load";
 // A flood's jobs are the fault's payload, not the feed's: given up with their connection.
 const char kFloodPrefix[] = "Flood";
+// So are a dense fault's jobs: a gateway may answer or refuse them.
+const char kDensePrefix[] = "Dense";
+const int kDenseJobs = 3;
+// Empty frames queued on the connection at a time, and how often the queue is topped up.
+const size_t kEmptyBatch = 4096;
+const auto kEmptyPoll = std::chrono::milliseconds(1);
 // Answers between two progress lines.
 const int64_t kProgressEvery = 1000;
 // How far a paced feed may catch up after a pause.
@@ -42,6 +48,7 @@ CLoadFeed::CLoadFeed(boost::asio::io_context& io, CGatewayLinks& links, CMesDial
       m_Stop(std::move(stop)),
       m_Timer(io),
       m_Faults(m_Options.m_Seed, std::chrono::milliseconds(m_Options.m_FaultEveryMs)),
+      m_EmptyTimer(io),
       m_FaultTimer(io),
       m_Clock(Clock::now()),
       m_StallTimer(io) {}
@@ -175,6 +182,10 @@ void CLoadFeed::OnAnswer(const json& call) {
         ++m_FloodAnswers;
         return;
     }
+    if (printer.rfind(kDensePrefix, 0) == 0) {
+        ++m_DenseAnswers;
+        return;
+    }
     const int64_t number = CLoadStats::NumberOf(printer);
     const auto answer = m_Stats.Answer(number, Clock::now());
     if (answer == CLoadStats::ANSWER_FIRST) {
@@ -209,7 +220,8 @@ void CLoadFeed::OnAnswer(const json& call) {
             m_Soak = SOAK_DONE;
             m_Links.Info("soak: faults" + FaultCounts(m_FaultCounts) +
                          ", flood jobs answered on a later connection " +
-                         std::to_string(m_FloodAnswers));
+                         std::to_string(m_FloodAnswers) + ", dense jobs answered " +
+                         std::to_string(m_DenseAnswers));
             m_Links.Info("soak: settled, " + summary);
         } else if (m_Soak == SOAK_NONE) {
             m_Done = true;
@@ -263,6 +275,7 @@ void CLoadFeed::Stop() {
     m_Timer.cancel();
     m_FaultTimer.cancel();
     m_StallTimer.cancel();
+    m_EmptyTimer.cancel();
 }
 
 void CLoadFeed::ScheduleFault() {
@@ -289,7 +302,8 @@ void CLoadFeed::Due() {
     // Faults that end the connection wait until no job is in flight: an answer cannot outlive
     // its connection. A deaf connection takes its jobs along, and they go out again.
     const CFaultPlan::KIND kind = m_Fault.m_Kind;
-    if (kind != CFaultPlan::KIND_MALFORMED && kind != CFaultPlan::KIND_DEAF) {
+    if (kind == CFaultPlan::KIND_DROP || kind == CFaultPlan::KIND_MUTE ||
+        kind == CFaultPlan::KIND_BURST || kind == CFaultPlan::KIND_RESEND) {
         m_Held = true;
         if (InFlight() > 0)
             return;
@@ -332,6 +346,19 @@ void CLoadFeed::ApplyFault() {
             if (m_Fault.m_Kind == CFaultPlan::KIND_DEAF)
                 Flood(connection);
             break;
+        case CFaultPlan::KIND_EMPTY:
+            m_EmptyTo = connection;
+            m_EmptyLeft = m_Options.m_EmptyFrames;
+            m_EmptySent = 0;
+            m_EmptyUntil = Clock::now() + std::chrono::seconds(m_Options.m_EmptySeconds);
+            SendEmptyFrames();
+            break;
+        case CFaultPlan::KIND_DENSE:
+            Dense(connection);
+            break;
+        case CFaultPlan::KIND_RESEND:
+            ResendAfterDrop(connection);
+            break;
     }
     if (m_Soak == SOAK_FAULTS)
         ScheduleFault();
@@ -347,6 +374,51 @@ void CLoadFeed::Flood(const std::shared_ptr<CConnection>& connection) {
         job["PrinterName"] = CLoadStats::PrinterName(kFloodPrefix, n);
         m_Dialogue.SendPrintTo(connection, job);
     }
+}
+
+// Tops the connection's queue up with empty frames while the fault lasts; the feed's jobs go
+// out between them.
+void CLoadFeed::SendEmptyFrames() {
+    const std::shared_ptr<CConnection> connection = m_EmptyTo.lock();
+    const bool current = connection && connection == m_Links.Current();
+    if (m_Stopped || !current || m_EmptyLeft == 0 || Clock::now() >= m_EmptyUntil) {
+        m_Links.Info("soak: " + std::to_string(m_EmptySent) + " empty frames sent");
+        m_EmptyTo.reset();
+        return;
+    }
+    while (m_EmptyLeft > 0 && connection->Queued() < kEmptyBatch) {
+        connection->Send(std::string());
+        --m_EmptyLeft;
+        ++m_EmptySent;
+    }
+    m_EmptyTimer.expires_after(kEmptyPoll);
+    m_EmptyTimer.async_wait([this](const boost::system::error_code& ec) {
+        if (!ec)
+            SendEmptyFrames();
+    });
+}
+
+void CLoadFeed::Dense(const std::shared_ptr<CConnection>& connection) {
+    json job = Job(0);
+    for (int n = 1; n <= kDenseJobs; ++n) {
+        job["PrinterName"] = CLoadStats::PrinterName(kDensePrefix, n);
+        m_Links.Send(connection, CFaultPlan::DenseNotification(
+                                     job, static_cast<size_t>(m_Options.m_DenseValues)));
+    }
+}
+
+// A new job goes out, heavy enough to be still on its way through the gateway when its next
+// connection registers, and the connection is dropped once it is written. Unanswered, it goes
+// out again (plain) on the next connection: an answer to both copies is a duplicate.
+void CLoadFeed::ResendAfterDrop(const std::shared_ptr<CConnection>& connection) {
+    const int64_t number = m_Stats.Send(Clock::now());
+    m_Links.Send(connection, CFaultPlan::DenseNotification(
+                                 Job(number), static_cast<size_t>(m_Options.m_DenseValues / 6)));
+    m_Resend.insert(number);
+    connection->Mute();
+    m_Dialogue.ForgetRegistrations(*connection);
+    OnLinkChanged();
+    connection->DropWhenSent();
 }
 
 void CLoadFeed::Settle() {

@@ -68,6 +68,9 @@ private:
     void Due();
     void ApplyFault();
     void Flood(const std::shared_ptr<CConnection>& connection);
+    void SendEmptyFrames();
+    void Dense(const std::shared_ptr<CConnection>& connection);
+    void ResendAfterDrop(const std::shared_ptr<CConnection>& connection);
     void Settle();
     void WatchProgress();
 
@@ -100,6 +103,14 @@ private:
     int m_DropNext = 0;
     // Answers to a flood's jobs, which can only come on a later connection.
     int64_t m_FloodAnswers = 0;
+    int64_t m_DenseAnswers = 0;
+    // The connection an empty fault sends to while it is current, what is left to send and
+    // until when.
+    std::weak_ptr<CConnection> m_EmptyTo;
+    int64_t m_EmptyLeft = 0;
+    int64_t m_EmptySent = 0;
+    CLoadStats::Clock::time_point m_EmptyUntil;
+    boost::asio::steady_timer m_EmptyTimer;
     boost::asio::steady_timer m_FaultTimer;
     CStallClock m_Clock;
     bool m_Failed = false;

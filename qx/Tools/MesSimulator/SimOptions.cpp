@@ -28,6 +28,9 @@ std::string Usage() {
            "  --seed N                seed of the faults (1)\n"
            "  --fault-every MS        mean wait between faults (5000)\n"
            "  --flood N               jobs sent at once to a deaf connection (20000)\n"
+           "  --empty-frames N        frames of an empty fault (3000000)\n"
+           "  --empty-seconds S       time an empty fault sends for at most (6)\n"
+           "  --dense-values N        empty strings in each dense message (2600000)\n"
            "  --stall-seconds S       stop and fail a feed that gets no answer for S\n"
            "                          seconds, saying what it waits for (60)\n"
            "Commands on standard input, one per line:\n"
@@ -120,15 +123,19 @@ bool ParseOptions(int argc, char** argv, OPTIONS& options, std::string& error) {
                 return false;
             }
         } else if (arg == "--load" || arg == "--window" || arg == "--soak" || arg == "--seed" ||
-                   arg == "--fault-every" || arg == "--flood" || arg == "--stall-seconds") {
+                   arg == "--fault-every" || arg == "--flood" || arg == "--stall-seconds" ||
+                   arg == "--empty-frames" || arg == "--empty-seconds" || arg == "--dense-values") {
             const std::string text = value();
-            const bool ok = arg == "--load"          ? ParseCount(text, options.m_Load)
-                            : arg == "--window"      ? ParseCount(text, options.m_Window)
-                            : arg == "--soak"        ? ParseCount(text, options.m_SoakSeconds)
-                            : arg == "--seed"        ? ParseCount(text, options.m_Seed)
-                            : arg == "--fault-every" ? ParseCount(text, options.m_FaultEveryMs)
-                            : arg == "--flood"       ? ParseCount(text, options.m_FloodJobs)
-                                                     : ParseCount(text, options.m_StallSeconds);
+            const bool ok = arg == "--load"            ? ParseCount(text, options.m_Load)
+                            : arg == "--window"        ? ParseCount(text, options.m_Window)
+                            : arg == "--soak"          ? ParseCount(text, options.m_SoakSeconds)
+                            : arg == "--seed"          ? ParseCount(text, options.m_Seed)
+                            : arg == "--fault-every"   ? ParseCount(text, options.m_FaultEveryMs)
+                            : arg == "--flood"         ? ParseCount(text, options.m_FloodJobs)
+                            : arg == "--empty-frames"  ? ParseCount(text, options.m_EmptyFrames)
+                            : arg == "--empty-seconds" ? ParseCount(text, options.m_EmptySeconds)
+                            : arg == "--dense-values"  ? ParseCount(text, options.m_DenseValues)
+                                                       : ParseCount(text, options.m_StallSeconds);
             if (!ok) {
                 error = "bad count: " + text;
                 return false;

@@ -35,6 +35,13 @@ struct OPTIONS {
     int m_FaultEveryMs = 5000;
     // Jobs sent at once to a deaf connection, more than a bounded gateway takes on.
     int64_t m_FloodJobs = 20000;
+    // Empty frames of an empty-frame fault, sent for at most m_EmptySeconds.
+    int64_t m_EmptyFrames = 3000000;
+    int m_EmptySeconds = 6;
+    // Empty strings in each message of a dense fault (7.8 MB); the job sent before a resend's
+    // drop carries a sixth of them, so that it is still on its way through the gateway when
+    // the next connection registers.
+    int64_t m_DenseValues = 2600000;
     // A load or soak run whose jobs get no answer for this long stops and fails.
     int m_StallSeconds = 60;
 };

@@ -6,6 +6,7 @@
 #include <boost/beast/websocket.hpp>
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "MesSimulator/CFaultPlan.h"
@@ -54,13 +55,18 @@ struct GATEWAY {
             return nullptr;
         return json::parse(beast::buffers_to_string(buffer.data()), nullptr, false);
     }
-    // The printer name of the next job; empty when none comes in time.
-    std::string NextJob() {
+    // The data of the next job; null when none comes in time.
+    json NextJobData() {
         for (json frame = Next(); frame.is_object(); frame = Next()) {
             if (frame.value("_TYPE", "") == "Print")
-                return frame["_DATA"].value("PrinterName", "");
+                return frame["_DATA"];
         }
-        return {};
+        return nullptr;
+    }
+    // The printer name of the next job; empty when none comes in time.
+    std::string NextJob() {
+        const json data = NextJobData();
+        return data.is_object() ? data.value("PrinterName", "") : "";
     }
     // True when the peer ends the connection in time; frames before the end are skipped.
     bool Ended() {
@@ -373,4 +379,80 @@ TEST(LoadFeed, BurstDropsTheNextConnectionsRightAfterTheirHandshake) {
     EXPECT_TRUE(Answer(kept, "Load #2"));
     EXPECT_EQ(kept.NextJob(), "");
     EXPECT_FALSE(run.simulator->Failed());
+}
+
+// An empty fault sends its count of empty frames between live jobs and leaves the feed going.
+TEST(LoadFeed, EmptyFaultSendsItsCountOfEmptyFramesAndTheFeedGoesOn) {
+    FEED_RUN run(2);
+    run.options.m_Window = 1;
+    run.options.m_EmptyFrames = 5;
+    ASSERT_TRUE(run.Start());
+    GATEWAY gateway;
+    EXPECT_TRUE(Register(gateway, run.simulator->Port()));
+    EXPECT_EQ(gateway.NextJob(), "Load #1");
+    run.Command("fault empty");
+    for (int frame = 0; frame < 5; ++frame)
+        EXPECT_TRUE(gateway.Next().is_discarded()) << frame;
+    EXPECT_TRUE(Answer(gateway, "Load #1"));
+    EXPECT_EQ(gateway.NextJob(), "Load #2");
+}
+
+// A dense fault sends three jobs of its own, each with its count of empty strings under an extra
+// key; they do not count as the feed's.
+TEST(LoadFeed, DenseFaultSendsThreeJobsFullOfEmptyStrings) {
+    FEED_RUN run(1);
+    run.options.m_DenseValues = 4;
+    ASSERT_TRUE(run.Start());
+    GATEWAY gateway;
+    EXPECT_TRUE(Register(gateway, run.simulator->Port()));
+    EXPECT_EQ(gateway.NextJob(), "Load #1");
+    run.Command("fault dense");
+    for (int n = 1; n <= 3; ++n) {
+        const json job = gateway.NextJobData();
+        ASSERT_TRUE(job.is_object()) << n;
+        EXPECT_EQ(job.value("PrinterName", ""), "Dense #" + std::to_string(n));
+        EXPECT_EQ(job["Extra"], json::array({"", "", "", ""}));
+        EXPECT_TRUE(Answer(gateway, "Dense #" + std::to_string(n)));
+    }
+    EXPECT_TRUE(Answer(gateway, "Load #1"));
+    // The feed's one job is answered: the run ends.
+    EXPECT_EQ(gateway.NextJob(), "");
+    EXPECT_FALSE(run.simulator->Failed());
+}
+
+// A resend fault sends a new job just before it drops the connection, and the same job again on
+// the next one; an answer to each copy is caught as a duplicate.
+TEST(LoadFeed, ResendFaultSendsTheJobAgainAndCatchesASecondAnswer) {
+    FEED_RUN run(3);
+    run.options.m_Window = 1;
+    run.options.m_DenseValues = 12;
+    run.options.m_FrameLog = (run.dir.m_Path / "frames.log").string();
+    ASSERT_TRUE(run.Start());
+    GATEWAY first;
+    EXPECT_TRUE(Register(first, run.simulator->Port()));
+    EXPECT_EQ(first.NextJob(), "Load #1");
+    run.Command("fault resend");
+    EXPECT_TRUE(Answer(first, "Load #1"));
+    const json last = first.NextJobData();
+    ASSERT_TRUE(last.is_object());
+    EXPECT_EQ(last.value("PrinterName", ""), "Load #2");
+    EXPECT_EQ(last["Extra"].size(), 2u);
+    EXPECT_TRUE(first.Ended());
+
+    GATEWAY next;
+    EXPECT_TRUE(Register(next, run.simulator->Port()));
+    const json again = next.NextJobData();
+    ASSERT_TRUE(again.is_object());
+    EXPECT_EQ(again.value("PrinterName", ""), "Load #2");
+    EXPECT_FALSE(again.contains("Extra"));
+    EXPECT_TRUE(Answer(next, "Load #2"));
+    EXPECT_TRUE(Answer(next, "Load #2"));
+    EXPECT_EQ(next.NextJob(), "Load #3");
+    EXPECT_TRUE(Answer(next, "Load #3"));
+    EXPECT_EQ(next.NextJob(), "");
+    std::stringstream log;
+    log << std::ifstream(run.options.m_FrameLog).rdbuf();
+    EXPECT_NE(log.str().find("load: job 2 answered again"), std::string::npos);
+    EXPECT_NE(log.str().find("sent 3 answered 3 duplicates 1 unknown 0 resent 1"),
+              std::string::npos);
 }
