@@ -452,6 +452,15 @@ struct StopAtEnd {
     CWsEngine& engine;
 };
 
+// The wire bytes of this many empty, unmasked text frames, as a server sends them.
+std::string EmptyFrames(size_t count) {
+    std::string frames;
+    frames.reserve(2 * count);
+    for (size_t i = 0; i < count; ++i)
+        frames.append("\x81\x00", 2);
+    return frames;
+}
+
 // Empty messages cost the receiver a task each: a flood of them that is not handed back stops
 // at the bound's count, and the rest meets TCP's push-back until some are handed back.
 TEST_F(EngineTest, FloodOfEmptyMessagesHoldsReadingAtTheMessageBound) {
@@ -466,11 +475,7 @@ TEST_F(EngineTest, FloodOfEmptyMessagesHoldsReadingAtTheMessageBound) {
     });
     engine.Start();
     ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
-    std::string flood;
-    flood.reserve(2 * kFrames);
-    for (size_t i = 0; i < kFrames; ++i)
-        flood.append("\x81\x00", 2);
-    ASSERT_TRUE(peer.SendRaw(flood));
+    ASSERT_TRUE(peer.SendRaw(EmptyFrames(kFrames)));
     ASSERT_TRUE(SUPPORT::WaitUntil([&] { return delivered >= kBound; }));
     ASSERT_FALSE(SUPPORT::WaitUntil([&] { return delivered > kBound; }, 500ms));
     EXPECT_GT(peer.Unwritten(), 0u);
@@ -510,11 +515,7 @@ TEST_F(EngineTest, PongBehindAFloodReadAtTheReceiversPaceIsNoPingTimeout) {
     });
     engine.Start();
     ASSERT_TRUE(peer.WaitFor([&] { return peer.IsConnected(); }));
-    std::string flood;
-    flood.reserve(2 * kFrames);
-    for (size_t i = 0; i < kFrames; ++i)
-        flood.append("\x81\x00", 2);
-    ASSERT_TRUE(peer.SendRaw(flood));
+    ASSERT_TRUE(peer.SendRaw(EmptyFrames(kFrames)));
     ASSERT_TRUE(peer.SendText("end"));
     // Half the bound at a time, once the engine has stopped reading for it.
     std::thread receiver([&] {
