@@ -28,7 +28,7 @@ QString DownloadManager::uniqueFilePath(const QString& path) {
         const QString chosen = candidate(info, counter);
         // Held on disk before the engine writes: another instance choosing at the same time
         // finds the file there, or fails to create it, and goes on to the next counter.
-        if (!m_Names.IsTaken(chosen) && m_Names.ReserveOnDisk(chosen) != NEW_FILE::EXISTS)
+        if (!m_Names.IsTaken(chosen) && m_Names.ReserveOnDisk(chosen) != _OS::NEW_FILE::EXISTS)
             return chosen;
     }
 }

@@ -3,7 +3,18 @@
 #include <QDir>
 #include <QFile>
 
+#include <filesystem>
+#include <system_error>
+
 namespace _QX {
+
+namespace {
+
+std::filesystem::path NativePath(const QString& path) {
+    return std::filesystem::path(path.toStdU16String());
+}
+
+}  // namespace
 
 QString DownloadNames::PartialFile(const QString& path) {
     return path + QStringLiteral(".download");
@@ -26,12 +37,12 @@ void DownloadNames::Reserve(const QString& path) {
     m_Keys.insert(Key(PartialFile(path)));
 }
 
-NEW_FILE DownloadNames::ReserveOnDisk(const QString& path) {
-    FILE_ID id;
-    const NEW_FILE made = CreateNewFile(path, &id);
-    if (made == NEW_FILE::EXISTS)
+_OS::NEW_FILE DownloadNames::ReserveOnDisk(const QString& path) {
+    _OS::FILE_ID id;
+    const _OS::NEW_FILE made = _OS::CreateNewFile(NativePath(path), id);
+    if (made == _OS::NEW_FILE::EXISTS)
         return made;
-    if (made == NEW_FILE::CREATED)
+    if (made == _OS::NEW_FILE::CREATED)
         m_Files.insert(path, id);
     Reserve(path);
     return made;
@@ -39,7 +50,10 @@ NEW_FILE DownloadNames::ReserveOnDisk(const QString& path) {
 
 bool DownloadNames::HoldsOnDisk(const QString& path) const {
     const auto found = m_Files.constFind(path);
-    return found != m_Files.constEnd() && FileIdOf(path) == *found;
+    if (found == m_Files.constEnd())
+        return false;
+    std::error_code ec;
+    return _OS::FileIdOf(NativePath(path), ec) == *found;
 }
 
 void DownloadNames::Release(const QString& path) {

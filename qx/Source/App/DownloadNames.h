@@ -1,11 +1,10 @@
 #pragma once
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 
-#include <QHash>
-
-#include "App/NewFile.h"
+#include "Platform/FileId.h"
 #include "Platform/NormalPath.h"
 
 namespace _QX {
@@ -31,7 +30,7 @@ struct DownloadNames {
     // Reserve, once an empty file is created at path where none was: EXISTS reserves nothing.
     // Where the file cannot be made (FAILED), the name is given out all the same: the engine
     // then fails to write there as well.
-    NEW_FILE ReserveOnDisk(const QString& path);
+    _OS::NEW_FILE ReserveOnDisk(const QString& path);
     // The file at path is still the one ReserveOnDisk created: the name has stayed this
     // download's, and so has its partial file.
     bool HoldsOnDisk(const QString& path) const;
@@ -46,7 +45,7 @@ private:
     // One key per name given out and per partial file of one.
     QSet<QString> m_Keys;
     // The files created by ReserveOnDisk, by name.
-    QHash<QString, FILE_ID> m_Files;
+    QHash<QString, _OS::FILE_ID> m_Files;
 };
 
 }  // namespace _QX

@@ -7,7 +7,9 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace _OS {
@@ -38,18 +40,8 @@ std::error_code LastError() {
     return std::error_code(static_cast<int>(GetLastError()), std::system_category());
 }
 
-}  // namespace
-
-std::optional<FILE_ID> FileIdOf(const std::filesystem::path& path, std::error_code& ec) {
-    ec.clear();
-    // No access asked: only the identity is read. Backup semantics open folders too.
-    HANDLE file =
-        CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        ec = LastError();
-        return std::nullopt;
-    }
+// The identity of the file open on handle; the handle is closed.
+std::optional<FILE_ID> IdOfHandle(HANDLE file, std::error_code& ec) {
     std::optional<FILE_ID> id;
     FILE_ID_INFO wide{};
     BY_HANDLE_FILE_INFORMATION info{};
@@ -72,6 +64,39 @@ std::optional<FILE_ID> FileIdOf(const std::filesystem::path& path, std::error_co
     }
     CloseHandle(file);
     return id;
+}
+
+}  // namespace
+
+std::optional<FILE_ID> FileIdOf(const std::filesystem::path& path, std::error_code& ec) {
+    ec.clear();
+    // No access asked: only the identity is read, whatever another program holds the file open
+    // for. Backup semantics open folders too.
+    HANDLE file =
+        CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        ec = LastError();
+        return std::nullopt;
+    }
+    return IdOfHandle(file, ec);
+}
+
+NEW_FILE CreateNewFile(const std::filesystem::path& path, FILE_ID& id) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? NEW_FILE::EXISTS
+                                                                           : NEW_FILE::FAILED;
+    }
+    std::error_code ec;
+    const std::optional<FILE_ID> made = IdOfHandle(file, ec);
+    if (!made)
+        return NEW_FILE::FAILED;
+    id = *made;
+    return NEW_FILE::CREATED;
 }
 
 bool IsLink(const std::filesystem::path& path, std::error_code& ec) {
@@ -97,6 +122,21 @@ std::optional<FILE_ID> FileIdOf(const std::filesystem::path& path, std::error_co
     id.m_Volume = static_cast<uint64_t>(info.st_dev);
     id.m_Index = static_cast<uint64_t>(info.st_ino);
     return id;
+}
+
+NEW_FILE CreateNewFile(const std::filesystem::path& path, FILE_ID& id) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return errno == EEXIST ? NEW_FILE::EXISTS : NEW_FILE::FAILED;
+    struct stat info {};
+    const bool read = ::fstat(fd, &info) == 0;
+    ::close(fd);
+    if (!read)
+        return NEW_FILE::FAILED;
+    id = FILE_ID{};
+    id.m_Volume = static_cast<uint64_t>(info.st_dev);
+    id.m_Index = static_cast<uint64_t>(info.st_ino);
+    return NEW_FILE::CREATED;
 }
 
 bool IsLink(const std::filesystem::path& path, std::error_code& ec) {

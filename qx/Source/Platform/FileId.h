@@ -25,6 +25,13 @@ struct FILE_ID {
 // when it does not open.
 std::optional<FILE_ID> FileIdOf(const std::filesystem::path& path, std::error_code& ec);
 
+enum class NEW_FILE { CREATED, EXISTS, FAILED };
+
+// Creates an empty file at path only when no entry of that name exists (O_EXCL, CREATE_NEW): of
+// all processes creating one name at once, one alone gets it. A link in its place is an entry;
+// it is not followed. id receives the created file's identity, as FileIdOf gives it.
+NEW_FILE CreateNewFile(const std::filesystem::path& path, FILE_ID& id);
+
 // The entry itself is a link: on Windows any reparse point (symbolic link, junction, mount
 // point), elsewhere a symbolic link. False with ec set when it cannot be read.
 bool IsLink(const std::filesystem::path& path, std::error_code& ec);
