@@ -413,7 +413,7 @@ void CLoadFeed::Dense(const std::shared_ptr<CConnection>& connection) {
 void CLoadFeed::ResendAfterDrop(const std::shared_ptr<CConnection>& connection) {
     const int64_t number = m_Stats.Send(Clock::now());
     m_Links.Send(connection, CFaultPlan::DenseNotification(
-                                 Job(number), static_cast<size_t>(m_Options.m_DenseValues / 6)));
+                                 Job(number), static_cast<size_t>(m_Options.m_ResendValues)));
     m_Resend.insert(number);
     connection->Mute();
     m_Dialogue.ForgetRegistrations(*connection);

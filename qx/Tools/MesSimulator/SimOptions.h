@@ -38,10 +38,12 @@ struct OPTIONS {
     // Empty frames of an empty-frame fault, sent for at most m_EmptySeconds.
     int64_t m_EmptyFrames = 3000000;
     int m_EmptySeconds = 6;
-    // Empty strings in each message of a dense fault (7.8 MB); the job sent before a resend's
-    // drop carries a sixth of them, so that it is still on its way through the gateway when
-    // the next connection registers.
+    // Empty strings in each message of a dense fault (7.8 MB).
     int64_t m_DenseValues = 2600000;
+    // Empty strings of the job sent before a resend's drop: just within the values a gateway
+    // reads of one frame (32,768), so that the job is read, and is still on its way through
+    // the gateway when the next connection registers.
+    int64_t m_ResendValues = 30000;
     // A load or soak run whose jobs get no answer for this long stops and fails.
     int m_StallSeconds = 60;
 };

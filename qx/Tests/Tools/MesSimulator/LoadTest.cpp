@@ -425,7 +425,7 @@ TEST(LoadFeed, DenseFaultSendsThreeJobsFullOfEmptyStrings) {
 TEST(LoadFeed, ResendFaultSendsTheJobAgainAndCatchesASecondAnswer) {
     FEED_RUN run(3);
     run.options.m_Window = 1;
-    run.options.m_DenseValues = 12;
+    run.options.m_ResendValues = 2;
     run.options.m_FrameLog = (run.dir.m_Path / "frames.log").string();
     ASSERT_TRUE(run.Start());
     GATEWAY first;
