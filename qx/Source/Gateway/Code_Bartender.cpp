@@ -71,12 +71,11 @@ bool Code_Bartender::Open(std::u16string path) {
     const std::optional<KEYS> keys = KeysOf(path);
     if (!keys)
         return false;
-    const QString enginePath = QString::fromStdU16String(SlashForm(std::move(path)));
+    const QString enginePath = QString::fromStdU16String(SlashForm(path));
     bool opened = true;
-    const bool ran = _QX::APP::InvokeBlocking([this, &keys, enginePath, &opened] {
-        auto it = m_OpenFormats.find(keys->m_File);
-        if (it != m_OpenFormats.end()) {
-            m_Current = it->second;
+    const bool ran = _QX::APP::InvokeBlocking([this, &keys, &path, enginePath, &opened] {
+        if (_QX::AxObject* open = Find(*keys)) {
+            m_Current = open;
             m_ByName[keys->m_Name] = m_Current;
             return;
         }
@@ -88,18 +87,25 @@ bool Code_Bartender::Open(std::u16string path) {
             opened = false;
             return;
         }
-        m_OpenFormats.emplace(keys->m_File, m_Current);
+        m_OpenFormats.emplace(keys->m_File, OPEN_FORMAT{m_Current, path});
         m_ByName[keys->m_Name] = m_Current;
     });
     return ran && opened;
 }
 
 _QX::AxObject* Code_Bartender::Find(const KEYS& keys) const {
-    auto it = m_OpenFormats.find(keys.m_File);
-    if (it != m_OpenFormats.end())
-        return it->second;
-    auto named = m_ByName.find(keys.m_Name);
-    return named != m_ByName.end() ? named->second : nullptr;
+    const auto named = m_ByName.find(keys.m_Name);
+    if (named != m_ByName.end())
+        return named->second;
+    // The system gives a gone file's identity to the next file it makes: an identity counts only
+    // while the name the format was opened under still names that file.
+    const auto [first, last] = m_OpenFormats.equal_range(keys.m_File);
+    for (auto it = first; it != last; ++it) {
+        const std::optional<KEYS> opened = KeysOf(it->second.m_Path);
+        if (opened && opened->m_File == keys.m_File)
+            return it->second.m_Format;
+    }
+    return nullptr;
 }
 
 void Code_Bartender::Close(std::u16string path) {
@@ -110,11 +116,10 @@ void Code_Bartender::Close(std::u16string path) {
         _QX::AxObject* format = Find(*keys);
         if (!format)
             return;
-        const auto same = [format](const auto& entry) { return entry.second == format; };
         for (auto it = m_OpenFormats.begin(); it != m_OpenFormats.end();)
-            it = same(*it) ? m_OpenFormats.erase(it) : std::next(it);
+            it = it->second.m_Format == format ? m_OpenFormats.erase(it) : std::next(it);
         for (auto it = m_ByName.begin(); it != m_ByName.end();)
-            it = same(*it) ? m_ByName.erase(it) : std::next(it);
+            it = it->second == format ? m_ByName.erase(it) : std::next(it);
         format->dynamicCall("Close(int)", 1);
         if (m_Current == format)
             m_Current = nullptr;
@@ -124,9 +129,9 @@ void Code_Bartender::Close(std::u16string path) {
 
 void Code_Bartender::CloseAll() {
     _QX::APP::InvokeBlocking([this] {
-        for (auto& [key, format] : m_OpenFormats) {
-            format->dynamicCall("Close(int)", 1);
-            delete format;
+        for (auto& [key, open] : m_OpenFormats) {
+            open.m_Format->dynamicCall("Close(int)", 1);
+            delete open.m_Format;
         }
         m_Current = nullptr;
         m_OpenFormats.clear();
@@ -206,9 +211,9 @@ Code_Bartender::~Code_Bartender() {
 }
 
 void Code_Bartender::CleanUp() {
-    for (auto& [key, format] : m_OpenFormats) {
-        format->dynamicCall("Close(int)", 1);
-        delete format;
+    for (auto& [key, open] : m_OpenFormats) {
+        open.m_Format->dynamicCall("Close(int)", 1);
+        delete open.m_Format;
     }
     m_OpenFormats.clear();
     m_ByName.clear();

@@ -48,6 +48,11 @@ private:
     // The format open under these keys, or null. Main thread only.
     _QX::AxObject* Find(const KEYS& keys) const;
 
-    std::map<std::string, _QX::AxObject*> m_OpenFormats;  // by file key; owns the objects
-    std::map<std::string, _QX::AxObject*> m_ByName;       // by text key of each name opened
+    struct OPEN_FORMAT {
+        _QX::AxObject* m_Format;
+        std::u16string m_Path;  // the name it was opened under
+    };
+    // By file key, which a file made since may share with a gone one; owns the objects.
+    std::multimap<std::string, OPEN_FORMAT> m_OpenFormats;
+    std::map<std::string, _QX::AxObject*> m_ByName;  // by text key of each name opened
 };

@@ -24,18 +24,13 @@ namespace MAIN_CTRL {
 
 namespace {
 
-// The format's path as the wrapper keys it: absolute, dot segments removed; either separator
-// is accepted in the job.
+// The format's path as the wrapper keys it: absolute, dot segments removed. Either separator
+// is accepted on Windows; elsewhere a backslash is a character of a name, as the folder walk
+// reports it.
 std::u16string AbsoluteFormatPath(const std::string& formatFilename) {
-    std::u16string name = _OS::Utf8ToWide(formatFilename);
+    const std::u16string name = _OS::Utf8ToWide(formatFilename);
     if (name.empty())
         return name;
-#ifndef _WIN32
-    for (char16_t& c : name) {
-        if (c == u'\\')
-            c = u'/';
-    }
-#endif
     return _OS::PathToWide(_OS::NormalPath(std::filesystem::path(name)));
 }
 

@@ -194,6 +194,25 @@ TEST_F(FakeEngineTest, AFileIsKnownThroughALinkAndByItsNameOnceReplaced) {
     EXPECT_EQ(g_Fake.Of("Open(QString,bool,char *)").size(), 1u);
 }
 
+// A file's identity passes to other files once it is gone (inode numbers are reused at once):
+// it finds a format only while the name the format was opened under still names that file.
+// Moving the file away and making a new one under its name shows the same as a reuse.
+TEST_F(FakeEngineTest, AnIdentityCountsOnlyWhileItsNameStillNamesTheFile) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::filesystem::path file = dir.filePath("a.btw").toStdU16String();
+    const std::filesystem::path moved = dir.filePath("moved.btw").toStdU16String();
+    std::ofstream(file) << "one";
+    ASSERT_TRUE(m_Bartender->Open(file.u16string()));
+
+    std::filesystem::rename(file, moved);
+    std::ofstream(file) << "two";
+    EXPECT_FALSE(m_Bartender->Activate(moved.u16string()));
+    EXPECT_TRUE(m_Bartender->Activate(file.u16string()));
+    ASSERT_TRUE(m_Bartender->Open(moved.u16string()));
+    EXPECT_EQ(g_Fake.Of("Open(QString,bool,char *)").size(), 2u);
+}
+
 TEST_F(FakeEngineTest, FailedOpenLeavesNothingOpenAndAsksTheEngineAgain) {
     ASSERT_TRUE(m_Bartender->Open(u"C:/A.btw"));
     EXPECT_FALSE(m_Bartender->Open(u"C:/missing.btw"));

@@ -24,6 +24,7 @@
 #include "Gateway/MainCtrl.h"
 #include "Platform/FreeMemory.h"
 #include "Platform/Gcd.h"
+#include "Platform/NormalPath.h"
 #include "Platform/RefCounted.h"
 #include "Platform/Text.h"
 #include "Qx/QxApp.h"
@@ -212,6 +213,22 @@ TEST_F(MainCtrlTasks, JobForAFormatThatIsNotOpenOrFailsToExport) {
     EXPECT_EQ(Print(Job(format, {{"a", "1"}})), format + "\n");
     EXPECT_EQ(bartender->activated.size(), activations);
     EXPECT_TRUE(session->calls.empty());
+}
+
+// Outside Windows a backslash is a character of a name, in a job as in the folder walk: the job
+// for "x\\y.btw" gets that format, never "x/y.btw".
+TEST_F(MainCtrlTasks, ABackslashOfAJobsFormatNameStays) {
+    if (_OS::kPathRule == _OS::PATH_RULE::WINDOWS)
+        GTEST_SKIP() << "Windows takes a backslash as a separator";
+    const std::string named = "/labels/x\\y.btw";
+    bartender->open.insert("/labels/x/y.btw");
+    Print(Job(named, {{"a", "1"}}));
+    EXPECT_TRUE(session->calls.empty());
+    bartender->open.insert(named);
+    Print(Job(named, {{"a", "1"}}));
+    ASSERT_FALSE(bartender->activated.empty());
+    EXPECT_EQ(bartender->activated.back(), named);
+    EXPECT_EQ(session->calls.size(), 1u);
 }
 
 // Each entry of a job's data costs a blocking call on the main thread: a job past the bound
