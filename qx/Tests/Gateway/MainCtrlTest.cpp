@@ -267,9 +267,9 @@ TEST_F(MainCtrlTasks, ImageThatCannotBeEncodedIsLoggedAndSentEmpty) {
     EXPECT_EQ(session->calls[0].params.at("base64PngData"), "");
 }
 
-TEST_F(MainCtrlTasks, FormatPathIsMadeAbsoluteWithEitherSeparator) {
+TEST_F(MainCtrlTasks, FormatPathIsMadeAbsolute) {
     const std::string cwd = fs::current_path().u8string();
-    Print(Job("\\labels\\sub\\..\\a.btw", nullptr));
+    Print(Job("/labels/sub/../a.btw", nullptr));
     Print(Job("rel/./b.btw", nullptr));
     Print(Job("", nullptr));
     EXPECT_EQ(bartender->activated,
