@@ -2,11 +2,12 @@
 
 #include <QDebug>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QThread>
 #include <QWebEngineProfile>
+
+#include "Platform/RemoveTree.h"
 
 namespace _QX::APP {
 
@@ -25,13 +26,9 @@ void CleanupWebEngine() {
 
     for (const QString& entry : entries) {
         const QString path = temp.absoluteFilePath(entry);
-        const QFileInfo info(path);
-        // A link is removed itself, never the folder it points to.
-        if (info.isDir() && !info.isSymLink()) {
-            QDir(path).removeRecursively();
-        } else {
-            QFile::remove(path);
-        }
+        // The folder is shared with other users: only our own entries go, and no link is
+        // followed, even one another user swaps in while we remove.
+        _OS::RemoveOwnTree(QFileInfo(path).filesystemFilePath());
         qDebug() << "Removed:" << path;
     }
     QThread::msleep(100);

@@ -7,8 +7,13 @@
 #include <string>
 #include <system_error>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "Platform/FolderWalk.h"
 #include "Platform/PathStatus.h"
+#include "Platform/RemoveTree.h"
 #include "Platform/Text.h"
 #include "Support/TempDir.h"
 
@@ -91,6 +96,60 @@ TEST(FileSystemTest, NamesTheSystemRefusesAreAbsent) {
     std::error_code ec = std::make_error_code(std::errc::invalid_argument);
     EXPECT_EQ(_OS::PathStatusOf(top / "file", fs::file_status(), ec).type(), fs::file_type::none);
     EXPECT_EQ(ec, std::errc::invalid_argument);
+#endif
+}
+
+// The folder to swap for a link to g_Outside when the removal is about to enter it.
+fs::path g_Swapped;
+fs::path g_Outside;
+
+void SwapForLink(const fs::path& folder) {
+    if (folder != g_Swapped)
+        return;
+    fs::rename(folder, g_Outside.parent_path() / "moved");
+    fs::create_directory_symlink(g_Outside, folder);
+}
+
+// Another user swapping a folder in a shared temporary folder for a link to ours, between the
+// removal reading the folder's type and entering it: the link goes, our files stay. Wine
+// programs cannot make links.
+TEST(FileSystemTest, RemovalFollowsNoLinkSwappedIn) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no links here";
+#endif
+    SUPPORT::TEMP_DIR dir;
+    const fs::path top = dir.m_Path / "QtWebEngine-x";
+    g_Swapped = top / "sub";
+    g_Outside = dir.m_Path / "home" / "own";
+    fs::create_directories(g_Swapped);
+    fs::create_directories(g_Outside);
+    std::ofstream(g_Swapped / "a") << "x";
+    std::ofstream(g_Outside / "precious") << "x";
+
+    _OS::SetRemoveTreeHook(SwapForLink);
+    const bool removed = _OS::RemoveOwnTree(top);
+    _OS::SetRemoveTreeHook(nullptr);
+
+    EXPECT_TRUE(fs::exists(g_Outside / "precious"));
+    EXPECT_TRUE(removed);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(top)));
+}
+
+// In a shared temporary folder another user's entry is theirs. Needs root to make one.
+TEST(FileSystemTest, RemovalLeavesAnotherUsersEntry) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the temporary folder is the user's own here";
+#else
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "not root: cannot give an entry to another user";
+    SUPPORT::TEMP_DIR dir;
+    const fs::path foreign = dir.m_Path / "QtWebEngine-foreign";
+    fs::create_directories(foreign);
+    std::ofstream(foreign / "theirs") << "x";
+    ASSERT_EQ(::lchown(foreign.c_str(), 4242, 4242), 0);
+
+    EXPECT_FALSE(_OS::RemoveOwnTree(foreign));
+    EXPECT_TRUE(fs::exists(foreign / "theirs"));
 #endif
 }
 
