@@ -146,7 +146,9 @@ TEST(FileSystemTest, RemovalLeavesAnotherUsersEntry) {
     const fs::path foreign = dir.m_Path / "QtWebEngine-foreign";
     fs::create_directories(foreign);
     std::ofstream(foreign / "theirs") << "x";
-    ASSERT_EQ(::lchown(foreign.c_str(), 4242, 4242), 0);
+    // Root of a user namespace maps no other user.
+    if (::lchown(foreign.c_str(), 4242, 4242) != 0)
+        GTEST_SKIP() << "cannot give an entry to another user here";
 
     EXPECT_FALSE(_OS::RemoveOwnTree(foreign));
     EXPECT_TRUE(fs::exists(foreign / "theirs"));
