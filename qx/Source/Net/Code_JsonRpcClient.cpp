@@ -146,6 +146,11 @@ void Code_JsonRpcClient::Call(const std::string& path, const std::string& comman
 
 void Code_JsonRpcClient::EventProc_Network_Msg(_OBJ<IWebSocket> socket, const std::string& payload,
                                                IWebSocket::OPCODE) {
+    // Notifications and replies alike are objects: anything else is dropped before a parse,
+    // whose failure costs an exception (a flood of empty frames would cost one each).
+    const size_t start = payload.find_first_not_of(" \t\r\n");
+    if (start == std::string::npos || payload[start] != '{')
+        return;
     try {
         nlohmann::json frame = _OS::ParseJson(payload, MAX_MESSAGE_VALUES);
         if (frame.is_object() && frame.contains(ENVELOPE::KEY_MAGIC) &&
