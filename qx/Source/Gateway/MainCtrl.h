@@ -51,9 +51,11 @@ void RefreshFormat();
 // batch of several thousand labels passes; a flood beyond this is dropped as it arrives.
 inline constexpr size_t MAX_WAITING_JOBS = 10000;
 inline constexpr size_t MAX_WAITING_JOB_BYTES = 64 * 1024 * 1024;
-// Waiting jobs that make a flood: once they have all gone, the heap's free memory is given back
-// (the allocator keeps a flood's peak otherwise). A steady feed never gets near it.
+// Waiting jobs, or their held bytes, that make a flood: once they have all gone, the heap's free
+// memory is given back (the allocator keeps a flood's peak otherwise). The bytes catch a flood of
+// big jobs that meets MAX_WAITING_JOB_BYTES before the count. A steady feed never gets near them.
 inline constexpr size_t FLOOD_WAITING_JOBS = 1000;
+inline constexpr size_t FLOOD_WAITING_BYTES = 8 * 1024 * 1024;
 
 // A job's "Data": each entry costs one blocking call on the main thread (about 50 us), so
 // 1,000 cost about 50 ms, well within the second a label's rendering may take. A real label has

@@ -42,8 +42,8 @@ size_t s_WaitingBytes = 0;
 // Jobs dropped for the bound since the last one taken on. A flood costs two log lines, not one
 // per job: the first drop of a stretch, and the count of the others once jobs are taken again.
 size_t s_Dropped = 0;
-// Set once the waiting jobs passed the flood mark; the heap's free memory goes back once they
-// have all gone.
+// Set once the waiting jobs or their bytes passed the flood mark; the heap's free memory goes back
+// once they have all gone.
 bool s_Flooded = false;
 
 struct TAKE_ON {
@@ -58,7 +58,8 @@ TAKE_ON TakeOn(size_t bytes) {
         return {false, ++s_Dropped};
     ++s_WaitingJobs;
     s_WaitingBytes += bytes;
-    s_Flooded = s_Flooded || s_WaitingJobs >= FLOOD_WAITING_JOBS;
+    s_Flooded =
+        s_Flooded || s_WaitingJobs >= FLOOD_WAITING_JOBS || s_WaitingBytes >= FLOOD_WAITING_BYTES;
     return {true, std::exchange(s_Dropped, 0)};
 }
 

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "Platform/FreeMemory.h"
 #include "Platform/Gcd.h"
 #include "Platform/NetStartup.h"
 
@@ -92,16 +93,25 @@ void Code_ClientWebSocket::Proc_Callback(CWsMessage& message) {
             if (!m_OnMessage)
                 return m_Socket.Handled(message.str.size());
             const OPCODE opcode = message.binary ? OPCODE_BINARY : OPCODE_TEXT;
+            const size_t bytes = message.str.size();
+            {
+                std::lock_guard<std::mutex> lock(m_FloodMutex);
+                m_Held += bytes + CWsEngine::kMessageCost;
+                m_Flooded = m_Flooded || m_Held > kFloodBacklog;
+            }
             // Shared: posting copies the task, and a copy must not copy the payload.
-            const auto payload = std::make_shared<const std::string>(std::move(message.str));
+            auto payload = std::make_shared<const std::string>(std::move(message.str));
             _GCD::Post(
-                [anchor = m_Anchor, payload, opcode, connection = m_Receiving] {
+                [anchor = m_Anchor, payload, opcode, connection = m_Receiving, bytes]() mutable {
                     if (_OBJ<Code_ClientWebSocket> self = anchor->Lock()) {
                         // Not for a connection that queue 1 has not seen come up, or has seen
                         // lost: what it answered would go out on another.
                         if (!self->m_OnConnection || self->m_SeenConnection == connection)
                             self->m_OnMessage(_OBJ<IWebSocket>(self), *payload, opcode);
-                        self->m_Socket.Handled(payload->size());
+                        // Freed before it is let go: a release then finds its memory free.
+                        payload.reset();
+                        self->m_Socket.Handled(bytes);
+                        self->LetGo(bytes + CWsEngine::kMessageCost);
                     }
                 },
                 _GCD::QUEUE_SERIAL);
@@ -142,6 +152,17 @@ void Code_ClientWebSocket::PostConnection(uint64_t latest) {
                 self->CatchUp();
         },
         _GCD::QUEUE_SERIAL);
+}
+
+void Code_ClientWebSocket::LetGo(size_t cost) {
+    {
+        std::lock_guard<std::mutex> lock(m_FloodMutex);
+        m_Held -= cost;
+        if (m_Held > 0 || !std::exchange(m_Flooded, false))
+            return;
+    }
+    // The trim walks the heap: not on queue 1, which handles the messages.
+    _GCD::Post(_OS::ReleaseFreeMemory, _GCD::QUEUE_SPARE);
 }
 
 void Code_ClientWebSocket::CatchUp() {

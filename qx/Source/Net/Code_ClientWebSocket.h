@@ -36,6 +36,10 @@ public:
     // it returns, as if the creator were preempted there. Empty: nothing runs.
     using StartedHook = std::function<void(Code_ClientWebSocket&)>;
     static void SetStartedHook(const StartedHook& hook);
+    // Received and not yet handled on queue 1 (bytes and CWsEngine::kMessageCost each), this much
+    // makes a flood: once it has all been handled, the heap's free memory is given back, once (the
+    // allocator keeps a flood's peak otherwise). A working link holds a few small messages.
+    static constexpr size_t kFloodBacklog = 16 * 1024 * 1024;
 
     bool IsConnected() override;
     void Send(const std::string& data, OPCODE opcode) override;
@@ -60,6 +64,8 @@ private:
     void PostConnection(uint64_t latest);
     // Queue 1: the loss of the connection queue 1 saw, then the coming up of the latest.
     void CatchUp();
+    // Queue 1: a message of this cost has been handled and freed.
+    void LetGo(size_t cost);
 
     std::mutex m_Mutex;
     CWsEngine m_Socket;
@@ -78,6 +84,11 @@ private:
     ConnectionCallback m_OnConnection;
     MessageCallback m_OnMessage;
     uint32_t m_UserValue = 0;
+    std::mutex m_FloodMutex;
+    // What the messages posted to queue 1 and not yet let go cost, and whether it passed
+    // kFloodBacklog since it was last back to zero.
+    size_t m_Held = 0;
+    bool m_Flooded = false;
     // Posted tasks reach the object through this, so none runs on a destroyed object.
     std::shared_ptr<CAnchor<Code_ClientWebSocket>> m_Anchor;
 };

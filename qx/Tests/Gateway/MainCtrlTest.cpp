@@ -476,6 +476,30 @@ QX_DISPATCHER_TEST(MainCtrlWaitingJobs, DrainedFloodGivesFreeMemoryBackOnce) {
     MAIN_CTRL::g_Bartender.reset();
 }
 
+// Big jobs meet the bound of waiting bytes long before the flood's count of jobs: their bytes
+// make the flood, and its memory goes back once they have gone.
+QX_DISPATCHER_TEST(MainCtrlWaitingJobs, DrainedFloodOfBigJobsGivesFreeMemoryBack) {
+    auto* bartender = new FakeBartender;
+    MAIN_CTRL::g_Bartender = _OBJ<IBartender>(bartender);
+    bartender->open.insert("/labels/a.btw");
+    const _OBJ<FakeSession> session(new FakeSession);
+    _OS::SetReleaseFreeMemory([] { ++g_Releases; });
+    PRINT_JOB::DEF big;
+    big.FormatFilename = "/labels/a.btw";
+    big.Type.assign(MAIN_CTRL::FLOOD_WAITING_BYTES / 4, 't');
+
+    WithQueue1Held([&] {
+        for (int i = 0; i < 4; ++i)
+            MAIN_CTRL::EventProc_Session_onPrint(session, big, FakeSession::kConnection);
+    });
+    CHILD_CHECK(session->callCount == 4);
+    std::promise<void> spare;
+    _GCD::Post([&spare] { spare.set_value(); }, _GCD::QUEUE_SPARE);
+    spare.get_future().wait();
+    CHILD_CHECK(g_Releases == 1);
+    MAIN_CTRL::g_Bartender.reset();
+}
+
 namespace {
 
 json PrintNotification(const std::string& type) {

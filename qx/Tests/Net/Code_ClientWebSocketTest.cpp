@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <chrono>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "Net/Code_ClientWebSocket.h"
+#include "Platform/FreeMemory.h"
 #include "Platform/Gcd.h"
 #include "Support/ChildScenario.h"
 #include "Support/Collector.h"
@@ -217,6 +219,42 @@ QX_DISPATCHER_TEST(ClientWebSocket, FloodWhileQueue1IsBusyHoldsTheBacklogWithinT
     for (size_t i = 0; i < kFrames; ++i)
         ASSERT_EQ(e[i + 1].payload, std::to_string(i));
     EXPECT_TRUE(SUPPORT::WaitUntil([&] { return code->Backlog() == 0; }));
+}
+
+namespace {
+std::atomic<int> g_Releases{0};
+}  // namespace
+
+// A flood held for queue 1 gives the heap's free memory back once it has all been handled, once:
+// not per message, nor for the messages after it.
+QX_DISPATCHER_TEST(ClientWebSocket, DrainedFloodGivesFreeMemoryBackOnce) {
+    constexpr size_t kSize = 64 * 1024;
+    constexpr size_t kFrames = Code_ClientWebSocket::kFloodBacklog / kSize + 16;
+    _OS::SetReleaseFreeMemory([] { ++g_Releases; });
+    CWsTestPeer peer;
+    CCollector<int> handled;
+    auto onMessage = [&handled](_OBJ<IWebSocket>, const std::string&, IWebSocket::OPCODE) {
+        handled.Add(1);
+    };
+    _OBJ<IWebSocket> socket = Code_ClientWebSocket::Create(peer.Url(), nullptr, onMessage);
+    auto* code = static_cast<Code_ClientWebSocket*>(socket.get());
+    ASSERT_TRUE(SUPPORT::WaitUntil([&] { return socket->IsConnected(); }));
+    SUPPORT::CGate gate;
+    _GCD::Post([&gate] { gate.Wait(); }, _GCD::QUEUE_SERIAL);
+    ASSERT_TRUE(gate.WaitEntered());
+    for (size_t i = 0; i < kFrames; ++i)
+        ASSERT_TRUE(peer.SendText(std::string(kSize, '.')));
+    ASSERT_TRUE(
+        SUPPORT::WaitUntil([&] { return code->Backlog() > Code_ClientWebSocket::kFloodBacklog; }));
+    gate.Open();
+    ASSERT_TRUE(handled.WaitSize(kFrames));
+    ASSERT_TRUE(peer.SendText("after"));
+    ASSERT_TRUE(handled.WaitSize(kFrames + 1));
+    DrainQueue1();
+    CCollector<int> spare;
+    _GCD::Post([&spare] { spare.Add(1); }, _GCD::QUEUE_SPARE);
+    ASSERT_TRUE(spare.WaitSize(1));
+    EXPECT_EQ(g_Releases, 1);
 }
 
 // Hands the socket what its engine would report: opens carry the connection's number.
