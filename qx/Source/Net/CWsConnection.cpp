@@ -122,6 +122,7 @@ void CWsConnection::OnRead(beast::error_code ec) {
         return;
     if (ec)
         return Lost(ec);
+    m_HeardSinceTick = true;
     CWsMessage message;
     if (m_Ws.is_message_done()) {
         message.type = CWsMessage::TYPE_MESSAGE;

@@ -122,6 +122,8 @@ private:
     bool m_ReadHeld = false;
     // Reading has been held at some time since the last ping tick.
     bool m_HeldSinceTick = false;
+    // A frame has been read since the last ping tick: the peer is alive, whatever its pong.
+    bool m_HeardSinceTick = false;
     // A queued message has gone out since the last ping tick, or none was queued at that tick.
     bool m_SendsMoved = true;
     // The stream takes one ping at a time: a pong that answers none must not let a second one

@@ -45,13 +45,16 @@ void CWsConnection::OnPingTimer(beast::error_code ec) {
     // whole interval is pinged like any other, and given up when the next tick finds it so again.
     const bool moved = std::exchange(m_SendsMoved, m_Queue.empty());
     const bool held = std::exchange(m_HeldSinceTick, m_ReadHeld);
+    const bool heard = std::exchange(m_HeardSinceTick, false);
     if (held && moved) {
         if (m_Phase == PHASE_PINGED)
             m_Phase = PHASE_OPEN;
         return SchedulePing();
     }
     // A missed pong means a dead peer, as a rule: its answer to the close frame gets a short wait.
-    if (m_Phase == PHASE_PINGED)
+    // Not while its frames still arrive and ours go out: the pong may wait behind them, read as
+    // fast as this machine reads, and the ping goes out again.
+    if (m_Phase == PHASE_PINGED && !(heard && moved))
         return StartClose(1011, "Ping timeout", CWsEngine::kDeadPeerCloseTimeout);
     // Any pong since the last tick was a sign of life; the next one must follow this tick. A
     // ping still waiting behind a long write asks for it already.
