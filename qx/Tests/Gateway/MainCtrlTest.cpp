@@ -397,45 +397,63 @@ void WithQueue1Held(const std::function<void()>& handIn) {
     CHILD_CHECK(done.get_future().wait_for(std::chrono::seconds(60)) == std::future_status::ready);
 }
 
+// Queue 3 takes its tasks in order: one posted now runs after every one posted before.
+void WaitForQueue3() {
+    std::promise<void> spare;
+    _GCD::Post([&spare] { spare.set_value(); }, _GCD::QUEUE_SPARE);
+    spare.get_future().wait();
+}
+
+// The controller over a fake engine with "/labels/a.btw" open, and a session that counts calls.
+struct WAITING_RUN {
+    WAITING_RUN() {
+        MAIN_CTRL::g_Bartender = _OBJ<IBartender>(bartender);
+        bartender->open.insert("/labels/a.btw");
+        session->keepCalls = false;
+        job.FormatFilename = "/labels/a.btw";
+    }
+    ~WAITING_RUN() { MAIN_CTRL::g_Bartender.reset(); }
+    void Send(const PRINT_JOB::DEF& sent) {
+        MAIN_CTRL::EventProc_Session_onPrint(session, sent, FakeSession::kConnection);
+    }
+
+    FakeBartender* bartender = new FakeBartender;
+    const _OBJ<FakeSession> session{new FakeSession};
+    PRINT_JOB::DEF job;
+};
+
 }  // namespace
 
 // A MES that floods jobs while queue 1 is behind: what waits for queue 1 stays within its bound
 // of jobs and of bytes; the jobs past it are dropped, the first of them with a line and the
 // rest counted in one line when jobs are taken on again, and every other job is answered.
 QX_DISPATCHER_TEST(MainCtrlWaitingJobs, JobsPastTheBoundAreDroppedAndTheRestAnswered) {
-    auto* bartender = new FakeBartender;
-    MAIN_CTRL::g_Bartender = _OBJ<IBartender>(bartender);
-    bartender->open.insert("/labels/a.btw");
-    const _OBJ<FakeSession> session(new FakeSession);
-    session->keepCalls = false;
+    WAITING_RUN run;
     const auto dropped = std::make_shared<DROPPED_LINES>();
     spdlog::register_logger(std::make_shared<spdlog::logger>("dropped", dropped));
-    PRINT_JOB::DEF job;
-    job.FormatFilename = "/labels/a.btw";
 
     WithQueue1Held([&] {
         for (size_t i = 0; i < MAIN_CTRL::MAX_WAITING_JOBS + 3; ++i)
-            MAIN_CTRL::EventProc_Session_onPrint(session, job, FakeSession::kConnection);
+            run.Send(run.job);
         CHILD_CHECK(dropped->m_Lines.Size() == 1);
     });
-    CHILD_CHECK(session->callCount == MAIN_CTRL::MAX_WAITING_JOBS);
+    CHILD_CHECK(run.session->callCount == MAIN_CTRL::MAX_WAITING_JOBS);
 
-    PRINT_JOB::DEF large = job;
+    PRINT_JOB::DEF large = run.job;
     large.Type.assign(MAIN_CTRL::MAX_WAITING_JOB_BYTES / 4, 't');
     WithQueue1Held([&] {
         for (int i = 0; i < 4; ++i)
-            MAIN_CTRL::EventProc_Session_onPrint(session, large, FakeSession::kConnection);
-        MAIN_CTRL::EventProc_Session_onPrint(session, job, FakeSession::kConnection);
+            run.Send(large);
+        run.Send(run.job);
         CHILD_CHECK(dropped->m_Lines.Size() == 3);
     });
-    CHILD_CHECK(session->callCount == MAIN_CTRL::MAX_WAITING_JOBS + 4);
+    CHILD_CHECK(run.session->callCount == MAIN_CTRL::MAX_WAITING_JOBS + 4);
     CHILD_CHECK(dropped->m_Lines.Values() ==
                 (std::vector<std::string>{
                     "Print job for '/labels/a.btw' dropped: too many jobs are waiting",
                     "2 more print jobs were dropped while too many were waiting",
                     "Print job for '/labels/a.btw' dropped: too many jobs are waiting"}));
     spdlog::drop("dropped");
-    MAIN_CTRL::g_Bartender.reset();
 }
 
 namespace {
@@ -445,59 +463,41 @@ std::atomic<int> g_Releases{0};
 // The allocator keeps a flood's peak: once the waiting jobs of a flood have all gone, the free
 // memory is given back, once; jobs that never made a flood give nothing back, however many.
 QX_DISPATCHER_TEST(MainCtrlWaitingJobs, DrainedFloodGivesFreeMemoryBackOnce) {
-    auto* bartender = new FakeBartender;
-    MAIN_CTRL::g_Bartender = _OBJ<IBartender>(bartender);
-    bartender->open.insert("/labels/a.btw");
-    const _OBJ<FakeSession> session(new FakeSession);
-    session->keepCalls = false;
+    WAITING_RUN run;
     _OS::SetReleaseFreeMemory([] { ++g_Releases; });
-    PRINT_JOB::DEF job;
-    job.FormatFilename = "/labels/a.btw";
 
     for (size_t i = 0; i < 2 * MAIN_CTRL::FLOOD_WAITING_JOBS; ++i)
-        WithQueue1Held(
-            [&] { MAIN_CTRL::EventProc_Session_onPrint(session, job, FakeSession::kConnection); });
+        WithQueue1Held([&] { run.Send(run.job); });
     WithQueue1Held([&] {
         for (size_t i = 0; i + 1 < MAIN_CTRL::FLOOD_WAITING_JOBS; ++i)
-            MAIN_CTRL::EventProc_Session_onPrint(session, job, FakeSession::kConnection);
+            run.Send(run.job);
     });
     WithQueue1Held([&] {
         for (size_t i = 0; i < MAIN_CTRL::FLOOD_WAITING_JOBS; ++i)
-            MAIN_CTRL::EventProc_Session_onPrint(session, job, FakeSession::kConnection);
+            run.Send(run.job);
     });
-    // Queue 3 takes its tasks in order: a release the jobs before the flood had asked for would
-    // have come first.
+    // A release the jobs before the flood had asked for would have come first.
     CHILD_CHECK(SUPPORT::WaitUntil([] { return g_Releases > 0; }));
-    std::promise<void> spare;
-    _GCD::Post([&spare] { spare.set_value(); }, _GCD::QUEUE_SPARE);
-    spare.get_future().wait();
+    WaitForQueue3();
     CHILD_CHECK(g_Releases == 1);
-    CHILD_CHECK(session->callCount == 4 * MAIN_CTRL::FLOOD_WAITING_JOBS - 1);
-    MAIN_CTRL::g_Bartender.reset();
+    CHILD_CHECK(run.session->callCount == 4 * MAIN_CTRL::FLOOD_WAITING_JOBS - 1);
 }
 
 // Big jobs meet the bound of waiting bytes long before the flood's count of jobs: their bytes
 // make the flood, and its memory goes back once they have gone.
 QX_DISPATCHER_TEST(MainCtrlWaitingJobs, DrainedFloodOfBigJobsGivesFreeMemoryBack) {
-    auto* bartender = new FakeBartender;
-    MAIN_CTRL::g_Bartender = _OBJ<IBartender>(bartender);
-    bartender->open.insert("/labels/a.btw");
-    const _OBJ<FakeSession> session(new FakeSession);
+    WAITING_RUN run;
     _OS::SetReleaseFreeMemory([] { ++g_Releases; });
-    PRINT_JOB::DEF big;
-    big.FormatFilename = "/labels/a.btw";
+    PRINT_JOB::DEF big = run.job;
     big.Type.assign(MAIN_CTRL::FLOOD_WAITING_BYTES / 4, 't');
 
     WithQueue1Held([&] {
         for (int i = 0; i < 4; ++i)
-            MAIN_CTRL::EventProc_Session_onPrint(session, big, FakeSession::kConnection);
+            run.Send(big);
     });
-    CHILD_CHECK(session->callCount == 4);
-    std::promise<void> spare;
-    _GCD::Post([&spare] { spare.set_value(); }, _GCD::QUEUE_SPARE);
-    spare.get_future().wait();
+    CHILD_CHECK(run.session->callCount == 4);
+    WaitForQueue3();
     CHILD_CHECK(g_Releases == 1);
-    MAIN_CTRL::g_Bartender.reset();
 }
 
 namespace {
